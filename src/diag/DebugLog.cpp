@@ -1,0 +1,103 @@
+#include "diag/DebugLog.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "diag/TextCodecs.h"
+#include "platform/Settings.h"
+
+namespace vantrel {
+
+namespace {
+
+// Process-wide log state. The descriptor is guarded so that two threads reopening it after a
+// failed write cannot leak or close each other's socket; the write itself is one datagram, so
+// records never mix.
+struct TLogState {
+  std::mutex Lock;
+  int Fd = -1;
+  bool DbgView = false;
+};
+
+TLogState& State() {
+  static TLogState* s = new TLogState();  // never destroyed: threads may log during exit
+  return *s;
+}
+
+int OpenViewerSocket() {
+  std::string path = DebugLogSocketPath();
+  sockaddr_un addr{};
+  if (path.size() >= sizeof addr.sun_path) return -1;
+  int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  // Open-existing: only when the viewer has bound the socket.
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+enum class TWrite { Ok, Busy, Failed };
+
+// Never blocks: a viewer that does not keep up loses lines instead of stalling every thread.
+TWrite WriteRecord(int prmFd, const std::vector<char>& prmRec) {
+  if (prmFd < 0) return TWrite::Failed;
+  ssize_t n = send(prmFd, prmRec.data(), prmRec.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  if (n == static_cast<ssize_t>(prmRec.size())) return TWrite::Ok;
+  return (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) ? TWrite::Busy : TWrite::Failed;
+}
+
+struct TLogInit {
+  TLogInit() { InitDebugLog(); }
+} g_LogInit;
+
+}  // namespace
+
+std::string DebugLogSocketPath() {
+  std::string rt = RuntimeDir();
+  if (!rt.empty()) return rt + "/VantrelLogger/Msgs";
+  return "/tmp/VantrelLogger-" + std::to_string(getuid()) + "/Msgs";
+}
+
+void InitDebugLog() {
+  TLogState& s = State();
+  std::lock_guard<std::mutex> g(s.Lock);
+  if (s.Fd >= 0) close(s.Fd);
+  s.Fd = -1;
+  auto sw = ReadSettingOrEnv("DBGView", "VANTREL_DBGVIEW");
+  s.DbgView = sw.has_value() && *sw == "1";
+  if (!s.DbgView) s.Fd = OpenViewerSocket();
+}
+
+void WriteDebugLog(const std::string& prmText) {
+  try {
+    TLogState& s = State();
+    std::string ansi = ToAnsi(prmText);
+    std::lock_guard<std::mutex> g(s.Lock);
+    if (s.DbgView) {
+      std::fprintf(stderr, "%s\n", prmText.c_str());
+      return;
+    }
+    if (s.Fd < 0) return;  // no viewer at load: the line is dropped
+    std::vector<char> rec(ansi.begin(), ansi.end());
+    rec.push_back('\0');
+    if (WriteRecord(s.Fd, rec) != TWrite::Failed) return;
+    close(s.Fd);
+    s.Fd = OpenViewerSocket();
+    WriteRecord(s.Fd, rec);
+  } catch (...) {
+    // Logging never raises.
+  }
+}
+
+}  // namespace vantrel

@@ -1,0 +1,49 @@
+#include "diag/Exceptions.h"
+
+#include <cstdio>
+
+namespace vantrel {
+
+std::string FormatMsg(std::string_view prmFmt, const std::vector<TFmtArg>& prmArgs) {
+  std::string out;
+  out.reserve(prmFmt.size() + 16);
+  size_t next = 0;
+  for (size_t i = 0; i < prmFmt.size(); ++i) {
+    char c = prmFmt[i];
+    if (c != '%' || i + 1 >= prmFmt.size()) {
+      out += c;
+      continue;
+    }
+    char spec = prmFmt[i + 1];
+    if (spec == '%') {
+      out += '%';
+      ++i;
+      continue;
+    }
+    if ((spec != 'd' && spec != 'x' && spec != 's') || next >= prmArgs.size()) {
+      out += c;
+      continue;
+    }
+    const TFmtArg& arg = prmArgs[next];
+    bool wantText = spec == 's';
+    if (arg.IsText != wantText) {
+      out += c;
+      continue;
+    }
+    ++next;
+    ++i;
+    char buf[32];
+    if (spec == 'd') {
+      std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(arg.Int));
+      out += buf;
+    } else if (spec == 'x') {
+      std::snprintf(buf, sizeof buf, "%X", static_cast<unsigned>(static_cast<uint32_t>(arg.Int)));
+      out += buf;
+    } else {
+      out += arg.Text;
+    }
+  }
+  return out;
+}
+
+}  // namespace vantrel

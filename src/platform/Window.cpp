@@ -1,0 +1,121 @@
+#include "platform/Window.h"
+
+#include <poll.h>
+
+#include <cerrno>
+#include <condition_variable>
+
+namespace vantrel {
+
+struct TWindow::TMsg {
+  uint32_t Msg;
+  uintptr_t WParam;
+  intptr_t LParam;
+  bool Sent;  // a sender waits for Result
+  bool Done = false;
+  intptr_t Result = 0;
+  std::condition_variable Cv;
+};
+
+TWindow::TWindow(TMsgHandler prmHandler)
+    : m_Handler(std::move(prmHandler)), m_Owner(std::this_thread::get_id()) {}
+
+TWindow::~TWindow() {
+  Destroy();
+  // Posted records that were never handled are dropped; their senders are already released.
+}
+
+bool TWindow::Post(uint32_t prmMsg, uintptr_t prmWParam, intptr_t prmLParam) {
+  auto m = std::make_shared<TMsg>();
+  m->Msg = prmMsg;
+  m->WParam = prmWParam;
+  m->LParam = prmLParam;
+  m->Sent = false;
+  std::lock_guard<std::mutex> g(m_Lock);
+  if (m_Destroying) return false;
+  m_Queue.push_back(std::move(m));
+  m_Pending.Set();
+  return true;
+}
+
+intptr_t TWindow::Send(uint32_t prmMsg, uintptr_t prmWParam, intptr_t prmLParam) {
+  if (IsWindowThread()) {
+    if (IsDestroying()) return 0;
+    return m_Handler ? m_Handler(prmMsg, prmWParam, prmLParam) : 0;
+  }
+  auto m = std::make_shared<TMsg>();
+  m->Msg = prmMsg;
+  m->WParam = prmWParam;
+  m->LParam = prmLParam;
+  m->Sent = true;
+  std::unique_lock<std::mutex> g(m_Lock);
+  if (m_Destroying) return 0;
+  m_Queue.push_back(m);
+  m_Pending.Set();
+  m->Cv.wait(g, [&] { return m->Done || m_Destroying; });
+  return m->Done ? m->Result : 0;
+}
+
+int TWindow::ProcessMessages() {
+  int handled = 0;
+  for (;;) {
+    std::shared_ptr<TMsg> m;
+    {
+      std::lock_guard<std::mutex> g(m_Lock);
+      if (m_Queue.empty() || m_Destroying) {
+        m_Pending.Reset();
+        return handled;
+      }
+      m = std::move(m_Queue.front());
+      m_Queue.pop_front();
+    }
+    intptr_t r = m_Handler ? m_Handler(m->Msg, m->WParam, m->LParam) : 0;
+    ++handled;
+    if (m->Sent) {
+      std::lock_guard<std::mutex> g(m_Lock);
+      m->Result = r;
+      m->Done = true;
+      m->Cv.notify_all();
+    }
+  }
+}
+
+bool TWindow::WaitMessage(int prmTimeoutMs) {
+  if (IsDestroying()) return false;
+  if (!m_Pending.Wait(prmTimeoutMs)) return false;
+  ProcessMessages();
+  return !IsDestroying();
+}
+
+bool TWindow::WaitHandlingMessages(TEvent& prmEvent, int prmTimeoutMs) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(prmTimeoutMs);
+  for (;;) {
+    pollfd fds[2] = {{prmEvent.Fd(), POLLIN, 0}, {m_Pending.Fd(), POLLIN, 0}};
+    int wait = prmTimeoutMs < 0 ? -1 : MsLeft(deadline);
+    int r = poll(fds, 2, wait);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    if ((fds[0].revents & POLLIN) && prmEvent.TryConsume()) return true;
+    if (fds[1].revents & POLLIN) {
+      if (IsDestroying()) return prmEvent.Wait(wait);
+      ProcessMessages();
+    }
+    if (prmTimeoutMs >= 0 && MsLeft(deadline) == 0) return prmEvent.Wait(0);
+  }
+}
+
+void TWindow::Destroy() {
+  std::lock_guard<std::mutex> g(m_Lock);
+  if (m_Destroying) return;
+  m_Destroying = true;
+  for (auto& m : m_Queue) m->Cv.notify_all();
+  m_Queue.clear();
+  m_Pending.Set();
+}
+
+bool TWindow::IsDestroying() const {
+  std::lock_guard<std::mutex> g(m_Lock);
+  return m_Destroying;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,65 @@
+// CSSPI: TLS client channel over a socket the caller connected and owns. OpenSSL stands in for
+// the platform security package; the channel's contract (plaintext queue, leftover bytes, partial
+// reads on non-blocking sockets, single library load, stream sizes) is kept exactly.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace vantrel {
+
+// Header, trailer, maximum message size, buffer count, block size; shared by all channels, the
+// most recent handshake wins.
+struct TStreamSizes {
+  uint32_t cbHeader = 100;
+  uint32_t cbTrailer = 30;
+  uint32_t cbMaximumMessage = 1024;
+  uint32_t cBuffers = 0;
+  uint32_t cbBlockSize = 0;
+};
+extern TStreamSizes g_StreamSizes;
+void ResetStreamSizes();
+
+// Raises "Security library is already loaded" while another tunnel manager holds it.
+void LoadSecurityLibrary();
+void UnloadSecurityLibrary();
+
+class ICertificateChooser;  // tls/CertChooser.h
+
+struct TRecvdBuf {
+  std::vector<uint8_t> Data;
+  size_t Pos = 0;
+};
+
+class CSSPI {
+ public:
+  // prmDeviceType 1: TLS 1.0 only; anything else: TLS 1.0 and 1.2 (never 1.1 or 1.3).
+  explicit CSSPI(int prmDeviceType);
+  ~CSSPI();
+  CSSPI(const CSSPI&) = delete;
+  CSSPI& operator=(const CSSPI&) = delete;
+
+  // Where a client certificate comes from when the gateway asks for one; none: the handshake
+  // follows the "no certificate" path. Not owned.
+  void SetCertificateChooser(ICertificateChooser* prmChooser);
+
+  bool PerformHandshake(int prmSock, const std::string& prmDest, int prmDeviceType);
+  bool SendSec(int prmSock, const void* prmBuf, int prmLen);
+  bool RecvSec(int prmSock, void* prmBuf, int prmLen, int& prmRecvd);
+  bool RecvSec2(int prmSock, void* prmBuf, int prmLen, int& prmRecvd);
+
+  // Bytes decrypted but not yet taken; lets a reader know whether it may wait on the socket.
+  size_t QueuedPlaintext() const;
+  // Ciphertext received but not yet decrypted (a partial record).
+  size_t PendingCiphertext() const;
+
+ private:
+  struct TImpl;
+  std::unique_ptr<TImpl> m_Impl;
+};
+
+}  // namespace vantrel
