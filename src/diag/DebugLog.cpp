@@ -1,5 +1,6 @@
 #include "diag/DebugLog.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -24,6 +25,9 @@ struct TLogState {
   std::mutex Lock;
   int Fd = -1;
   bool DbgView = false;
+  // Set when the viewer let a record wait out its grace period; cleared by the next write that
+  // goes through. While set, records are tried once and dropped when the viewer is still full.
+  bool Stalled = false;
 };
 
 TLogState& State() {
@@ -49,12 +53,22 @@ int OpenViewerSocket() {
 
 enum class TWrite { Ok, Busy, Failed };
 
-// Never blocks: a viewer that does not keep up loses lines instead of stalling every thread.
-TWrite WriteRecord(int prmFd, const std::vector<char>& prmRec) {
+// A viewer that falls behind gets a short grace period per record; one that stops draining loses
+// lines instead of stalling every logging thread (see TLogState::Stalled).
+constexpr int kBusyWaitMs = 100;
+
+TWrite WriteRecord(int prmFd, const std::vector<char>& prmRec, bool prmMayWait) {
   if (prmFd < 0) return TWrite::Failed;
-  ssize_t n = send(prmFd, prmRec.data(), prmRec.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-  if (n == static_cast<ssize_t>(prmRec.size())) return TWrite::Ok;
-  return (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) ? TWrite::Busy : TWrite::Failed;
+  for (;;) {
+    ssize_t n = send(prmFd, prmRec.data(), prmRec.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n == static_cast<ssize_t>(prmRec.size())) return TWrite::Ok;
+    if (n < 0 && errno == EINTR) continue;
+    if (n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return TWrite::Failed;
+    if (!prmMayWait) return TWrite::Busy;
+    prmMayWait = false;
+    pollfd p{prmFd, POLLOUT, 0};
+    if (poll(&p, 1, kBusyWaitMs) <= 0) return TWrite::Busy;
+  }
 }
 
 struct TLogInit {
@@ -74,6 +88,7 @@ void InitDebugLog() {
   std::lock_guard<std::mutex> g(s.Lock);
   if (s.Fd >= 0) close(s.Fd);
   s.Fd = -1;
+  s.Stalled = false;
   auto sw = ReadSettingOrEnv("DBGView", "VANTREL_DBGVIEW");
   s.DbgView = sw.has_value() && *sw == "1";
   if (!s.DbgView) s.Fd = OpenViewerSocket();
@@ -91,10 +106,14 @@ void WriteDebugLog(const std::string& prmText) {
     if (s.Fd < 0) return;  // no viewer at load: the line is dropped
     std::vector<char> rec(ansi.begin(), ansi.end());
     rec.push_back('\0');
-    if (WriteRecord(s.Fd, rec) != TWrite::Failed) return;
-    close(s.Fd);
-    s.Fd = OpenViewerSocket();
-    WriteRecord(s.Fd, rec);
+    TWrite w = WriteRecord(s.Fd, rec, !s.Stalled);
+    if (w == TWrite::Failed) {
+      // The viewer went away (or restarted): reopen once and try the same record again.
+      close(s.Fd);
+      s.Fd = OpenViewerSocket();
+      w = WriteRecord(s.Fd, rec, !s.Stalled);
+    }
+    s.Stalled = w == TWrite::Busy;
   } catch (...) {
     // Logging never raises.
   }
