@@ -1,0 +1,147 @@
+#include "platform/Dialogs.h"
+
+#include "diag/DebugLog.h"
+
+namespace vantrel {
+
+std::vector<int> MessageBoxButtons(uint32_t prmFlags) {
+  switch (prmFlags & MB_TYPEMASK) {
+    case MB_OKCANCEL:
+      return {IDOK, IDCANCEL};
+    case MB_ABORTRETRYIGNORE:
+      return {IDABORT, IDRETRY, IDIGNORE};
+    case MB_YESNOCANCEL:
+      return {IDYES, IDNO, IDCANCEL};
+    case MB_YESNO:
+      return {IDYES, IDNO};
+    case MB_RETRYCANCEL:
+      return {IDRETRY, IDCANCEL};
+    default:
+      return {IDOK};
+  }
+}
+
+int DefaultMessageBoxResult(uint32_t prmFlags) {
+  std::vector<int> buttons = MessageBoxButtons(prmFlags);
+  size_t def = (prmFlags & MB_DEFMASK) >> 8;
+  return def < buttons.size() ? buttons[def] : buttons.front();
+}
+
+int TLoggingDialogs::MessageBox(const std::string& prmText, const std::string& prmCaption,
+                                uint32_t prmFlags) {
+  WriteDebugLog("MessageBox - " + prmCaption + " - " + prmText);
+  return DefaultMessageBoxResult(prmFlags);
+}
+
+int TLoggingDialogs::AskButtons(const std::string& prmText, const std::string& prmCaption,
+                                const std::string& prmFirst, const std::string& prmSecond) {
+  WriteDebugLog("AskButtons - " + prmCaption + " - " + prmText + " [" + prmFirst + "/" + prmSecond +
+                "]");
+  return IDYES;
+}
+
+int TLoggingDialogs::Login(TLoginPrompt& prmPrompt) {
+  // Only the caption: the initial texts may hold a user's password.
+  WriteDebugLog("Login - " + prmPrompt.Caption + " - cancelled, no user to ask");
+  return IDCANCEL;
+}
+
+int TLoggingDialogs::SelectCertificate(const std::vector<TCertRow>& prmRows) {
+  WriteDebugLog("SelectCertificate - " + std::to_string(prmRows.size()) +
+                " certificates - cancelled, no user to ask");
+  return -1;
+}
+
+void TScriptedDialogs::Push(TAnswer prmAnswer) {
+  std::lock_guard<std::mutex> g(m_Lock);
+  m_Answers.push_back(std::move(prmAnswer));
+}
+
+void TScriptedDialogs::PushLogin(std::string prmUser, std::string prmPassword,
+                                 std::string prmDomain) {
+  Push(TAnswer{IDOK, std::move(prmUser), std::move(prmPassword), std::move(prmDomain), 0});
+}
+
+std::vector<TScriptedDialogs::TShown> TScriptedDialogs::Shown() const {
+  std::lock_guard<std::mutex> g(m_Lock);
+  return m_Shown;
+}
+
+size_t TScriptedDialogs::Pending() const {
+  std::lock_guard<std::mutex> g(m_Lock);
+  return m_Answers.size();
+}
+
+bool TScriptedDialogs::Next(TAnswer& prmAnswer) {
+  std::lock_guard<std::mutex> g(m_Lock);
+  if (m_Answers.empty()) return false;
+  prmAnswer = std::move(m_Answers.front());
+  m_Answers.pop_front();
+  return true;
+}
+
+void TScriptedDialogs::Record(TShown prmShown) {
+  std::lock_guard<std::mutex> g(m_Lock);
+  m_Shown.push_back(std::move(prmShown));
+}
+
+int TScriptedDialogs::MessageBox(const std::string& prmText, const std::string& prmCaption,
+                                 uint32_t prmFlags) {
+  TAnswer a;
+  int result = Next(a) ? a.Result : DefaultMessageBoxResult(prmFlags);
+  TShown s;
+  s.Kind = TKind::MessageBox;
+  s.Text = prmText;
+  s.Caption = prmCaption;
+  s.Flags = prmFlags;
+  s.Result = result;
+  Record(std::move(s));
+  return result;
+}
+
+int TScriptedDialogs::AskButtons(const std::string& prmText, const std::string& prmCaption,
+                                 const std::string& prmFirst, const std::string& prmSecond) {
+  TAnswer a;
+  int result = Next(a) ? a.Result : IDYES;
+  TShown s;
+  s.Kind = TKind::AskButtons;
+  s.Text = prmText;
+  s.Caption = prmCaption;
+  s.Buttons = {prmFirst, prmSecond};
+  s.Result = result;
+  Record(std::move(s));
+  return result;
+}
+
+int TScriptedDialogs::Login(TLoginPrompt& prmPrompt) {
+  TAnswer a;
+  int result = Next(a) ? a.Result : IDCANCEL;
+  TShown s;
+  s.Kind = TKind::Login;
+  s.Caption = prmPrompt.Caption;
+  s.Prompt = prmPrompt;
+  s.Result = result;
+  Record(std::move(s));
+  if (result == IDOK) {
+    prmPrompt.User = a.User;
+    prmPrompt.Password = a.Password;
+    prmPrompt.Domain = a.Domain;
+  }
+  return result;
+}
+
+int TScriptedDialogs::SelectCertificate(const std::vector<TCertRow>& prmRows) {
+  TAnswer a;
+  bool scripted = Next(a);
+  int index = -1;
+  if (scripted && a.Result == IDOK && a.Index >= 0 && static_cast<size_t>(a.Index) < prmRows.size())
+    index = a.Index;
+  TShown s;
+  s.Kind = TKind::SelectCertificate;
+  s.Rows = prmRows;
+  s.Result = index;
+  Record(std::move(s));
+  return index;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,150 @@
+// Message boxes and modal dialogs behind one interface: the host chooses the implementation
+// (terminal, page, or scripted for tests) and hands it to whoever must ask the user something.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace vantrel {
+
+// Results, with the platform's values.
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+constexpr int IDABORT = 3;
+constexpr int IDRETRY = 4;
+constexpr int IDIGNORE = 5;
+constexpr int IDYES = 6;
+constexpr int IDNO = 7;
+
+// Buttons, icons and default button, with the platform's values; combine with |.
+constexpr uint32_t MB_OK = 0x0;
+constexpr uint32_t MB_OKCANCEL = 0x1;
+constexpr uint32_t MB_ABORTRETRYIGNORE = 0x2;
+constexpr uint32_t MB_YESNOCANCEL = 0x3;
+constexpr uint32_t MB_YESNO = 0x4;
+constexpr uint32_t MB_RETRYCANCEL = 0x5;
+constexpr uint32_t MB_TYPEMASK = 0xF;
+constexpr uint32_t MB_ICONERROR = 0x10;
+constexpr uint32_t MB_ICONQUESTION = 0x20;
+constexpr uint32_t MB_ICONWARNING = 0x30;
+constexpr uint32_t MB_ICONINFORMATION = 0x40;
+constexpr uint32_t MB_ICONMASK = 0xF0;
+constexpr uint32_t MB_DEFBUTTON1 = 0x0;
+constexpr uint32_t MB_DEFBUTTON2 = 0x100;
+constexpr uint32_t MB_DEFBUTTON3 = 0x200;
+constexpr uint32_t MB_DEFMASK = 0xF00;
+constexpr uint32_t MB_SYSTEMMODAL = 0x1000;
+constexpr uint32_t MB_TASKMODAL = 0x2000;
+constexpr uint32_t MB_SETFOREGROUND = 0x10000;
+constexpr uint32_t MB_TOPMOST = 0x40000;
+
+// The buttons a message box of these flags shows, in order (IDOK, IDCANCEL, ...).
+std::vector<int> MessageBoxButtons(uint32_t prmFlags);
+// What pressing Enter gives: the default button of the flags (the first when out of range).
+int DefaultMessageBoxResult(uint32_t prmFlags);
+
+// The login and credentials dialogs: initial texts in, entered texts out (on IDOK). The defaults
+// are the login dialog's own; callers change caption, button text and the domain row.
+struct TLoginPrompt {
+  std::string Caption = "Login...";
+  std::string ButtonText = "Login";
+  std::string User;
+  std::string Password;
+  std::string Domain;
+  bool DomainVisible = true;
+};
+
+// One row of the certificate choice.
+struct TCertRow {
+  std::string Subject;
+  std::string Issuer;
+};
+
+class IDialogs {
+ public:
+  virtual ~IDialogs() = default;
+
+  // Modal message box; returns the result of the button pressed.
+  virtual int MessageBox(const std::string& prmText, const std::string& prmCaption,
+                         uint32_t prmFlags) = 0;
+  // Information dialog with two buttons captioned prmFirst and prmSecond: IDYES for the first,
+  // IDNO for the second, IDCANCEL when it was closed otherwise.
+  virtual int AskButtons(const std::string& prmText, const std::string& prmCaption,
+                         const std::string& prmFirst, const std::string& prmSecond) = 0;
+  // Login/credentials dialog: IDOK with the entered texts in prmPrompt, or IDCANCEL (prmPrompt
+  // unchanged).
+  virtual int Login(TLoginPrompt& prmPrompt) = 0;
+  // Certificate list: the chosen row's index, or -1 when cancelled.
+  virtual int SelectCertificate(const std::vector<TCertRow>& prmRows) = 0;
+
+  // Yes/No question with the question icon; true for Yes.
+  bool Confirm(const std::string& prmText, const std::string& prmCaption) {
+    return MessageBox(prmText, prmCaption, MB_YESNO | MB_ICONQUESTION) == IDYES;
+  }
+};
+
+// For hosts without a user: every dialog goes to the debug log and gets the answer Enter or
+// Escape would give. Message boxes answer their default button, the two-button question its
+// first button; login and certificate choice are cancelled, since nobody can type credentials.
+class TLoggingDialogs : public IDialogs {
+ public:
+  int MessageBox(const std::string& prmText, const std::string& prmCaption,
+                 uint32_t prmFlags) override;
+  int AskButtons(const std::string& prmText, const std::string& prmCaption,
+                 const std::string& prmFirst, const std::string& prmSecond) override;
+  int Login(TLoginPrompt& prmPrompt) override;
+  int SelectCertificate(const std::vector<TCertRow>& prmRows) override;
+};
+
+// Scripted answers for tests: each dialog takes the next queued answer (or, when none is left,
+// the answer of TLoggingDialogs) and is recorded as shown. Safe from any thread.
+class TScriptedDialogs : public IDialogs {
+ public:
+  enum class TKind { MessageBox, AskButtons, Login, SelectCertificate };
+
+  struct TAnswer {
+    int Result = IDOK;  // IDOK/IDCANCEL/IDYES/...; for SelectCertificate IDOK chooses Index
+    std::string User, Password, Domain;  // Login on IDOK
+    int Index = 0;
+  };
+
+  // What a dialog showed. Prompt holds the initial texts for Login; Buttons the captions of
+  // AskButtons; Rows the certificate rows.
+  struct TShown {
+    TKind Kind = TKind::MessageBox;
+    std::string Text;
+    std::string Caption;
+    uint32_t Flags = 0;
+    std::vector<std::string> Buttons;
+    TLoginPrompt Prompt;
+    std::vector<TCertRow> Rows;
+    int Result = 0;
+  };
+
+  void Push(TAnswer prmAnswer);
+  void PushResult(int prmResult) { Push(TAnswer{prmResult, {}, {}, {}, 0}); }
+  void PushLogin(std::string prmUser, std::string prmPassword, std::string prmDomain = {});
+  std::vector<TShown> Shown() const;
+  size_t Pending() const;
+
+  int MessageBox(const std::string& prmText, const std::string& prmCaption,
+                 uint32_t prmFlags) override;
+  int AskButtons(const std::string& prmText, const std::string& prmCaption,
+                 const std::string& prmFirst, const std::string& prmSecond) override;
+  int Login(TLoginPrompt& prmPrompt) override;
+  int SelectCertificate(const std::vector<TCertRow>& prmRows) override;
+
+ private:
+  // Takes the next answer, or nothing queued -> false.
+  bool Next(TAnswer& prmAnswer);
+  void Record(TShown prmShown);
+
+  mutable std::mutex m_Lock;
+  std::deque<TAnswer> m_Answers;
+  std::vector<TShown> m_Shown;
+};
+
+}  // namespace vantrel
