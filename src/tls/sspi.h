@@ -29,6 +29,7 @@ void LoadSecurityLibrary();
 void UnloadSecurityLibrary();
 
 class ICertificateChooser;  // tls/CertChooser.h
+class IDialogs;             // platform/Dialogs.h
 
 struct TRecvdBuf {
   std::vector<uint8_t> Data;
@@ -46,6 +47,9 @@ class CSSPI {
   // Where a client certificate comes from when the gateway asks for one; none: the handshake
   // follows the "no certificate" path. Not owned.
   void SetCertificateChooser(ICertificateChooser* prmChooser);
+  // Where the handshake shows its message box when no certificate can be offered; without one the
+  // text only reaches the debug log. Not owned; used on the handshake thread.
+  void SetDialogs(IDialogs* prmDialogs);
 
   bool PerformHandshake(int prmSock, const std::string& prmDest, int prmDeviceType);
   bool SendSec(int prmSock, const void* prmBuf, int prmLen);

@@ -1,0 +1,231 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <future>
+#include <string>
+#include <thread>
+
+#include "diag/Exceptions.h"
+#include "tls/TlsTestServer.h"
+#include "tls/sspi.h"
+
+namespace vantrel {
+namespace {
+
+using test::TServerConn;
+using test::TServerOptions;
+using test::TTlsTestServer;
+
+// A channel with its handshake done against a server running prmScript.
+struct TChannelFixture {
+  TTlsTestServer Server;
+  int Sock;
+  CSSPI Chan{2};
+
+  explicit TChannelFixture(TTlsTestServer::TScript prmScript, bool prmNonBlocking = false,
+                           TServerOptions prmOptions = {})
+      : Server(prmOptions, std::move(prmScript)), Sock(Server.Connect(prmNonBlocking)) {
+    handshakeOk = Chan.PerformHandshake(Sock, "gateway.test", 2);
+  }
+  ~TChannelFixture() {
+    shutdown(Sock, SHUT_RDWR);
+    Server.Join();
+    close(Sock);
+  }
+  bool handshakeOk = false;
+
+  std::string Recv(int prmLen, bool prmOneRecord = false, int prmSock = -2) {
+    std::string buf(size_t(prmLen), '\0');
+    int got = -1;
+    int s = prmSock == -2 ? Sock : prmSock;
+    bool ok = prmOneRecord ? Chan.RecvSec2(s, buf.data(), prmLen, got)
+                           : Chan.RecvSec(s, buf.data(), prmLen, got);
+    EXPECT_TRUE(ok);
+    buf.resize(size_t(got));
+    return buf;
+  }
+};
+
+bool WaitReadable(int prmSock) {
+  pollfd p{prmSock, POLLIN, 0};
+  return poll(&p, 1, 20000) == 1;
+}
+
+TEST(ChannelData, QueueServesSmallReadsWithoutTheSocket) {
+  std::string record(1040, 'r');
+  for (size_t i = 0; i < record.size(); ++i) record[i] = char('a' + i % 26);
+  TChannelFixture f([&](TServerConn& c) { c.WriteCoalesced({record}); });
+  ASSERT_TRUE(f.handshakeOk);
+  EXPECT_EQ(f.Recv(16), record.substr(0, 16));
+  EXPECT_EQ(f.Chan.QueuedPlaintext(), 1024u);
+  // An invalid socket proves the rest comes from the queue alone.
+  EXPECT_EQ(f.Recv(1000, false, -1), record.substr(16, 1000));
+  EXPECT_EQ(f.Recv(24, false, -1), record.substr(1016));
+  EXPECT_EQ(f.Chan.QueuedPlaintext(), 0u);
+}
+
+TEST(ChannelData, TwoRecordsInOneRead) {
+  std::promise<void> again;
+  auto script = [&](TServerConn& c) {
+    c.WriteCoalesced({"first-", "second"});
+    again.get_future().wait();
+    c.WriteCoalesced({"third-", "fourth"});
+  };
+  TChannelFixture f(script);
+  ASSERT_TRUE(f.handshakeOk);
+  // RecvSec goes on decrypting while the request is not filled.
+  EXPECT_EQ(f.Recv(12), "first-second");
+  again.set_value();
+  // RecvSec2 stops after one record and keeps the next as ciphertext.
+  EXPECT_EQ(f.Recv(100, true), "third-");
+  EXPECT_EQ(f.Chan.QueuedPlaintext(), 0u);
+  EXPECT_GT(f.Chan.PendingCiphertext(), 0u);
+  EXPECT_EQ(f.Recv(100, true, -1), "fourth");
+  EXPECT_EQ(f.Chan.PendingCiphertext(), 0u);
+}
+
+TEST(ChannelData, RecordSplitOverTwoReadsOnNonBlockingSocket) {
+  std::promise<void> rest;
+  std::string wire;
+  auto script = [&](TServerConn& c) {
+    wire = c.Encrypt("split record payload");
+    c.SendRaw(wire.substr(0, 9));
+    rest.get_future().wait();
+    c.SendRaw(wire.substr(9));
+  };
+  TChannelFixture f(script, true);
+  ASSERT_TRUE(f.handshakeOk);
+  // Nothing yet: a would-block returns at once with nothing.
+  while (f.Chan.PendingCiphertext() < 9) {
+    ASSERT_TRUE(WaitReadable(f.Sock));
+    EXPECT_EQ(f.Recv(100), "");
+  }
+  EXPECT_EQ(f.Chan.PendingCiphertext(), 9u);
+  rest.set_value();
+  std::string got;
+  while (got.size() < 20) {
+    ASSERT_TRUE(WaitReadable(f.Sock));
+    got += f.Recv(100);
+  }
+  EXPECT_EQ(got, "split record payload");
+}
+
+TEST(ChannelData, NonBlockingWithoutDataReturnsQueuedOnly) {
+  std::promise<void> done;
+  TChannelFixture f([&](TServerConn&) { done.get_future().wait(); }, true);
+  ASSERT_TRUE(f.handshakeOk);
+  EXPECT_EQ(f.Recv(16), "");
+  done.set_value();
+}
+
+TEST(ChannelData, PeerCloseReturnsWhatItHad) {
+  TChannelFixture f([](TServerConn& c) { c.WriteCoalesced({"last words"}); });
+  ASSERT_TRUE(f.handshakeOk);
+  // The server closes (close_notify, then the socket) after writing.
+  EXPECT_EQ(f.Recv(100), "last words");
+  EXPECT_EQ(f.Recv(100), "");
+}
+
+TEST(ChannelData, SendCutsIntoRecords) {
+  std::vector<int> records;
+  std::string data;
+  std::string big(32769, 'x');
+  big[0] = 'A';
+  big[32768] = 'Z';
+  TChannelFixture f([&](TServerConn& c) { records = c.ReadRecords(1 + 32769, &data); });
+  ASSERT_TRUE(f.handshakeOk);
+  EXPECT_TRUE(f.Chan.SendSec(f.Sock, "", 0));
+  EXPECT_TRUE(f.Chan.SendSec(f.Sock, "1", 1));
+  EXPECT_TRUE(f.Chan.SendSec(f.Sock, big.data(), int(big.size())));
+  f.Server.Join();
+  // A record carries at most 2^14 plaintext bytes on the wire.
+  EXPECT_EQ(records, (std::vector<int>{1, 16384, 16384, 1}));
+  EXPECT_EQ(data, "1" + big);
+}
+
+TEST(ChannelData, GarbageFromTheGatewayRaises) {
+  TChannelFixture f([](TServerConn& c) { c.SendRaw("HTTP/1.1 200 OK\r\n\r\n"); });
+  ASSERT_TRUE(f.handshakeOk);
+  char buf[32];
+  int got = -1;
+  try {
+    f.Chan.RecvSec(f.Sock, buf, 32, got);
+    ADD_FAILURE();
+  } catch (const EBaseException& e) {
+    EXPECT_EQ(e.GetMsg(), "Recv : Error 80090326 while decrypting data");
+  }
+}
+
+TEST(ChannelData, TamperedRecordRaises) {
+  TChannelFixture f([](TServerConn& c) {
+    std::string wire = c.Encrypt("integrity matters");
+    wire[wire.size() - 3] ^= 0x40;
+    c.SendRaw(wire);
+  });
+  ASSERT_TRUE(f.handshakeOk);
+  char buf[32];
+  int got = -1;
+  try {
+    f.Chan.RecvSec(f.Sock, buf, 32, got);
+    ADD_FAILURE();
+  } catch (const EBaseException& e) {
+    EXPECT_EQ(e.GetMsg(), "Recv : Error 80090330 while decrypting data");
+  }
+}
+
+TEST(ChannelData, ClosedSocketOnSendRaises) {
+  TChannelFixture f([](TServerConn&) {});
+  ASSERT_TRUE(f.handshakeOk);
+  f.Server.Join();
+  std::string chunk(65536, 'q');
+  try {
+    // The server has gone: the first sends may still land in the socket buffer.
+    for (int i = 0; i < 64; ++i) f.Chan.SendSec(f.Sock, chunk.data(), int(chunk.size()));
+    ADD_FAILURE();
+  } catch (const EBaseException& e) {
+    EXPECT_EQ(e.GetMsg().rfind("Send : Error ", 0), 0u) << e.GetMsg();
+  }
+}
+
+TEST(ChannelData, SendAndReceiveAtOnce) {
+  constexpr int kMessages = 400;
+  constexpr int kSize = 1500;
+  // The server echoes everything back.
+  TChannelFixture f([&](TServerConn& c) {
+    std::vector<char> buf(65536);
+    size_t total = 0;
+    while (total < size_t(kMessages) * kSize) {
+      int n = SSL_read(c.Ssl, buf.data(), int(buf.size()));
+      if (n <= 0) return;
+      SSL_write(c.Ssl, buf.data(), n);
+      total += size_t(n);
+    }
+  });
+  ASSERT_TRUE(f.handshakeOk);
+  std::thread sender([&] {
+    std::string msg(kSize, '\0');
+    for (int i = 0; i < kMessages; ++i) {
+      for (int j = 0; j < kSize; ++j) msg[size_t(j)] = char(i + j);
+      if (!f.Chan.SendSec(f.Sock, msg.data(), kSize)) return;
+    }
+  });
+  std::string all;
+  while (all.size() < size_t(kMessages) * kSize) {
+    std::string part = f.Recv(kSize);
+    if (part.empty()) break;
+    all += part;
+  }
+  sender.join();
+  ASSERT_EQ(all.size(), size_t(kMessages) * kSize);
+  bool same = true;
+  for (int i = 0; i < kMessages && same; ++i)
+    for (int j = 0; j < kSize && same; ++j)
+      same = all[size_t(i) * kSize + size_t(j)] == char(i + j);
+  EXPECT_TRUE(same);
+}
+
+}  // namespace
+}  // namespace vantrel

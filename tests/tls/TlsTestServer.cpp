@@ -1,0 +1,166 @@
+#include "tls/TlsTestServer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace vantrel::test {
+
+namespace {
+
+constexpr int kAcceptWaitMs = 20000;
+
+EVP_PKEY* SharedKey() {
+  // One key per test binary keeps key generation out of every test.
+  static EVP_PKEY* key = EVP_RSA_gen(2048);
+  return key;
+}
+
+}  // namespace
+
+TClientCertificate MakeCertificate(const std::string& prmCommonName, TCertKind prmKind) {
+  TClientCertificate res;
+  EVP_PKEY* key = SharedKey();
+  EVP_PKEY_up_ref(key);
+  res.Key.reset(key);
+  X509* x = X509_new();
+  res.Cert.reset(x);
+  X509_set_version(x, 2);
+  ASN1_INTEGER_set(X509_get_serialNumber(x), 1);
+  if (prmKind == TCertKind::Expired) {
+    X509_gmtime_adj(X509_getm_notBefore(x), -3600L * 24 * 30);
+    X509_gmtime_adj(X509_getm_notAfter(x), -3600L * 24);
+  } else {
+    X509_gmtime_adj(X509_getm_notBefore(x), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(x), 3600L * 24);
+  }
+  std::string cn = prmKind == TCertKind::OtherName ? "other.example" : prmCommonName;
+  X509_NAME* name = X509_get_subject_name(x);
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                             reinterpret_cast<const unsigned char*>(cn.c_str()), -1, -1, 0);
+  X509_set_issuer_name(x, name);
+  X509_set_pubkey(x, key);
+  X509_sign(x, key, EVP_sha256());
+  return res;
+}
+
+void TServerConn::WriteCoalesced(const std::vector<std::string>& prmPieces) {
+  std::string all;
+  for (const auto& p : prmPieces) all += Encrypt(p);
+  SendRaw(all);
+}
+
+std::string TServerConn::Encrypt(const std::string& prmData) {
+  BIO* sockBio = SSL_get_wbio(Ssl);
+  BIO_up_ref(sockBio);
+  BIO* mem = BIO_new(BIO_s_mem());
+  SSL_set0_wbio(Ssl, mem);
+  size_t written = 0;
+  SSL_write_ex(Ssl, prmData.data(), prmData.size(), &written);
+  std::string bytes(BIO_ctrl_pending(mem), '\0');
+  BIO_read(mem, bytes.data(), int(bytes.size()));
+  SSL_set0_wbio(Ssl, sockBio);
+  return bytes;
+}
+
+void TServerConn::SendRaw(const std::string& prmBytes) {
+  size_t done = 0;
+  while (done < prmBytes.size()) {
+    ssize_t n = send(Sock, prmBytes.data() + done, prmBytes.size() - done, MSG_NOSIGNAL);
+    if (n <= 0) return;
+    done += size_t(n);
+  }
+}
+
+std::vector<int> TServerConn::ReadRecords(size_t prmTotal, std::string* prmData) {
+  std::vector<int> sizes;
+  std::vector<char> buf(65536);
+  size_t got = 0;
+  while (got < prmTotal) {
+    int n = SSL_read(Ssl, buf.data(), int(buf.size()));
+    if (n <= 0) break;
+    sizes.push_back(n);
+    if (prmData) prmData->append(buf.data(), size_t(n));
+    got += size_t(n);
+  }
+  return sizes;
+}
+
+TTlsTestServer::TTlsTestServer(TServerOptions prmOptions, TScript prmScript)
+    : m_Options(prmOptions), m_Script(std::move(prmScript)) {
+  m_Listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(m_Listen, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 || listen(m_Listen, 4) != 0)
+    throw std::runtime_error("test server cannot listen");
+  m_Thread = std::thread([this] { Serve(); });
+}
+
+TTlsTestServer::~TTlsTestServer() {
+  Join();
+  close(m_Listen);
+}
+
+void TTlsTestServer::Join() {
+  if (m_Thread.joinable()) m_Thread.join();
+}
+
+int TTlsTestServer::Connect(bool prmNonBlocking) {
+  sockaddr_in a{};
+  socklen_t len = sizeof(a);
+  getsockname(m_Listen, reinterpret_cast<sockaddr*>(&a), &len);
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0)
+    throw std::runtime_error("test client cannot connect");
+  if (prmNonBlocking) fcntl(s, F_SETFL, fcntl(s, F_GETFL) | O_NONBLOCK);
+  return s;
+}
+
+void TTlsTestServer::Serve() {
+  pollfd p{m_Listen, POLLIN, 0};
+  if (poll(&p, 1, kAcceptWaitMs) != 1) return;
+  int sock = accept4(m_Listen, nullptr, nullptr, SOCK_CLOEXEC);
+  if (sock < 0) return;
+  SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+  SSL_CTX_set_security_level(ctx, 0);
+  SSL_CTX_set_cipher_list(ctx, "DEFAULT:@SECLEVEL=0");
+  SSL_CTX_set_min_proto_version(ctx, m_Options.MinVersion);
+  SSL_CTX_set_max_proto_version(ctx, m_Options.MaxVersion);
+  TClientCertificate own = MakeCertificate("gateway.test", m_Options.Cert);
+  SSL_CTX_use_certificate(ctx, own.Cert.get());
+  SSL_CTX_use_PrivateKey(ctx, own.Key.get());
+  if (m_Options.RequestClientCert)
+    SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, [](int, X509_STORE_CTX*) { return 1; });
+  SSL* ssl = SSL_new(ctx);
+  SSL_set_fd(ssl, sock);
+  if (SSL_accept(ssl) == 1) {
+    m_Accepted = true;
+    m_Version = SSL_get_version(ssl);
+    const char* sni = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
+    m_Sni = sni ? sni : "";
+    if (X509* peer = SSL_get1_peer_certificate(ssl)) {
+      char line[256];
+      X509_NAME_oneline(X509_get_subject_name(peer), line, sizeof(line));
+      m_PeerSubject = line;
+      X509_free(peer);
+    }
+    TServerConn conn{ssl, sock};
+    if (m_Script) m_Script(conn);
+    SSL_shutdown(ssl);
+  }
+  ERR_clear_error();
+  SSL_free(ssl);
+  SSL_CTX_free(ctx);
+  close(sock);
+}
+
+}  // namespace vantrel::test
