@@ -1,0 +1,218 @@
+#include "catalogue/Host.h"
+
+#include <arpa/inet.h>
+
+#include "catalogue/MaskUnmask.h"
+#include "config/DbMng.h"
+#include "diag/DebugLog.h"
+#include "diag/Exceptions.h"
+#include "diag/TextCodecs.h"
+#include "diag/Xml.h"
+
+namespace vantrel {
+
+namespace {
+
+int InitialStatus(int prmState) {
+  switch (prmState) {
+    case OSTRA_STATE_OFF:
+    case OSTRA_STATE_STOPPED:
+      return HOST_STATUS_POWERED_OFF;
+    case OSTRA_STATE_STARTING:
+      return HOST_STATUS_POWERING_UP;
+    case OSTRA_STATE_RUNNING:
+      return HOST_STATUS_AVAILABLE;
+    default:
+      return HOST_STATUS_UNKNOWN;
+  }
+}
+
+// One Base64 half of "SessInfo", unmasked. A half the decoder refuses gives empty text: the
+// credentials are optional and a bad half must not stop the list from loading.
+std::string UnmaskHalf(std::string_view prmHalf) {
+  try {
+    TBytes raw = Base64Decode(prmHalf);
+    return MaskUnmaskStr(std::string_view(reinterpret_cast<const char*>(raw.data()), raw.size()));
+  } catch (const EBaseException&) {
+    WriteDebugLog("THost.Create - malformed session info");
+    return {};
+  }
+}
+
+}  // namespace
+
+bool IsDottedQuad(const std::string& prmText) {
+  int parts = 0;
+  size_t i = 0;
+  for (;;) {
+    size_t start = i;
+    int value = 0;
+    while (i < prmText.size() && prmText[i] >= '0' && prmText[i] <= '9') {
+      value = value * 10 + (prmText[i] - '0');
+      if (value > 255) return false;
+      ++i;
+    }
+    if (i == start) return false;
+    ++parts;
+    if (i == prmText.size()) return parts == 4;
+    if (prmText[i] != '.' || parts == 4) return false;
+    ++i;
+  }
+}
+
+THost::THost(IHostOwner& prmOwner, int prmIndex, const TXmlNode& prmHost)
+    : m_Owner(prmOwner), m_Index(prmIndex) {
+  m_ID = prmHost.Attr("ID");
+  m_ID_Original = m_ID;
+  m_Host = prmHost.Text();
+  m_Desc = prmHost.HasAttr("Desc") ? prmHost.Attr("Desc") : m_Host;
+  m_DaysLeft = prmHost.AttrInt("Days", 0);
+  m_Proto = prmHost.AttrInt("Protocol", 0);
+  m_State = prmHost.AttrInt("State", 0);
+  m_Provider = prmHost.Attr("Provider");
+  m_ProviderID = prmHost.Attr("ProviderID");
+  m_DesktopID = prmHost.Attr("desktopID");
+  m_Parameters = SplitParamList(prmHost.Attr("Params"));
+  ReadSessInfo(prmHost.Attr("SessInfo"));
+  m_Status = InitialStatus(m_State);
+  ReadProviderParams(prmHost);
+}
+
+THost::~THost() {
+  StopRequests();
+}
+
+void THost::ReadSessInfo(const std::string& prmSessInfo) {
+  size_t at = prmSessInfo.find('@');
+  if (at == std::string::npos) return;
+  m_Username = UnmaskHalf(std::string_view(prmSessInfo).substr(0, at));
+  m_Pwd = UnmaskHalf(std::string_view(prmSessInfo).substr(at + 1));
+}
+
+void THost::ReadProviderParams(const TXmlNode& prmHost) {
+  TXmlNode parent = prmHost.Parent();
+  if (!parent) return;
+  for (const TXmlNode& prov : parent.FindAll("ProvParams")) {
+    if (prov.Attr("ID") != m_ID) continue;
+    for (const TXmlNode& child : prov.Children()) {
+      std::string text = child.Text();
+      if (!text.empty()) m_ProviderParams.push_back(child.Name() + "=" + text);
+    }
+    return;
+  }
+}
+
+std::string THost::GetHost() const {
+  std::lock_guard<std::mutex> g(m_DataLock);
+  return m_Host;
+}
+
+std::string THost::GetUsername() const {
+  std::lock_guard<std::mutex> g(m_DataLock);
+  return m_Username;
+}
+
+std::string THost::GetPwd() const {
+  std::lock_guard<std::mutex> g(m_DataLock);
+  return m_Pwd;
+}
+
+std::string THost::GetDomain() const {
+  std::lock_guard<std::mutex> g(m_DataLock);
+  return m_Domain;
+}
+
+void THost::SetHost(const std::string& prmHost) {
+  std::lock_guard<std::mutex> g(m_DataLock);
+  m_Host = prmHost;
+}
+
+std::string THost::GetID_DNSHost() {
+  if (IsDottedQuad(m_ID)) return m_ID;
+  uint32_t addr = m_Owner.ResolveHost(m_ID);
+  // 0 is "not found"; all ones is the tunnel's "not resolved yet", never an address to query.
+  if (addr == 0 || addr == 0xFFFFFFFFu) return m_ID;
+  char text[INET_ADDRSTRLEN] = {};
+  in_addr in{};
+  in.s_addr = addr;
+  if (!inet_ntop(AF_INET, &in, text, sizeof text)) return m_ID;
+  return text;
+}
+
+int THost::GetPort() const {
+  int port = m_Owner.GetDBMng().GetRDPPort();
+  std::string value = ParamValue(m_Parameters, "_PORT");
+  int parsed = 0;
+  if (!value.empty() && TryStrToInt(value, parsed)) port = parsed;
+  return port;
+}
+
+void THost::SetStatus(int prmStatus) {
+  m_Status = prmStatus;
+  m_Owner.PostHostStatus(m_Index, prmStatus);
+}
+
+void THost::StartRequest(void (THost::*prmBody)(), const char* prmName) {
+  std::lock_guard<std::mutex> g(m_ThreadsLock);
+  if (m_Stop.IsSet()) return;
+  // Finished threads are joined here so a long session does not collect them.
+  std::erase_if(m_Threads, [](TRequestThread& t) {
+    if (!t.Done->load()) return false;
+    t.Thread.join();
+    return true;
+  });
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  std::thread t([this, prmBody, prmName, done] {
+    try {
+      (this->*prmBody)();
+    } catch (const EBaseException& e) {
+      WriteDebugLog(std::string("THost.") + prmName + " - " + e.GetMsg());
+    } catch (const std::exception& e) {
+      WriteDebugLog(std::string("THost.") + prmName + " - " + e.what());
+    } catch (...) {
+      WriteDebugLog(std::string("THost.") + prmName + " - unknown exception");
+    }
+    done->store(true);
+  });
+  m_Threads.push_back({std::move(t), std::move(done)});
+}
+
+void THost::RefreshState() {
+  StartRequest(&THost::DoRefreshState, "RefreshState");
+}
+
+void THost::MonitorWakeup() {
+  StartRequest(&THost::DoMonitorWakeup, "MonitorWakeup");
+}
+
+void THost::StopRequests() {
+  std::vector<TRequestThread> threads;
+  {
+    std::lock_guard<std::mutex> g(m_ThreadsLock);
+    m_Stop.Set();
+    threads.swap(m_Threads);
+  }
+  for (TRequestThread& t : threads)
+    if (t.Thread.joinable()) t.Thread.join();
+}
+
+bool THost::Stopping() const {
+  return m_Stop.IsSet() || m_Owner.GetStopEvent().IsSet();
+}
+
+bool THost::PauseBetweenPolls() {
+  return WaitForAny({&m_Stop, &m_Owner.GetStopEvent()}, m_PollIntervalMs) < 0;
+}
+
+std::vector<std::unique_ptr<THost>> LoadHosts(const TXmlNode& prmRoot, IHostOwner& prmOwner) {
+  std::vector<std::unique_ptr<THost>> hosts;
+  TXmlNode list = prmRoot.FindFirst("Hosts");
+  if (!list) return hosts;
+  TDBMng& store = prmOwner.GetDBMng();
+  store.SetRDPPort(list.AttrInt("RDPPort", store.GetRDPPort()));
+  for (const TXmlNode& host : list.FindAll("Host"))
+    hosts.push_back(std::make_unique<THost>(prmOwner, static_cast<int>(hosts.size()), host));
+  return hosts;
+}
+
+}  // namespace vantrel
