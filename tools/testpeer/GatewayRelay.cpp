@@ -1,0 +1,245 @@
+// Destination connections of the gateway peer: open requests become non-blocking TCP connects
+// through the scenario's mapping; data flows both ways with flow limits instead of unbounded
+// buffers; either side's close ends the pair.
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "diag/DebugLog.h"
+#include "diag/TextCodecs.h"
+#include "testpeer/GatewaySession.h"
+
+namespace vantrel::testpeer {
+
+namespace {
+
+constexpr uint16_t kLegacyOpenPort = 135;
+constexpr uint16_t kMaxConnId = 499;
+
+}  // namespace
+
+bool TGatewaySession::InputPaused() const {
+  return m_DestOutBytes > kDestOutHigh;
+}
+
+bool TGatewaySession::ResolveTarget(uint32_t prmAddr, uint16_t prmPort, uint32_t& prmLocal,
+                                    uint16_t& prmLocalPort) {
+  auto sc = Scenario();
+  const std::string dotted = FormatIPv4(prmAddr);
+  auto it = sc->Mapping.find(dotted + ":" + std::to_string(prmPort));
+  if (it == sc->Mapping.end()) it = sc->Mapping.find(dotted);
+  if (it == sc->Mapping.end()) {
+    prmLocal = prmAddr;
+    prmLocalPort = prmPort;
+    return IsLoopbackAddr(prmAddr);
+  }
+  std::string host;
+  int port = prmPort;
+  SplitHostPort(it->second, prmPort, host, port);
+  if (!ParseIPv4(host, prmLocal) || !IsLoopbackAddr(prmLocal) || port <= 0 || port > 65535) {
+    Error("mapping of " + it->first + " to \"" + it->second + "\" is not a loopback address");
+    return false;
+  }
+  prmLocalPort = static_cast<uint16_t>(port);
+  return true;
+}
+
+void TGatewaySession::OnOpen(TPeerMessage& prmMsg) {
+  const TWireHeader& h = prmMsg.Fields;
+  const uint16_t id = h.RemotePort;
+  if (m_Protocol == TProtocol::Legacy) {
+    if (!ParseLegacyOpen(prmMsg.Payload, prmMsg.DestAddr, prmMsg.DestPort)) {
+      Error("malformed open request payload");
+      return;
+    }
+    if (h.ListenPort != kLegacyOpenPort)
+      Error("open request with port " + std::to_string(h.ListenPort) + " in the header");
+  } else if (h.Len != 0) {
+    Error("open request with a payload");
+  }
+  if (id == 0 || id > kMaxConnId)
+    Error("open request with identifier " + std::to_string(id) + " outside 1..499");
+  if (m_Dests.count(id)) {
+    Error("open request for identifier " + std::to_string(id) + " which is still open");
+    DropDest(id);
+  }
+  m_GatewayClosed.erase(id);
+  uint32_t local = 0;
+  uint16_t localPort = 0;
+  if (!ResolveTarget(prmMsg.DestAddr, prmMsg.DestPort, local, localPort)) {
+    WriteDebugLog("testpeer: no way to " + FormatIPv4(prmMsg.DestAddr) + ":" +
+                  std::to_string(prmMsg.DestPort));
+    Refuse(id);
+    return;
+  }
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    Error("cannot create a destination socket");
+    Refuse(id);
+    return;
+  }
+  int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(localPort);
+  sa.sin_addr.s_addr = htonl(local);
+  int r = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  if (r != 0 && errno != EINPROGRESS) {
+    ::close(fd);
+    Refuse(id);
+    return;
+  }
+  TDest& d = m_Dests[id];
+  d.Fd = fd;
+  d.Id = id;
+  d.Connecting = r != 0;
+  if (!d.Connecting) OnDestConnected(d);
+}
+
+bool TGatewaySession::OnDestConnected(TDest& prmDest) {
+  prmDest.Connecting = false;
+  m_Recorder.Update([](TPeerCounters& c) {
+    ++c.OpensServed;
+    ++c.DestinationsOpen;
+  });
+  auto sc = Scenario();
+  // The legacy client does not wait for a ready answer and has no meaning for code 5.
+  if (m_Protocol == TProtocol::First && !sc->IsSilent(9)) {
+    TWireHeader ready = GatewayHeader(5, prmDest.Id);
+    if (sc->OpenReplyDelayMs > 0)
+      Schedule(sc->OpenReplyDelayMs, [this, ready] { QueueMessage(ready); });
+    else
+      QueueMessage(ready);
+  }
+  return FlushDest(prmDest);
+}
+
+void TGatewaySession::Refuse(uint16_t prmId) {
+  m_Recorder.Update([](TPeerCounters& c) { ++c.OpensRefused; });
+  auto sc = Scenario();
+  if (sc->RefuseMode == TRefuseMode::Silent) return;
+  if (sc->RefuseMode == TRefuseMode::ReadyClose && m_Protocol == TProtocol::First)
+    QueueMessage(GatewayHeader(5, prmId));
+  m_GatewayClosed.insert(prmId);
+  QueueMessage(GatewayHeader(7, prmId));
+}
+
+void TGatewaySession::OnData(const TPeerMessage& prmMsg) {
+  const uint16_t id = prmMsg.Fields.RemotePort;
+  const size_t n = prmMsg.Payload.size();
+  if (n == 0 || n > kMaxDataPiece)
+    Error("data message for " + std::to_string(id) + " with " + std::to_string(n) + " bytes");
+  m_Recorder.Update([n](TPeerCounters& c) { c.DataBytesFromClient += n; });
+  auto it = m_Dests.find(id);
+  if (it == m_Dests.end()) {
+    // Data crossing the peer's own close is normal; anything else is the client's fault.
+    if (!m_GatewayClosed.count(id))
+      Error("data for identifier " + std::to_string(id) + " which is not open");
+    return;
+  }
+  TDest& d = it->second;
+  if (n == 0) return;
+  d.Out.push_back(prmMsg.Payload);
+  d.OutBytes += n;
+  m_DestOutBytes += n;
+  if (!d.Connecting) FlushDest(d);
+}
+
+void TGatewaySession::OnClientClose(const TPeerMessage& prmMsg) {
+  // A close for an identifier the peer closed itself is the client's echo; nothing to do.
+  auto it = m_Dests.find(prmMsg.Fields.RemotePort);
+  if (it == m_Dests.end()) return;
+  if (it->second.OutBytes == 0)
+    DropDest(it->first);
+  else
+    it->second.CloseWhenFlushed = true;
+}
+
+void TGatewaySession::ReadDest(TDest& prmDest) {
+  uint8_t buf[16384];
+  ssize_t n = ::recv(prmDest.Fd, buf, sizeof buf, 0);
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+  if (n <= 0) {
+    CloseFromGateway(prmDest.Id);
+    return;
+  }
+  const size_t piece = Scenario()->DataPieceSize;
+  for (size_t off = 0; off < static_cast<size_t>(n); off += piece) {
+    size_t len = std::min(piece, static_cast<size_t>(n) - off);
+    QueueMessage(GatewayHeader(6, prmDest.Id, static_cast<uint32_t>(len)),
+                 TBytes(buf + off, buf + off + len));
+  }
+  m_Recorder.Update([n](TPeerCounters& c) { c.DataBytesToClient += static_cast<uint64_t>(n); });
+}
+
+bool TGatewaySession::FlushDest(TDest& prmDest) {
+  while (!prmDest.Out.empty()) {
+    TBytes& b = prmDest.Out.front();
+    ssize_t n = ::send(prmDest.Fd, b.data() + prmDest.OutOffset, b.size() - prmDest.OutOffset,
+                       MSG_NOSIGNAL);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return true;
+    if (n < 0) {
+      CloseFromGateway(prmDest.Id);
+      return false;
+    }
+    prmDest.OutOffset += static_cast<size_t>(n);
+    prmDest.OutBytes -= static_cast<size_t>(n);
+    m_DestOutBytes -= static_cast<size_t>(n);
+    if (prmDest.OutOffset == b.size()) {
+      prmDest.Out.pop_front();
+      prmDest.OutOffset = 0;
+    }
+  }
+  if (prmDest.CloseWhenFlushed) {
+    DropDest(prmDest.Id);
+    return false;
+  }
+  return true;
+}
+
+void TGatewaySession::DropDest(uint16_t prmId) {
+  auto it = m_Dests.find(prmId);
+  if (it == m_Dests.end()) return;
+  ::close(it->second.Fd);
+  m_DestOutBytes -= it->second.OutBytes;
+  if (!it->second.Connecting) m_Recorder.Update([](TPeerCounters& c) { --c.DestinationsOpen; });
+  m_Dests.erase(it);
+}
+
+void TGatewaySession::CloseFromGateway(uint16_t prmId) {
+  DropDest(prmId);
+  m_GatewayClosed.insert(prmId);
+  QueueMessage(GatewayHeader(7, prmId));
+}
+
+void TGatewaySession::ServiceDests(const std::vector<pollfd>& prmFds, size_t prmFirst,
+                                   const std::vector<uint16_t>& prmIds) {
+  for (size_t i = prmFirst; i < prmFds.size() && m_Phase != TPhase::Closed; ++i) {
+    const short re = prmFds[i].revents;
+    auto it = m_Dests.find(prmIds[i - prmFirst]);
+    // Skip entries whose destination went away or was replaced since the poll.
+    if (re == 0 || it == m_Dests.end() || it->second.Fd != prmFds[i].fd) continue;
+    TDest& d = it->second;
+    if (d.Connecting) {
+      int err = 0;
+      socklen_t len = sizeof err;
+      ::getsockopt(d.Fd, SOL_SOCKET, SO_ERROR, &err, &len);
+      if (err != 0) {
+        uint16_t id = d.Id;
+        DropDest(id);
+        Refuse(id);
+      } else {
+        OnDestConnected(d);
+      }
+      continue;
+    }
+    if ((re & (POLLOUT | POLLERR)) && d.OutBytes > 0 && !FlushDest(d)) continue;
+    if ((re & (POLLIN | POLLHUP | POLLERR)) && m_OutBytes < kOutHigh) ReadDest(d);
+  }
+}
+
+}  // namespace vantrel::testpeer

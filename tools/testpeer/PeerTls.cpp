@@ -1,0 +1,115 @@
+#include "testpeer/PeerTls.h"
+
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
+
+#include <mutex>
+
+#include "diag/Exceptions.h"
+
+namespace vantrel::testpeer {
+
+namespace {
+
+using TPkeyPtr = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
+using TX509Ptr = std::unique_ptr<X509, decltype(&X509_free)>;
+
+struct TSelfSigned {
+  TPkeyPtr Key{nullptr, EVP_PKEY_free};
+  TX509Ptr Cert{nullptr, X509_free};
+};
+
+[[noreturn]] void Fail(const std::string& prmWhat) {
+  throw EBaseException("TLS: " + prmWhat + " " + TakeTlsErrors());
+}
+
+TSelfSigned MakeSelfSigned() {
+  TSelfSigned s;
+  s.Key.reset(EVP_RSA_gen(2048));
+  if (!s.Key) Fail("key generation failed");
+  s.Cert.reset(X509_new());
+  X509* c = s.Cert.get();
+  X509_set_version(c, 2);
+  ASN1_INTEGER_set(X509_get_serialNumber(c), 1);
+  X509_gmtime_adj(X509_getm_notBefore(c), -3600);
+  X509_gmtime_adj(X509_getm_notAfter(c), 10L * 365 * 24 * 3600);
+  X509_NAME* name = X509_get_subject_name(c);
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                             reinterpret_cast<const unsigned char*>("vantrel-testpeer"), -1, -1, 0);
+  X509_set_issuer_name(c, name);
+  X509_set_pubkey(c, s.Key.get());
+  if (X509_sign(c, s.Key.get(), EVP_sha256()) == 0) Fail("certificate signing failed");
+  return s;
+}
+
+// One key for the whole process: RSA generation is slow under the sanitizers, and peers are
+// created by the dozen in tests.
+const TSelfSigned& ProcessSelfSigned() {
+  static std::mutex lock;
+  static std::unique_ptr<TSelfSigned> made;
+  std::lock_guard<std::mutex> g(lock);
+  if (!made) made = std::make_unique<TSelfSigned>(MakeSelfSigned());
+  return *made;
+}
+
+int AcceptAnyClientCert(int, X509_STORE_CTX*) {
+  return 1;
+}
+
+}  // namespace
+
+std::string TakeTlsErrors() {
+  std::string out;
+  char buf[256];
+  while (unsigned long e = ERR_get_error()) {
+    ERR_error_string_n(e, buf, sizeof buf);
+    if (!out.empty()) out += "; ";
+    out += buf;
+  }
+  return out;
+}
+
+TSslCtxPtr CreateServerContext(const TTlsOptions& prmOptions) {
+  TSslCtxPtr ctx(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
+  if (!ctx) Fail("cannot create a context");
+  SSL_CTX* c = ctx.get();
+  // The clients speak TLS 1.0, which needs security level 0 and the old cipher suites.
+  SSL_CTX_set_security_level(c, 0);
+  SSL_CTX_set_cipher_list(c, "DEFAULT:@SECLEVEL=0");
+  int maxVersion = prmOptions.MaxVersion == "1.0"   ? TLS1_VERSION
+                   : prmOptions.MaxVersion == "1.1" ? TLS1_1_VERSION
+                                                    : TLS1_2_VERSION;
+  SSL_CTX_set_min_proto_version(c, TLS1_VERSION);
+  SSL_CTX_set_max_proto_version(c, maxVersion);
+  SSL_CTX_set_options(c, SSL_OP_NO_RENEGOTIATION);
+  SSL_CTX_set_mode(c, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  if (prmOptions.CertFile.empty()) {
+    const TSelfSigned& s = ProcessSelfSigned();
+    if (SSL_CTX_use_certificate(c, s.Cert.get()) != 1 ||
+        SSL_CTX_use_PrivateKey(c, s.Key.get()) != 1)
+      Fail("cannot use the self-signed certificate");
+  } else {
+    if (SSL_CTX_use_certificate_chain_file(c, prmOptions.CertFile.c_str()) != 1)
+      Fail("cannot load certificate " + prmOptions.CertFile);
+    std::string key = prmOptions.KeyFile.empty() ? prmOptions.CertFile : prmOptions.KeyFile;
+    if (SSL_CTX_use_PrivateKey_file(c, key.c_str(), SSL_FILETYPE_PEM) != 1 ||
+        SSL_CTX_check_private_key(c) != 1)
+      Fail("cannot load private key " + key);
+  }
+  if (prmOptions.RequireClientCert)
+    SSL_CTX_set_verify(c, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, AcceptAnyClientCert);
+  return ctx;
+}
+
+std::string ClientCertSubject(SSL* prmSsl) {
+  X509* cert = SSL_get1_peer_certificate(prmSsl);
+  if (!cert) return "";
+  char buf[512];
+  X509_NAME_oneline(X509_get_subject_name(cert), buf, sizeof buf);
+  X509_free(cert);
+  return buf;
+}
+
+}  // namespace vantrel::testpeer

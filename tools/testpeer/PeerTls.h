@@ -1,0 +1,30 @@
+// TLS server side of the reference peers: one SSL_CTX with the peer's certificate, open to the
+// old protocol versions the tunnel's clients use.
+#pragma once
+
+#include <openssl/ssl.h>
+
+#include <memory>
+#include <string>
+
+namespace vantrel::testpeer {
+
+struct TTlsOptions {
+  std::string CertFile, KeyFile;  // empty: the process's self-signed certificate
+  bool RequireClientCert = false;
+  std::string MaxVersion = "1.2";
+};
+
+using TSslCtxPtr = std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)>;
+using TSslPtr = std::unique_ptr<SSL, decltype(&SSL_free)>;
+
+// Raises EBaseException when a file cannot be loaded or OpenSSL refuses a setting.
+TSslCtxPtr CreateServerContext(const TTlsOptions& prmOptions);
+
+// Subject of the certificate the client presented, one line; empty when none.
+std::string ClientCertSubject(SSL* prmSsl);
+
+// OpenSSL's queued error texts, emptied; for error records.
+std::string TakeTlsErrors();
+
+}  // namespace vantrel::testpeer
