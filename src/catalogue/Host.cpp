@@ -102,24 +102,22 @@ void THost::ReadProviderParams(const TXmlNode& prmHost) {
   }
 }
 
+std::string THost::ReadLocked(const std::string& prmField) const {
+  std::lock_guard<std::mutex> g(m_DataLock);
+  return prmField;
+}
+
 std::string THost::GetHost() const {
-  std::lock_guard<std::mutex> g(m_DataLock);
-  return m_Host;
+  return ReadLocked(m_Host);
 }
-
 std::string THost::GetUsername() const {
-  std::lock_guard<std::mutex> g(m_DataLock);
-  return m_Username;
+  return ReadLocked(m_Username);
 }
-
 std::string THost::GetPwd() const {
-  std::lock_guard<std::mutex> g(m_DataLock);
-  return m_Pwd;
+  return ReadLocked(m_Pwd);
 }
-
 std::string THost::GetDomain() const {
-  std::lock_guard<std::mutex> g(m_DataLock);
-  return m_Domain;
+  return ReadLocked(m_Domain);
 }
 
 void THost::SetHost(const std::string& prmHost) {

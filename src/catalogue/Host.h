@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "catalogue/HostOwner.h"
+#include "catalogue/OstraQuery.h"
 #include "catalogue/ParamList.h"
 #include "platform/Event.h"
 #include "platform/Window.h"
@@ -120,12 +121,18 @@ class THost {
   // Fetches prmURL and parses the reply. False when the fetch failed (prmFailText set) or the
   // host is stopping (prmFailText empty); a reply that is not XML gives true and an invalid doc.
   bool Fetch(const std::string& prmURL, TXmlDoc& prmDoc, std::string& prmFailText);
-  // Ends a query whose reply was not XML: the log line, and a status so the user is not left
-  // waiting.
+  // Ends a query or monitor: no session number is held any more, and the status is posted.
+  void EndQuery(int prmStatus);
+  // A reply that was not XML: the log line, and a status so the user is not left waiting.
   void EndWithInvalidReply(const char* prmLogLine, int prmStatus);
+  // A failed fetch of the state query or the monitor: error 17 and status 0.
+  void EndWithFetchFailure(const char* prmWhat, const std::string& prmFailText);
+  std::string ReadLocked(const std::string& prmField) const;
   void SetHost(const std::string& prmHost);
   void ApplyVDICreds(const TXmlNode& prmStateSess);
   std::string AvailQueryForRefresh(const std::string& prmPwd);
+  // The common head of the power-up and delete requests.
+  TOstraQuery ObjectRequest(const char* prmPath, const std::string& prmObjID);
 
   IHostOwner& m_Owner;
   int m_Index;

@@ -21,6 +21,12 @@ TXmlNode FindInReply(const TXmlDoc& prmDoc, std::string_view prmName) {
   return root.FindFirst(prmName);
 }
 
+// The "State" of the reply's "StateSess"; a reply without one counts as state 0.
+int ReplyState(const TXmlDoc& prmDoc, TXmlNode& prmStateSess) {
+  prmStateSess = FindInReply(prmDoc, "StateSess");
+  return prmStateSess ? prmStateSess.AttrInt("State", OSTRA_STATE_OFF) : OSTRA_STATE_OFF;
+}
+
 }  // namespace
 
 bool THost::Fetch(const std::string& prmURL, TXmlDoc& prmDoc, std::string& prmFailText) {
@@ -38,10 +44,19 @@ bool THost::Fetch(const std::string& prmURL, TXmlDoc& prmDoc, std::string& prmFa
   return true;
 }
 
-void THost::EndWithInvalidReply(const char* prmLogLine, int prmStatus) {
-  WriteDebugLog(prmLogLine);
+void THost::EndQuery(int prmStatus) {
   m_SessID = -1;
   SetStatus(prmStatus);
+}
+
+void THost::EndWithInvalidReply(const char* prmLogLine, int prmStatus) {
+  WriteDebugLog(prmLogLine);
+  EndQuery(prmStatus);
+}
+
+void THost::EndWithFetchFailure(const char* prmWhat, const std::string& prmFailText) {
+  m_Owner.ReportError(TCS_ERR_DESKTOP_STATE, prmWhat + prmFailText);
+  EndQuery(HOST_STATUS_UNKNOWN);
 }
 
 void THost::ApplyVDICreds(const TXmlNode& prmStateSess) {
@@ -102,25 +117,18 @@ void THost::DoRefreshState() {
 
   WriteDebugLog("RefreshDesktopState - " + AvailQueryForRefresh("XXXX"));
   if (!Fetch(AvailQueryForRefresh(m_Owner.GetPassword(false)), doc, fail)) {
-    if (Stopping()) return;
-    m_Owner.ReportError(TCS_ERR_DESKTOP_STATE, "Refresh Desktop State 2 - " + fail);
-    m_SessID = -1;
-    return SetStatus(HOST_STATUS_UNKNOWN);
+    if (!Stopping()) EndWithFetchFailure("Refresh Desktop State 2 - ", fail);
+    return;
   }
   if (!doc.IsValid())
     return EndWithInvalidReply("RefreshDesktopState - received invalid response",
                                HOST_STATUS_UNKNOWN);
-  TXmlNode sess = FindInReply(doc, "StateSess");
-  int state = sess ? sess.AttrInt("State", 0) : OSTRA_STATE_OFF;
-  m_SessID = -1;
-  if (state == OSTRA_STATE_STOPPED) {
-    SetStatus(store.GetEnablePowerMng() ? HOST_STATUS_POWERED_OFF : HOST_STATUS_UNKNOWN);
-  } else if (state == OSTRA_STATE_RUNNING) {
-    ApplyVDICreds(sess);
-    SetStatus(HOST_STATUS_AVAILABLE);
-  } else {
-    SetStatus(HOST_STATUS_UNKNOWN);
-  }
+  TXmlNode sess;
+  int state = ReplyState(doc, sess);
+  if (state == OSTRA_STATE_STOPPED)
+    return EndQuery(store.GetEnablePowerMng() ? HOST_STATUS_POWERED_OFF : HOST_STATUS_UNKNOWN);
+  if (state == OSTRA_STATE_RUNNING) ApplyVDICreds(sess);
+  EndQuery(state == OSTRA_STATE_RUNNING ? HOST_STATUS_AVAILABLE : HOST_STATUS_UNKNOWN);
 }
 
 void THost::DoMonitorWakeup() {
@@ -146,24 +154,19 @@ void THost::DoMonitorWakeup() {
     std::string fail;
     if (!Fetch(url, doc, fail)) {
       if (Stopping()) break;
-      m_Owner.ReportError(TCS_ERR_DESKTOP_STATE, "Wakeup monitor - " + fail);
-      m_SessID = -1;
-      return SetStatus(HOST_STATUS_UNKNOWN);
+      return EndWithFetchFailure("Wakeup monitor - ", fail);
     }
     if (!doc.IsValid())
       return EndWithInvalidReply("MonitorWakeup - received invalid response",
                                  HOST_STATUS_POWERUP_FAILED);
-    TXmlNode sess = FindInReply(doc, "StateSess");
-    int state = sess ? sess.AttrInt("State", 0) : OSTRA_STATE_OFF;
-    if (state == OSTRA_STATE_OFF || state == OSTRA_STATE_STOPPED || state == OSTRA_STATE_FAILED) {
-      m_SessID = -1;
-      return SetStatus(HOST_STATUS_POWERUP_FAILED);
-    }
+    TXmlNode sess;
+    int state = ReplyState(doc, sess);
+    if (state == OSTRA_STATE_OFF || state == OSTRA_STATE_STOPPED || state == OSTRA_STATE_FAILED)
+      return EndQuery(HOST_STATUS_POWERUP_FAILED);
     if (state == OSTRA_STATE_RUNNING) {
       std::string host = sess.Attr("Host");
       if (!host.empty()) SetHost(host);
-      m_SessID = -1;
-      return SetStatus(HOST_STATUS_AVAILABLE);
+      return EndQuery(HOST_STATUS_AVAILABLE);
     }
     if (!PauseBetweenPolls()) break;
   }
@@ -180,18 +183,22 @@ void THost::BeforeConnect() {
   SetStatus(HOST_STATUS_AVAILABLE);
 }
 
-void THost::PowerupDesktop() {
+TOstraQuery THost::ObjectRequest(const char* prmPath, const std::string& prmObjID) {
   TDBMng& store = m_Owner.GetDBMng();
-  if (store.GetOstraServer().empty()) return;
-  std::string url = TOstraQuery(store.GetOstraServer(), "/object/powerup")
-                        .AddEncoded("_instid", store.GetOstraInstance())
-                        .Add("_objid", m_ID_Original)
-                        .AddEncoded("_uname", m_Owner.GetUsername(true))
-                        .Add("_prov", m_Provider)
-                        .Add("_provid", m_ProviderID)
-                        .Add("_deskid", m_DesktopID)
-                        .AddEncoded("_desc", m_Desc)
-                        .URL();
+  TOstraQuery q(store.GetOstraServer(), prmPath);
+  q.AddEncoded("_instid", store.GetOstraInstance())
+      .Add("_objid", prmObjID)
+      .AddEncoded("_uname", m_Owner.GetUsername(true))
+      .Add("_prov", m_Provider)
+      .Add("_provid", m_ProviderID)
+      .Add("_deskid", m_DesktopID);
+  return q;
+}
+
+void THost::PowerupDesktop() {
+  if (m_Owner.GetDBMng().GetOstraServer().empty()) return;
+  std::string url =
+      ObjectRequest("/object/powerup", m_ID_Original).AddEncoded("_desc", m_Desc).URL();
   TXmlDoc doc;
   std::string fail;
   if (!Fetch(url, doc, fail)) {
@@ -201,29 +208,19 @@ void THost::PowerupDesktop() {
   if (!doc.IsValid())
     return EndWithInvalidReply("Powerup - received invalid response", HOST_STATUS_POWERUP_FAILED);
   TXmlNode sess = FindInReply(doc, "StateSess");
-  if (!sess) {
-    WriteDebugLog("Powerup - Could not find a session state");
-    return SetStatus(HOST_STATUS_POWERUP_FAILED);
-  }
+  if (!sess)
+    return EndWithInvalidReply("Powerup - Could not find a session state",
+                               HOST_STATUS_POWERUP_FAILED);
   m_SessID = sess.AttrInt("ID", -1);
   SetStatus(HOST_STATUS_POWERING_UP);
   MonitorWakeup();
 }
 
 bool THost::DelDesktop() {
-  TDBMng& store = m_Owner.GetDBMng();
-  if (store.GetOstraServer().empty()) return false;
-  std::string url = TOstraQuery(store.GetOstraServer(), "/object/del")
-                        .AddEncoded("_instid", store.GetOstraInstance())
-                        .Add("_objid", m_ID)
-                        .AddEncoded("_uname", m_Owner.GetUsername(true))
-                        .Add("_prov", m_Provider)
-                        .Add("_provid", m_ProviderID)
-                        .Add("_deskid", m_DesktopID)
-                        .URL();
+  if (m_Owner.GetDBMng().GetOstraServer().empty()) return false;
   std::string body;
   std::string fail;
-  return m_Owner.FetchOstra(url, body, fail);
+  return m_Owner.FetchOstra(ObjectRequest("/object/del", m_ID).URL(), body, fail);
 }
 
 }  // namespace vantrel
