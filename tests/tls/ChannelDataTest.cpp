@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <future>
 #include <string>
 #include <thread>
@@ -68,11 +69,13 @@ TEST(ChannelData, QueueServesSmallReadsWithoutTheSocket) {
 }
 
 TEST(ChannelData, TwoRecordsInOneRead) {
-  std::promise<void> again;
+  std::promise<void> again, finished;
   auto script = [&](TServerConn& c) {
     c.WriteCoalesced({"first-", "second"});
-    again.get_future().wait();
+    again.get_future().wait_for(std::chrono::seconds(20));
     c.WriteCoalesced({"third-", "fourth"});
+    // The closing alert must not join the two records in the client's read.
+    finished.get_future().wait_for(std::chrono::seconds(20));
   };
   TChannelFixture f(script);
   ASSERT_TRUE(f.handshakeOk);
@@ -85,6 +88,7 @@ TEST(ChannelData, TwoRecordsInOneRead) {
   EXPECT_GT(f.Chan.PendingCiphertext(), 0u);
   EXPECT_EQ(f.Recv(100, true, -1), "fourth");
   EXPECT_EQ(f.Chan.PendingCiphertext(), 0u);
+  finished.set_value();
 }
 
 TEST(ChannelData, RecordSplitOverTwoReadsOnNonBlockingSocket) {
@@ -93,7 +97,7 @@ TEST(ChannelData, RecordSplitOverTwoReadsOnNonBlockingSocket) {
   auto script = [&](TServerConn& c) {
     wire = c.Encrypt("split record payload");
     c.SendRaw(wire.substr(0, 9));
-    rest.get_future().wait();
+    rest.get_future().wait_for(std::chrono::seconds(20));
     c.SendRaw(wire.substr(9));
   };
   TChannelFixture f(script, true);
@@ -115,7 +119,8 @@ TEST(ChannelData, RecordSplitOverTwoReadsOnNonBlockingSocket) {
 
 TEST(ChannelData, NonBlockingWithoutDataReturnsQueuedOnly) {
   std::promise<void> done;
-  TChannelFixture f([&](TServerConn&) { done.get_future().wait(); }, true);
+  TChannelFixture f([&](TServerConn&) { done.get_future().wait_for(std::chrono::seconds(20)); },
+                    true);
   ASSERT_TRUE(f.handshakeOk);
   EXPECT_EQ(f.Recv(16), "");
   done.set_value();
@@ -225,6 +230,39 @@ TEST(ChannelData, SendAndReceiveAtOnce) {
     for (int j = 0; j < kSize && same; ++j)
       same = all[size_t(i) * kSize + size_t(j)] == char(i + j);
   EXPECT_TRUE(same);
+}
+
+TEST(ChannelData, GatewayRenegotiationInsideReceive) {
+  bool renegotiated = false;
+  std::string early, more;
+  TChannelFixture f(
+      [&](TServerConn& c) {
+        unsigned char before[64], after[64];
+        size_t n0 = SSL_get_peer_finished(c.Ssl, before, sizeof(before));
+        // Without auto-retry a blocking read returns after each handshake record, so the
+        // script sees when the new handshake is through.
+        SSL_clear_mode(c.Ssl, SSL_MODE_AUTO_RETRY);
+        if (SSL_renegotiate(c.Ssl) != 1 || SSL_do_handshake(c.Ssl) != 1) return;
+        char buf[256];
+        for (int i = 0; i < 100 && !renegotiated; ++i) {
+          int n = SSL_read(c.Ssl, buf, sizeof(buf));
+          if (n > 0) early.append(buf, size_t(n));
+          if (n <= 0 && SSL_get_error(c.Ssl, n) != SSL_ERROR_WANT_READ) return;
+          size_t n1 = SSL_get_peer_finished(c.Ssl, after, sizeof(after));
+          renegotiated = n1 != n0 || std::memcmp(before, after, n0) != 0;
+        }
+        SSL_write(c.Ssl, "after", 5);
+        c.ReadRecords(4, &more);
+      },
+      false, {TLS1_2_VERSION, TLS1_2_VERSION});
+  ASSERT_TRUE(f.handshakeOk);
+  EXPECT_EQ(f.Recv(5), "after");
+  // The new keys carry data the other way too.
+  EXPECT_TRUE(f.Chan.SendSec(f.Sock, "more", 4));
+  f.Server.Join();
+  EXPECT_TRUE(renegotiated);
+  EXPECT_EQ(early, "");
+  EXPECT_EQ(more, "more");
 }
 
 }  // namespace

@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tls/RecvQueue.h"
+#include "tls/TlsRecord.h"
+
+namespace vantrel {
+namespace {
+
+std::vector<uint8_t> Record(uint8_t prmType, size_t prmBody) {
+  std::vector<uint8_t> r = {prmType, 3, 3, uint8_t(prmBody >> 8), uint8_t(prmBody)};
+  r.resize(5 + prmBody, 0xAB);
+  return r;
+}
+
+TEST(TlsRecord, CompleteOnlyWithTheWholeBody) {
+  auto r = Record(23, 300);
+  for (size_t n : {size_t(0), size_t(1), size_t(4), size_t(5), size_t(304)}) {
+    SCOPED_TRACE(n);
+    EXPECT_EQ(CheckRecord(r.data(), n).State, TRecordState::Incomplete);
+  }
+  TRecordCheck c = CheckRecord(r.data(), r.size());
+  EXPECT_EQ(c.State, TRecordState::Complete);
+  EXPECT_EQ(c.Len, 305u);
+  EXPECT_EQ(c.Type, 23);
+  // Bytes of a following record do not change the verdict on the first.
+  r.push_back(23);
+  EXPECT_EQ(CheckRecord(r.data(), r.size()).Len, 305u);
+  // An empty record is a record.
+  auto empty = Record(23, 0);
+  EXPECT_EQ(CheckRecord(empty.data(), empty.size()).Len, 5u);
+}
+
+TEST(TlsRecord, RejectsWhatNoPeerSends) {
+  auto big = Record(23, kTlsMaxRecordBody + 1);
+  EXPECT_EQ(CheckRecord(big.data(), 5).State, TRecordState::Invalid);
+  auto largest = Record(23, kTlsMaxRecordBody);
+  EXPECT_EQ(CheckRecord(largest.data(), largest.size()).State, TRecordState::Complete);
+  const uint8_t http[] = "HTTP/1.1 200 OK";
+  EXPECT_EQ(CheckRecord(http, 1).State, TRecordState::Invalid);
+  const uint8_t badVersion[] = {22, 2, 0, 0, 1, 0};
+  EXPECT_EQ(CheckRecord(badVersion, 2).State, TRecordState::Invalid);
+  const uint8_t lowType[] = {19, 3, 1, 0, 0};
+  EXPECT_EQ(CheckRecord(lowType, 5).State, TRecordState::Invalid);
+}
+
+TEST(RecvQueue, RequestsSpanChunksAndChunksServeSeveralRequests) {
+  TRecvQueue q;
+  const std::string a = "abcdef", b = "", c = "ghij";
+  q.PutRecvdBuf(reinterpret_cast<const uint8_t*>(a.data()), a.size());
+  q.PutRecvdBuf(reinterpret_cast<const uint8_t*>(b.data()), b.size());
+  q.PutRecvdBuf(reinterpret_cast<const uint8_t*>(c.data()), c.size());
+  EXPECT_EQ(q.Size(), 10u);
+  uint8_t out[16];
+  EXPECT_EQ(q.GetRecvdData(out, 4), 4u);
+  EXPECT_EQ(std::string(out, out + 4), "abcd");
+  EXPECT_EQ(q.GetRecvdData(out, 5), 5u);
+  EXPECT_EQ(std::string(out, out + 5), "efghi");
+  EXPECT_EQ(q.GetRecvdData(out, 0), 0u);
+  EXPECT_EQ(q.GetRecvdData(out, 16), 1u);
+  EXPECT_EQ(out[0], 'j');
+  EXPECT_EQ(q.GetRecvdData(out, 16), 0u);
+  EXPECT_EQ(q.Size(), 0u);
+}
+
+}  // namespace
+}  // namespace vantrel
