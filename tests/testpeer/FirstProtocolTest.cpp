@@ -148,6 +148,52 @@ TEST_F(FirstProtocol, DestinationCloseReachesClientAndRefusalsAnswerWithClose) {
   EXPECT_EQ(peer->Counters().OpensRefused, 1);
 }
 
+TEST_F(FirstProtocol, MultiplexesManyConnectionsWithoutMixingTheirData) {
+  constexpr uint16_t kConns = 50;
+  constexpr int kRounds = 40;
+  TTcpTestServer echo(TTcpServerMode::Echo);
+  TGatewayScenario sc;
+  sc.Mapping["10.0.0.9"] = "127.0.0.1";
+  sc.RecordDataLimit = 0;
+  Open(sc);
+  ReadMessage();
+  const uint16_t port = echo.Start();
+  TBytes opens;
+  for (uint16_t id = 1; id <= kConns; ++id)
+    opens = Concat({opens, ClientHeader(9, "10.0.0.9", port, id)});
+  ASSERT_TRUE(client.Send(opens));
+  for (int i = 0; i < kConns; ++i) ASSERT_EQ(ReadMessage().first[0], 5);
+
+  auto byteOf = [](uint16_t id, size_t index) { return static_cast<uint8_t>(id * 31 + index); };
+  std::vector<TBytes> back(kConns + 1);
+  for (int round = 0; round < kRounds; ++round) {
+    TBytes batch;
+    for (uint16_t id = 1; id <= kConns; ++id) {
+      TBytes piece(1024);
+      for (size_t k = 0; k < piece.size(); ++k) piece[k] = byteOf(id, round * 1024 + k);
+      batch = Concat({batch, ClientHeader(6, "10.0.0.9", port, id, 1024), piece});
+    }
+    ASSERT_TRUE(client.Send(batch));
+    size_t got = 0;
+    while (got < kConns * 1024u) {
+      auto [h, p] = ReadMessage();
+      ASSERT_EQ(h.size(), 16u);
+      ASSERT_EQ(h[0], 6);
+      uint16_t id = BE16(h.data() + 10);
+      ASSERT_TRUE(id >= 1 && id <= kConns);
+      back[id].insert(back[id].end(), p.begin(), p.end());
+      got += p.size();
+    }
+  }
+  for (uint16_t id = 1; id <= kConns; ++id) {
+    ASSERT_EQ(back[id].size(), kRounds * 1024u);
+    for (size_t k = 0; k < back[id].size(); ++k) ASSERT_EQ(back[id][k], byteOf(id, k)) << id;
+  }
+  EXPECT_EQ(peer->Counters().DataBytesFromClient, uint64_t{kConns} * kRounds * 1024);
+  EXPECT_TRUE(peer->ReceivedMessages(6).empty());  // beyond the record limit: counted only
+  EXPECT_TRUE(peer->Errors().empty());
+}
+
 TEST_F(FirstProtocol, AnswersRequestsWithTheRightByteOrders) {
   TGatewayScenario sc;
   sc.UserName = "alice";

@@ -1,6 +1,7 @@
 #include "testpeer/GatewayPeer.h"
 
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -94,7 +95,11 @@ void TGatewayPeer::AcceptThd() {
       if (fds[0].revents & POLLIN) break;
       if (!(fds[1].revents & POLLIN)) continue;
       int fd = ::accept4(m_ListenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (fd >= 0) StartSession(fd);
+      if (fd < 0) continue;
+      // Messages go out one TLS record at a time; waiting to fill segments would only add delay.
+      int one = 1;
+      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      StartSession(fd);
     }
   } catch (const EBaseException& e) {
     WriteDebugLog("testpeer accept: " + e.GetMsg());

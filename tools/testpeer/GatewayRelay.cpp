@@ -63,7 +63,9 @@ void TGatewaySession::OnOpen(TPeerMessage& prmMsg) {
   if (id == 0 || id > kMaxConnId)
     Error("open request with identifier " + std::to_string(id) + " outside 1..499");
   if (m_Dests.count(id)) {
-    Error("open request for identifier " + std::to_string(id) + " which is still open");
+    // The legacy client does not announce closes its application made, so reuse is normal there.
+    if (m_Protocol == TProtocol::First)
+      Error("open request for identifier " + std::to_string(id) + " which is still open");
     DropDest(id);
   }
   m_GatewayClosed.erase(id);

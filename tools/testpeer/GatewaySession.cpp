@@ -1,6 +1,8 @@
 #include "testpeer/GatewaySession.h"
 
 #include <openssl/err.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -62,6 +64,12 @@ TGatewaySession::~TGatewaySession() {
 }
 
 void TGatewaySession::Run() {
+  // A client that goes away mid-write must cost a write error, not the whole process: SIGPIPE
+  // raised by this thread's writes stays pending on it instead.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
   try {
     Loop();
   } catch (const EBaseException& e) {

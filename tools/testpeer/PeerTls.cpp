@@ -83,7 +83,8 @@ TSslCtxPtr CreateServerContext(const TTlsOptions& prmOptions) {
                                                     : TLS1_2_VERSION;
   SSL_CTX_set_min_proto_version(c, TLS1_VERSION);
   SSL_CTX_set_max_proto_version(c, maxVersion);
-  SSL_CTX_set_options(c, SSL_OP_NO_RENEGOTIATION);
+  // A client that drops the connection without close_notify has simply closed it.
+  SSL_CTX_set_options(c, SSL_OP_NO_RENEGOTIATION | SSL_OP_IGNORE_UNEXPECTED_EOF);
   SSL_CTX_set_mode(c, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
   if (prmOptions.CertFile.empty()) {
     const TSelfSigned& s = ProcessSelfSigned();

@@ -1,6 +1,7 @@
 #include "testpeer/TcpTestServer.h"
 
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -109,6 +110,8 @@ void TTcpTestServer::ServeThd() {
       if (fds[1].revents & POLLIN) {
         int fd = ::accept4(m_ListenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
+          int one = 1;
+          ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
           conns[fd];
           if (m_Mode == TTcpServerMode::Source && m_SourceBytes == 0) ::shutdown(fd, SHUT_WR);
           Change([](TTcpServerCounters& c) { ++c.Accepted; });
