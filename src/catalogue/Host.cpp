@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <system_error>
+
 #include "catalogue/MaskUnmask.h"
 #include "config/DbMng.h"
 #include "diag/DebugLog.h"
@@ -159,19 +161,27 @@ void THost::StartRequest(void (THost::*prmBody)(), const char* prmName) {
     t.Thread.join();
     return true;
   });
+  // Room first, so that a started thread is always recorded and later joined.
+  m_Threads.reserve(m_Threads.size() + 1);
   auto done = std::make_shared<std::atomic<bool>>(false);
-  std::thread t([this, prmBody, prmName, done] {
-    try {
-      (this->*prmBody)();
-    } catch (const EBaseException& e) {
-      WriteDebugLog(std::string("THost.") + prmName + " - " + e.GetMsg());
-    } catch (const std::exception& e) {
-      WriteDebugLog(std::string("THost.") + prmName + " - " + e.what());
-    } catch (...) {
-      WriteDebugLog(std::string("THost.") + prmName + " - unknown exception");
-    }
-    done->store(true);
-  });
+  std::thread t;
+  try {
+    t = std::thread([this, prmBody, prmName, done] {
+      try {
+        (this->*prmBody)();
+      } catch (const EBaseException& e) {
+        WriteDebugLog(std::string("THost.") + prmName + " - " + e.GetMsg());
+      } catch (const std::exception& e) {
+        WriteDebugLog(std::string("THost.") + prmName + " - " + e.what());
+      } catch (...) {
+        WriteDebugLog(std::string("THost.") + prmName + " - unknown exception");
+      }
+      done->store(true);
+    });
+  } catch (const std::system_error& e) {
+    WriteDebugLog(std::string("THost.") + prmName + " - could not start: " + e.what());
+    return;
+  }
   m_Threads.push_back({std::move(t), std::move(done)});
 }
 

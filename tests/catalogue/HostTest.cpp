@@ -138,6 +138,8 @@ TEST_F(HostTest, HostsInDocumentOrderAtAnyDepth) {
     EXPECT_EQ(hosts[i]->GetID(), std::to_string(i + 1));
   }
   EXPECT_TRUE(Load("<Other/>").empty());
+  TXmlDoc broken = TXmlDoc::Parse("<OQN><Hosts><Host>a</Hosts>");
+  EXPECT_TRUE(LoadHosts(broken.Root(), m_Owner).empty());
 }
 
 TEST_F(HostTest, ProviderParamsFromTheMatchingElement) {
