@@ -150,6 +150,9 @@ bool CSSPI::PerformHandshake(int prmSock, const std::string& prmDest, int prmDev
   d.m_RecvBuf.assign(size, 0);
   std::memcpy(d.m_RecvBuf.data(), buf.data(), held);
   d.m_RecvBufSize = held;
+  if (held > 0)
+    WriteDebugLog("CSSPI.PerformHandshake - " + std::to_string(held) +
+                  " bytes follow the handshake");
   return true;
 }
 

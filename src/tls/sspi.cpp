@@ -99,7 +99,9 @@ bool CSSPI::TImpl::Recv(int prmSock, uint8_t* prmBuf, int prmLen, int& prmRecvd,
       m_RecvBufSize += size_t(n);
     }
     size_t consumed = 0;
+    size_t queuedBefore = m_RecvdBufs.Size();
     status = ProcessRecord(m_RecvBuf.data(), m_RecvBufSize, consumed);
+    bool carriedData = m_RecvdBufs.Size() > queuedBefore;
     if (status == SEC_E_INCOMPLETE_MESSAGE) continue;
     if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE && status != SEC_I_CONTEXT_EXPIRED)
       throw EBaseException::CreateFmt("Recv : Error %x while decrypting data", status);
@@ -123,7 +125,9 @@ bool CSSPI::TImpl::Recv(int prmSock, uint8_t* prmBuf, int prmLen, int& prmRecvd,
     }
     got += m_RecvdBufs.GetRecvdData(prmBuf + got, want - got);
     prmRecvd = int(got);
-    if (prmOneRecord && status == SEC_E_OK) return true;
+    // An empty record (sent by some servers before each record as a CBC countermeasure) does
+    // not end a one-record read: the caller wants the peer's next message, not nothing.
+    if (prmOneRecord && status == SEC_E_OK && carriedData) return true;
   }
 }
 

@@ -24,6 +24,36 @@ EVP_PKEY* SharedKey() {
   return key;
 }
 
+void SendPending(BIO* prmOut, int prmSock) {
+  std::string bytes(BIO_ctrl_pending(prmOut), '\0');
+  if (bytes.empty()) return;
+  BIO_read(prmOut, bytes.data(), int(bytes.size()));
+  TServerConn{nullptr, prmSock}.SendRaw(bytes);
+}
+
+// The handshake over memory BIOs, so the final flight and prmData leave in one send().
+bool AcceptWithData(SSL* prmSsl, int prmSock, const std::string& prmData) {
+  BIO* in = BIO_new(BIO_s_mem());
+  BIO* out = BIO_new(BIO_s_mem());
+  BIO_set_mem_eof_return(in, -1);
+  SSL_set_bio(prmSsl, in, out);
+  SSL_set_accept_state(prmSsl);
+  char buf[16384];
+  while (SSL_do_handshake(prmSsl) != 1) {
+    if (SSL_get_error(prmSsl, -1) != SSL_ERROR_WANT_READ) return false;
+    SendPending(out, prmSock);
+    pollfd p{prmSock, POLLIN, 0};
+    ssize_t n = poll(&p, 1, kAcceptWaitMs) == 1 ? recv(prmSock, buf, sizeof(buf), 0) : -1;
+    if (n <= 0) return false;
+    BIO_write(in, buf, int(n));
+  }
+  SSL_write(prmSsl, prmData.data(), int(prmData.size()));
+  SendPending(out, prmSock);
+  BIO* sock = BIO_new_socket(prmSock, BIO_NOCLOSE);
+  SSL_set_bio(prmSsl, sock, sock);
+  return true;
+}
+
 }  // namespace
 
 TClientCertificate MakeCertificate(const std::string& prmCommonName, TCertKind prmKind) {
@@ -50,6 +80,25 @@ TClientCertificate MakeCertificate(const std::string& prmCommonName, TCertKind p
   X509_set_pubkey(x, key);
   X509_sign(x, key, EVP_sha256());
   return res;
+}
+
+TServerOptions VersionRange(int prmMin, int prmMax) {
+  TServerOptions o;
+  o.MinVersion = prmMin;
+  o.MaxVersion = prmMax;
+  return o;
+}
+
+TServerOptions WithCertificate(TCertKind prmKind) {
+  TServerOptions o;
+  o.Cert = prmKind;
+  return o;
+}
+
+TServerOptions AskingForClientCertificate() {
+  TServerOptions o = VersionRange(TLS1_VERSION, TLS1_2_VERSION);
+  o.RequestClientCert = true;
+  return o;
 }
 
 void TServerConn::WriteCoalesced(const std::vector<std::string>& prmPieces) {
@@ -142,7 +191,10 @@ void TTlsTestServer::Serve() {
     SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, [](int, X509_STORE_CTX*) { return 1; });
   SSL* ssl = SSL_new(ctx);
   SSL_set_fd(ssl, sock);
-  if (SSL_accept(ssl) == 1) {
+  bool accepted = m_Options.DataWithFinished.empty()
+                      ? SSL_accept(ssl) == 1
+                      : AcceptWithData(ssl, sock, m_Options.DataWithFinished);
+  if (accepted) {
     m_Accepted = true;
     m_Version = SSL_get_version(ssl);
     const char* sni = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);

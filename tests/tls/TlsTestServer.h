@@ -25,7 +25,15 @@ struct TServerOptions {
   int MaxVersion = TLS1_3_VERSION;
   TCertKind Cert = TCertKind::SelfSigned;
   bool RequestClientCert = false;
+  // Sent as application data in the same write as the server's last handshake flight, so the
+  // client finds it behind its handshake's final record.
+  std::string DataWithFinished;
 };
+
+TServerOptions VersionRange(int prmMin, int prmMax);
+TServerOptions WithCertificate(TCertKind prmKind);
+// TLS 1.2 at most (a client certificate in 1.3 comes after the handshake).
+TServerOptions AskingForClientCertificate();
 
 // The accepted connection as the script sees it; blocking socket.
 struct TServerConn {
