@@ -77,6 +77,12 @@ TEST(DPP, StoreFallbackWithoutDPPs) {
   TDPP d = FromReply("<OQN><Hosts/></OQN>", store);
   const int expected[] = {1, 0, 1, 0, 1, 1, 0};
   for (int f = 1; f <= 7; ++f) EXPECT_EQ(d.GetFlag(f), expected[f - 1]) << f;
+
+  // A reply that is not a document has no "DPPs" either.
+  TXmlDoc broken = TXmlDoc::Parse("<OQN><DPPs><DPP RDrv='0'/>");
+  TDPP b;
+  b.Load(broken.Root(), store);
+  EXPECT_EQ(b.GetFlag(1), 1);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -33,6 +34,8 @@ inline TScriptedReply Failure(std::string prmText) {
 
 class THostOwnerDouble : public IHostOwner {
  public:
+  static constexpr std::chrono::seconds kHangGuard{60};
+
   THostOwnerDouble()
       : m_Window([this](uint32_t m, uintptr_t w, intptr_t l) {
           if (m == WM_HostStateChanged)
@@ -102,10 +105,10 @@ class THostOwnerDouble : public IHostOwner {
     std::lock_guard<std::mutex> g(m_Lock);
     return m_Resolved;
   }
-  // Blocks until at least prmCount fetches were made (bounded by the test's own timeout).
-  void WaitFetches(size_t prmCount) {
+  // Until at least prmCount fetches were made. The limit only keeps a broken build from hanging.
+  bool WaitFetches(size_t prmCount) {
     std::unique_lock<std::mutex> g(m_Lock);
-    m_Changed.wait(g, [&] { return m_URLs.size() >= prmCount; });
+    return m_Changed.wait_for(g, kHangGuard, [&] { return m_URLs.size() >= prmCount; });
   }
   // Host statuses posted so far, as (index, status), after handling what the window holds.
   std::vector<std::pair<int, int>> Statuses() {
@@ -118,8 +121,11 @@ class THostOwnerDouble : public IHostOwner {
     return v;
   }
   // Handles window messages until a status has been posted prmCount times in all.
-  void WaitStatuses(size_t prmCount) {
-    while (Statuses().size() < prmCount) m_Window.WaitMessage(-1);
+  bool WaitStatuses(size_t prmCount) {
+    auto deadline = std::chrono::steady_clock::now() + kHangGuard;
+    while (Statuses().size() < prmCount)
+      if (!m_Window.WaitMessage(MsLeft(deadline))) return Statuses().size() >= prmCount;
+    return true;
   }
 
   TDBMng m_DBMng;

@@ -218,7 +218,7 @@ TEST_F(HostRequestsTest, WakeupEndsWhenTheOwnerGoes) {
   h.SetWakeupPollInterval(WAKEUP_POLL_INTERVAL_MS);
   m_Owner.Script({Reply(StateReply("State='2'"))});
   h.MonitorWakeup();
-  m_Owner.WaitFetches(1);
+  ASSERT_TRUE(m_Owner.WaitFetches(1));
   // The owner goes: the pause between polls ends and the thread is joined, without a report.
   m_Owner.m_Stop.Set();
   h.StopRequests();
@@ -238,7 +238,7 @@ TEST_F(HostRequestsTest, DestroyingAPollingHostEndsItsThread) {
   Desktop().SetWakeupPollInterval(WAKEUP_POLL_INTERVAL_MS);
   m_Owner.Script({Reply(StateReply("State='2'"))});
   m_Hosts[0]->MonitorWakeup();
-  m_Owner.WaitFetches(1);
+  ASSERT_TRUE(m_Owner.WaitFetches(1));
   m_Hosts.clear();  // the destructor stops and joins the poller
   EXPECT_EQ(m_Owner.URLs().size(), 1u);
   EXPECT_TRUE(m_Owner.Statuses().empty());
@@ -260,7 +260,7 @@ TEST_F(HostRequestsTest, PowerupEncodesAndStartsTheMonitor) {
   THost& h = Desktop();
   m_Owner.Script({Reply(StateReply("ID='55'")), Reply(StateReply("State='3'"))});
   h.PowerupDesktop();
-  m_Owner.WaitStatuses(2);
+  ASSERT_TRUE(m_Owner.WaitStatuses(2));
   EXPECT_EQ(m_Owner.StatusValues(), (std::vector<int>{3, 1}));
   auto urls = m_Owner.URLs();
   ASSERT_EQ(urls.size(), 2u);
@@ -316,14 +316,14 @@ TEST_F(HostRequestsTest, BeforeConnectByProviderStatusAndPowerManagement) {
   // ...but a VMView desktop still is.
   m_Owner.Script({Reply(StateReply("ID='1'")), Reply(StateReply("State='3'"))});
   Make(R"(<Host Provider="VMView">x</Host>)").BeforeConnect();
-  m_Owner.WaitStatuses(6);
+  ASSERT_TRUE(m_Owner.WaitStatuses(6));
   EXPECT_EQ(m_Owner.StatusValues(), (std::vector<int>{1, 5, 1, 1, 8, 1}));
 
   // Power management on: every provider but XenDesktop is queried.
   EnablePowerMng();
   m_Owner.Script({Reply(StateReply("ID='1'")), Reply(StateReply("State='1'"))});
   Make(R"(<Host Provider="Other">x</Host>)").BeforeConnect();
-  m_Owner.WaitStatuses(8);
+  ASSERT_TRUE(m_Owner.WaitStatuses(8));
   EXPECT_EQ(m_Owner.StatusValues().back(), 2);
   EXPECT_EQ(m_Owner.URLs().size(), 4u);
   EXPECT_EQ(m_Owner.Statuses().back().first, 0);  // posted with the host's index
