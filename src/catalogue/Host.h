@@ -101,7 +101,8 @@ class THost {
   // Asks the availability server to delete the desktop; the reply is not examined.
   bool DelDesktop();
 
-  // Ends waits of the request threads and joins them. Idempotent.
+  // Ends waits of the request threads and joins them. Idempotent. Not from a request thread
+  // (the owner's callbacks run on them), which cannot join itself.
   void StopRequests();
   // Test hook: the pause between wake-up polls.
   void SetWakeupPollInterval(int prmMs) { m_PollIntervalMs = prmMs; }
