@@ -27,6 +27,8 @@ class TDBMng {
   void LoadXML(const TXmlNode& prmCfg);
   // The configuration string as the page gave it (program text, UTF-8). Never raises.
   void Load(std::string_view prmCfg);
+  // The element names LoadXML reads, in its reading order; for tools that must cover them all.
+  static std::vector<std::string_view> XmlSettingNames();
 
   void SetTSAgentURL(const std::string& prmURL) { m_TSAgentURL = prmURL; }
   const std::string& GetTSAgentURL() const { return m_TSAgentURL; }

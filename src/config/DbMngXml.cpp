@@ -177,6 +177,12 @@ struct TDBMngXmlItems {
   }
 };
 
+std::vector<std::string_view> TDBMng::XmlSettingNames() {
+  std::vector<std::string_view> names;
+  for (const TDBMngXmlItems::TItem& item : TDBMngXmlItems::Items()) names.push_back(item.Name);
+  return names;
+}
+
 void TDBMng::LoadXML(const TXmlNode& prmCfg) {
   for (const TDBMngXmlItems::TItem& item : TDBMngXmlItems::Items())
     TDBMngXmlItems::Apply(*this, item, prmCfg);

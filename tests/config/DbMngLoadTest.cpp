@@ -102,7 +102,7 @@ TEST(DbMngLoad, AllItemsPlainAndShifted) {
   shifted.Load(Shifted(kFull));
   ExpectFull(shifted);
   // "," goes out as "-", which is one of the four characters kept as they are: shifted text
-  // cannot carry a "," (nor "Z" or "\\", which arrive as "[" and "]").
+  // cannot carry a "," (nor "Z" or a backslash, which arrive as "[" and "]").
   EXPECT_EQ(shifted.GetTSAgentVersion(), "6.1-http://gw/ica.exe");
   EXPECT_EQ(shifted.GetXenAppClientURL(), "");
   EXPECT_EQ(shifted.GetPluginsCount(), 0);
