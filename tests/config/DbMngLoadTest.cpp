@@ -192,20 +192,31 @@ TEST(DbMngLoad, IntegerItemsAndTheirFallbacks) {
 }
 
 TEST(DbMngLoad, OnlySeparators) {
-  // Every item empty: text fields empty, flags false, integer items at their fallbacks.
+  // Every item empty over a full load: texts empty, flags false, integer items 4-7 kept, the
+  // other integer items and the instance at their fallbacks, plug-ins kept.
   TDBMng db;
-  db.SetDomain("keep?");
+  db.Load(std::string("*") + kFull);
   db.Load("*" + std::string(40, ';'));
+  EXPECT_EQ(db.GetTSAgentURL(), "");
+  EXPECT_EQ(db.GetTSAgentVersion(), "6.1");
   EXPECT_EQ(db.GetDomain(), "");
-  EXPECT_FALSE(db.GetEnableGUI());
-  EXPECT_FALSE(db.GetBitmapCache());
-  EXPECT_EQ(db.GetPluginsCount(), 0);
+  EXPECT_EQ(db.GetAgentProxy(), "");
+  EXPECT_EQ(db.GetOstraServer(), "");
+  EXPECT_FALSE(db.GetSSO() || db.GetAllowRedirConfig() || db.GetRedirPOS() || db.OstraEnabled() ||
+               db.GetAutoStart() || db.GetAllowConnectToConsole() || db.GetEnableGUI() ||
+               db.GetEnablePowerMng() || db.GetBitmapCache() || db.GetAutoLaunchSingleDesktop() ||
+               db.GetIOSKeyboardPreview() || db.GetMonitorSpan() || db.GetHideConnectionBar());
+  EXPECT_EQ(db.GetPluginsCount(), 2);
+  EXPECT_EQ(db.GetDefSize(), 4);
+  EXPECT_EQ(db.GetDefWidth(), 1280);
+  EXPECT_EQ(db.GetDefHeight(), 1024);
+  EXPECT_EQ(db.GetDefColorDepth(), 3);
+  EXPECT_EQ(db.GetIdleAlert(), 0);
+  EXPECT_EQ(db.GetLifetimeAlert(), 0);
   EXPECT_EQ(db.GetOstraInstance(), "default");
   EXPECT_EQ(db.GetRDPPort(), 3389);
   EXPECT_EQ(db.GetKeyboardHook(), 2);
   EXPECT_EQ(db.GetAudioMode(), 1);
-  EXPECT_EQ(db.GetDefSize(), 0);
-  EXPECT_EQ(db.GetDefWidth(), 640);
   EXPECT_EQ(db.GetFlagConfig(), 1);
 
   // Unshifted ";" is the shifted form of ":", so such a string has no item at all.
