@@ -31,6 +31,13 @@ int HexVal(char c) {
   return -1;
 }
 
+// The bytes form-URL encoding copies; explicit ranges, since the locale's isalnum() would let
+// 8-bit letters of a single-byte code set through unescaped.
+bool IsFormURLSafe(unsigned char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+         (c != 0 && std::strchr("!$'()*-.@_", c) != nullptr);
+}
+
 const char kB64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 int B64Val(char c) {
@@ -133,13 +140,9 @@ std::string FormURLEncode(std::string_view prmText) {
   out.reserve(prmText.size() * 3);
   for (char ch : prmText) {
     unsigned char c = static_cast<unsigned char>(ch);
-    if (std::isalnum(c) || std::strchr("!$'()*-.@_", c) != nullptr) {
-      if (c != 0) {
-        out += ch;
-        continue;
-      }
-    }
-    if (c == ' ') {
+    if (IsFormURLSafe(c)) {
+      out += ch;
+    } else if (c == ' ') {
       out += '+';
     } else {
       out += '%';
@@ -163,8 +166,8 @@ std::string FormURLDecode(std::string_view prmText) {
       out += '%';
       ++i;
     } else if (i + 2 >= prmText.size()) {
-      throw EBaseException::CreateFmt("Error decoding URL style (%%XX) encoded string at position %d",
-                                      static_cast<int>(i + 1));
+      throw EBaseException::CreateFmt(
+          "Error decoding URL style (%%XX) encoded string at position %d", static_cast<int>(i + 1));
     } else {
       int hi = HexVal(prmText[i + 1]), lo = HexVal(prmText[i + 2]);
       if (hi < 0 || lo < 0)
@@ -219,9 +222,12 @@ TBytes Base64Decode(std::string_view prmText) {
     out.push_back(static_cast<uint8_t>(v >> 8));
     out.push_back(static_cast<uint8_t>(v));
   }
+  // Only trailing "=" shorten the output: "QQ=A" is three bytes, not two.
   size_t pad = 0;
-  if (!s.empty() && s.back() == '=') ++pad;
-  if (s.size() >= 2 && s[s.size() - 2] == '=') ++pad;
+  if (!s.empty() && s.back() == '=') {
+    ++pad;
+    if (s[s.size() - 2] == '=') ++pad;
+  }
   out.resize(out.size() - pad);
   return out;
 }
@@ -234,11 +240,18 @@ std::string TextToHex(std::string_view prmText) {
     unsigned char c = static_cast<unsigned char>(prmText[i]);
     uint32_t cp = c;
     size_t n = 1;
-    if (c >= 0xC0 && c < 0xE0) cp = c & 0x1F, n = 2;
-    else if (c >= 0xE0 && c < 0xF0) cp = c & 0x0F, n = 3;
-    else if (c >= 0xF0) cp = c & 0x07, n = 4;
+    if (c >= 0xC0 && c < 0xE0)
+      cp = c & 0x1F, n = 2;
+    else if (c >= 0xE0 && c < 0xF0)
+      cp = c & 0x0F, n = 3;
+    else if (c >= 0xF0)
+      cp = c & 0x07, n = 4;
     if (i + n > prmText.size()) n = 1, cp = c;
-    for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(prmText[i + k]) & 0x3F);
+    // A lead byte without its continuation bytes stands for itself.
+    for (size_t k = 1; k < n; ++k)
+      if ((static_cast<unsigned char>(prmText[i + k]) & 0xC0) != 0x80) n = 1, cp = c;
+    for (size_t k = 1; k < n; ++k)
+      cp = (cp << 6) | (static_cast<unsigned char>(prmText[i + k]) & 0x3F);
     std::snprintf(buf, sizeof buf, "%02X", cp);
     out += buf;
     i += n;
@@ -279,7 +292,8 @@ std::string FromAnsi(std::string_view prmAnsi) {
 bool SameText(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
       return false;
   return true;
 }
@@ -313,7 +327,10 @@ std::string Trim(std::string_view prmText) {
 bool TryStrToInt(std::string_view prmText, int& prmValue) {
   std::string_view t = prmText;
   while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
-  if (!t.empty() && t.front() == '+') t.remove_prefix(1);
+  if (!t.empty() && t.front() == '+') {
+    t.remove_prefix(1);
+    if (!t.empty() && t.front() == '-') return false;  // one sign at most
+  }
   if (t.empty()) return false;
   int v = 0;
   auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), v, 10);

@@ -7,14 +7,27 @@
 
 namespace vantrel {
 
+// A sent message is shared by its sender and the queue. The sender waits on the record's own lock,
+// never on the window's: once released it touches nothing of the window, which its owner may
+// already have deleted (a worker's notice arriving while the window is being destroyed).
 struct TWindow::TMsg {
   uint32_t Msg;
   uintptr_t WParam;
   intptr_t LParam;
   bool Sent;  // a sender waits for Result
-  bool Done = false;
-  intptr_t Result = 0;
+  std::mutex Lock;
   std::condition_variable Cv;
+  bool Done = false;       // handled; Result is valid
+  bool Cancelled = false;  // the window went away before handling it
+  intptr_t Result = 0;
+
+  void Finish(bool prmDone, intptr_t prmResult) {
+    std::lock_guard<std::mutex> g(Lock);
+    Done = prmDone;
+    Cancelled = !prmDone;
+    Result = prmResult;
+    Cv.notify_all();
+  }
 };
 
 TWindow::TWindow(TMsgHandler prmHandler)
@@ -48,11 +61,14 @@ intptr_t TWindow::Send(uint32_t prmMsg, uintptr_t prmWParam, intptr_t prmLParam)
   m->WParam = prmWParam;
   m->LParam = prmLParam;
   m->Sent = true;
-  std::unique_lock<std::mutex> g(m_Lock);
-  if (m_Destroying) return 0;
-  m_Queue.push_back(m);
-  m_Pending.Set();
-  m->Cv.wait(g, [&] { return m->Done || m_Destroying; });
+  {
+    std::lock_guard<std::mutex> g(m_Lock);
+    if (m_Destroying) return 0;
+    m_Queue.push_back(m);
+    m_Pending.Set();
+  }
+  std::unique_lock<std::mutex> g(m->Lock);
+  m->Cv.wait(g, [&] { return m->Done || m->Cancelled; });
   return m->Done ? m->Result : 0;
 }
 
@@ -69,14 +85,17 @@ int TWindow::ProcessMessages() {
       m = std::move(m_Queue.front());
       m_Queue.pop_front();
     }
-    intptr_t r = m_Handler ? m_Handler(m->Msg, m->WParam, m->LParam) : 0;
-    ++handled;
-    if (m->Sent) {
-      std::lock_guard<std::mutex> g(m_Lock);
-      m->Result = r;
-      m->Done = true;
-      m->Cv.notify_all();
+    intptr_t r = 0;
+    try {
+      r = m_Handler ? m_Handler(m->Msg, m->WParam, m->LParam) : 0;
+    } catch (...) {
+      // The failure belongs to the window thread; the sender is released with 0, not left
+      // waiting for an answer that never comes.
+      if (m->Sent) m->Finish(false, 0);
+      throw;
     }
+    ++handled;
+    if (m->Sent) m->Finish(true, r);
   }
 }
 
@@ -108,7 +127,8 @@ void TWindow::Destroy() {
   std::lock_guard<std::mutex> g(m_Lock);
   if (m_Destroying) return;
   m_Destroying = true;
-  for (auto& m : m_Queue) m->Cv.notify_all();
+  for (auto& m : m_Queue)
+    if (m->Sent) m->Finish(false, 0);
   m_Queue.clear();
   m_Pending.Set();
 }

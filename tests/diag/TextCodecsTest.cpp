@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstring>
+
 #include "diag/Exceptions.h"
 
 namespace vantrel {
@@ -61,7 +64,8 @@ TEST(TextCodecs, FormURLCoding) {
       FormURLDecode(bad);
       ADD_FAILURE() << bad;
     } catch (const EBaseException& e) {
-      EXPECT_EQ(e.GetMsg().rfind("Error decoding URL style (%XX) encoded string at position ", 0), 0u)
+      EXPECT_EQ(e.GetMsg().rfind("Error decoding URL style (%XX) encoded string at position ", 0),
+                0u)
           << e.GetMsg();
     }
   }
@@ -111,6 +115,60 @@ TEST(TextCodecs, FormatMsg) {
             "Error -1 (80090318) t");
   EXPECT_EQ(EBaseException::CreateFmt("%x", -2146893032).GetMsg(), "80090318");
   EXPECT_EQ(EBaseException::CreateFmt("100%% %d").GetMsg(), "100% %d");
+}
+
+TEST(TextCodecs, Base64DecodeEdges) {
+  auto str = [](const TBytes& b) { return std::string(b.begin(), b.end()); };
+  // Only trailing "=" shorten the output; an inner one counts as zero bits.
+  EXPECT_EQ(Base64Decode("QQ=A").size(), 3u);
+  EXPECT_EQ(str(Base64Decode(" QU\tJD \n")), "ABC");
+  EXPECT_EQ(Base64Decode("!!!!"), TBytes(3, 0));  // outside the alphabet counts as 0
+  EXPECT_EQ(Base64Decode("====").size(), 1u);
+  EXPECT_TRUE(Base64Decode(" \r\n\t").empty());
+  for (const char* bad : {"Q", "QUJDR", "QQ=", "QUJD\r\nRE"}) {
+    try {
+      Base64Decode(bad);
+      ADD_FAILURE() << bad;
+    } catch (const EBaseException& e) {
+      EXPECT_EQ(e.GetMsg(), "sxeErrorCalcStreamLength");
+    }
+  }
+}
+
+TEST(TextCodecs, FormURLEdges) {
+  // Every byte outside the safe set is escaped, so decoding gives back any input.
+  std::string all;
+  for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
+  std::string enc = FormURLEncode(all);
+  for (char c : enc)
+    EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c)) || std::strchr("!$'()*-.@_%+", c))
+        << static_cast<int>(static_cast<unsigned char>(c));
+  EXPECT_EQ(FormURLDecode(enc), all);
+  EXPECT_EQ(FormURLEncode("+%"), "%2b%25");
+  EXPECT_EQ(FormURLDecode("%%41"), "%41");
+  try {
+    FormURLDecode("ab%");
+    ADD_FAILURE();
+  } catch (const EBaseException& e) {
+    EXPECT_EQ(e.GetMsg(), "Error decoding URL style (%XX) encoded string at position 3");
+  }
+}
+
+TEST(TextCodecs, HexDumpOfBrokenUtf8AndStrictIntegers) {
+  EXPECT_EQ(TextToHex("\xc3"
+                      "A"),
+            "C341");  // a lead byte without its continuation
+  EXPECT_EQ(TextToHex("\xe2\x82\xac"), "20AC");
+  EXPECT_EQ(TextToHex(std::string("\0", 1)), "00");
+  int v = 7;
+  EXPECT_FALSE(TryStrToInt("+-5", v));
+  EXPECT_FALSE(TryStrToInt("5 ", v));
+  EXPECT_FALSE(TryStrToInt("2147483648", v));
+  EXPECT_EQ(v, 7);
+  EXPECT_TRUE(TryStrToInt("-2147483648", v));
+  EXPECT_EQ(v, -2147483647 - 1);
+  EXPECT_TRUE(TryStrToInt("+443", v));
+  EXPECT_EQ(v, 443);
 }
 
 }  // namespace
