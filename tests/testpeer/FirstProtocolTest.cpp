@@ -9,8 +9,6 @@ namespace vantrel::testpeer::test {
 
 namespace {
 
-constexpr int kWait = 10000;
-
 const char kRequest[] =
     "GET /vpntunnel HTTP/1.1\r\nConnection: Keep-Alive\r\nHost: gw.example\r\nCookie: "
     "sess=42\r\nappid: Vantrel\r\nclientid: dev-7\r\n\r\n";

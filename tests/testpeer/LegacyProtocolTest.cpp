@@ -9,8 +9,6 @@ namespace vantrel::testpeer::test {
 
 namespace {
 
-constexpr int kWait = 10000;
-
 const char kRequest[] =
     "GET /prx/000/http/localhost/clientappcontrol HTTP/1.0\r\nConnection: Keep-Alive\r\nCookie: "
     "c=1\r\n\r\n";

@@ -13,6 +13,9 @@ namespace vantrel::testpeer::test {
 
 using TBytes = std::vector<uint8_t>;
 
+// Upper bound of every wait in these tests; they normally finish in milliseconds.
+constexpr int kWait = 10000;
+
 class TRawTlsClient {
  public:
   TRawTlsClient();

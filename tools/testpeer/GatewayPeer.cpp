@@ -1,17 +1,14 @@
 #include "testpeer/GatewayPeer.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
 #include "testpeer/GatewaySession.h"
+#include "testpeer/PeerSocket.h"
 
 namespace vantrel::testpeer {
 
@@ -49,25 +46,7 @@ uint16_t TGatewayPeer::Start() {
     throw EBaseException("gateway peer: " + sc->ListenAddress + " is not a loopback address");
   m_Ctx =
       CreateServerContext({sc->CertFile, sc->KeyFile, sc->RequireClientCert, sc->TlsMaxVersion});
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw EBaseException::CreateFmt("gateway peer: socket failed (%d)", errno);
-  int one = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(sc->Port);
-  sa.sin_addr.s_addr = htonl(addr);
-  socklen_t len = sizeof sa;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-      ::listen(fd, SOMAXCONN) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
-    int err = errno;
-    ::close(fd);
-    throw EBaseException("gateway peer: cannot listen on " + sc->ListenAddress + ":" +
-                         std::to_string(sc->Port) + " (" + std::strerror(err) + ")");
-  }
-  m_ListenFd = fd;
-  m_Port = ntohs(sa.sin_port);
+  m_ListenFd = ListenOn(addr, sc->Port, m_Port);
   m_Address = sc->ListenAddress;
   m_AcceptThread = std::thread([this] { AcceptThd(); });
   return m_Port;
@@ -94,12 +73,14 @@ void TGatewayPeer::AcceptThd() {
       if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
       if (fds[0].revents & POLLIN) break;
       if (!(fds[1].revents & POLLIN)) continue;
-      int fd = ::accept4(m_ListenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      int fd = AcceptConnection(m_ListenFd);
       if (fd < 0) continue;
-      // Messages go out one TLS record at a time; waiting to fill segments would only add delay.
-      int one = 1;
-      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      StartSession(fd);
+      try {
+        StartSession(fd);
+      } catch (const EBaseException& e) {
+        // This client is dropped; the next one gets its chance.
+        WriteDebugLog("testpeer accept: " + e.GetMsg());
+      }
     }
   } catch (const EBaseException& e) {
     WriteDebugLog("testpeer accept: " + e.GetMsg());

@@ -1,8 +1,6 @@
 // Destination connections of the gateway peer: open requests become non-blocking TCP connects
 // through the scenario's mapping; data flows both ways with flow limits instead of unbounded
 // buffers; either side's close ends the pair.
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,6 +9,7 @@
 #include "diag/DebugLog.h"
 #include "diag/TextCodecs.h"
 #include "testpeer/GatewaySession.h"
+#include "testpeer/PeerSocket.h"
 
 namespace vantrel::testpeer {
 
@@ -77,28 +76,16 @@ void TGatewaySession::OnOpen(TPeerMessage& prmMsg) {
     Refuse(id);
     return;
   }
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  bool inProgress = false;
+  int fd = StartConnect(local, localPort, inProgress);
   if (fd < 0) {
-    Error("cannot create a destination socket");
-    Refuse(id);
-    return;
-  }
-  int one = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(localPort);
-  sa.sin_addr.s_addr = htonl(local);
-  int r = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  if (r != 0 && errno != EINPROGRESS) {
-    ::close(fd);
     Refuse(id);
     return;
   }
   TDest& d = m_Dests[id];
   d.Fd = fd;
   d.Id = id;
-  d.Connecting = r != 0;
+  d.Connecting = inProgress;
   if (!d.Connecting) OnDestConnected(d);
 }
 
@@ -227,10 +214,7 @@ void TGatewaySession::ServiceDests(const std::vector<pollfd>& prmFds, size_t prm
     if (re == 0 || it == m_Dests.end() || it->second.Fd != prmFds[i].fd) continue;
     TDest& d = it->second;
     if (d.Connecting) {
-      int err = 0;
-      socklen_t len = sizeof err;
-      ::getsockopt(d.Fd, SOL_SOCKET, SO_ERROR, &err, &len);
-      if (err != 0) {
+      if (PendingError(d.Fd) != 0) {
         uint16_t id = d.Id;
         DropDest(id);
         Refuse(id);

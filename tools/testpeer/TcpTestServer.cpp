@@ -1,7 +1,5 @@
 #include "testpeer/TcpTestServer.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,6 +12,7 @@
 
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
+#include "testpeer/PeerSocket.h"
 
 namespace vantrel::testpeer {
 
@@ -37,21 +36,7 @@ TTcpTestServer::~TTcpTestServer() {
 }
 
 uint16_t TTcpTestServer::Start() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw EBaseException::CreateFmt("test server: socket failed (%d)", errno);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof sa;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-      ::listen(fd, SOMAXCONN) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
-    int err = errno;
-    ::close(fd);
-    throw EBaseException::CreateFmt("test server: cannot listen (%d)", err);
-  }
-  m_ListenFd = fd;
-  m_Port = ntohs(sa.sin_port);
+  m_ListenFd = ListenOn(0x7f000001, 0, m_Port);
   m_Thread = std::thread([this] { ServeThd(); });
   return m_Port;
 }
@@ -108,10 +93,8 @@ void TTcpTestServer::ServeThd() {
       if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) break;
       if (fds[0].revents & POLLIN) break;
       if (fds[1].revents & POLLIN) {
-        int fd = ::accept4(m_ListenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        int fd = AcceptConnection(m_ListenFd);
         if (fd >= 0) {
-          int one = 1;
-          ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
           conns[fd];
           if (m_Mode == TTcpServerMode::Source && m_SourceBytes == 0) ::shutdown(fd, SHUT_WR);
           Change([](TTcpServerCounters& c) { ++c.Accepted; });
