@@ -1,0 +1,297 @@
+// Construction, destruction, the connection table and the listeners of the tunnel managers.
+#include "tunnel/AppMngCommon.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "diag/DebugLog.h"
+#include "diag/Exceptions.h"
+#include "tunnel/Conn.h"
+
+namespace vantrel {
+
+namespace {
+
+// On the window thread a wait must keep handling messages: a worker may be blocked sending one.
+void WaitOnWindow(TEvent& prmEvent, HWND prmWnd) {
+  if (prmWnd != nullptr && prmWnd->IsWindowThread())
+    prmWnd->WaitHandlingMessages(prmEvent, -1);
+  else
+    prmEvent.Wait(-1);
+}
+
+}  // namespace
+
+CAppMngCommon::CAppMngCommon(std::string prmSP, int prmSPPort, std::string prmSPCookie,
+                             std::string prmSessCookie, std::string prmModuleID)
+    : m_SP(std::move(prmSP)),
+      m_SPPort(prmSPPort),
+      m_SessCookie(std::move(prmSessCookie)),
+      m_SPCookie(std::move(prmSPCookie)),
+      m_ModuleID(std::move(prmModuleID)),
+      m_ProxySelector(std::make_shared<CDirectProxySelector>()),
+      m_ProxyConnect(NoProxyConnect) {
+  ResetStreamSizes();
+  LoadSecurityLibrary();
+  m_LibraryLoaded = true;
+}
+
+CAppMngCommon::~CAppMngCommon() {
+  Shutdown();
+  if (m_LibraryLoaded) UnloadSecurityLibrary();
+}
+
+void CAppMngCommon::Shutdown() {
+  if (m_ShutDown) return;
+  m_ShutDown = true;
+  try {
+    m_Terminate = true;
+    m_StopEvent.Set();
+    m_LostEvent.Set();
+    // Wakes the control thread's wait; the descriptor itself is closed once the thread is gone.
+    if (m_ControlSock >= 0) ::shutdown(m_ControlSock, SHUT_RDWR);
+    if (m_ControlThd.joinable()) {
+      WaitOnWindow(m_ControlDone, m_OnCloseWnd);
+      m_ControlThd.join();
+    }
+    std::vector<std::unique_ptr<CListener>> listeners;
+    {
+      std::lock_guard g(m_ConnsCS);
+      listeners.swap(m_Listeners);
+    }
+    listeners.clear();
+    StopConns();
+    CloseControlSock();
+    m_SSPI.reset();
+  } catch (const EBaseException& e) {
+    WriteDebugLog("AppsMng Destroy Exception (" + e.GetMsg() + ")");
+  } catch (...) {
+    WriteDebugLog("AppsMng Destroy Exception");
+  }
+}
+
+void CAppMngCommon::CloseControlSock() {
+  if (m_ControlSock >= 0) close(m_ControlSock);
+  m_ControlSock = -1;
+}
+
+void CAppMngCommon::RegisterOnClose(HWND prmWnd, uint32_t prmMsgID) {
+  m_OnCloseWnd = prmWnd;
+  m_OnCloseMsgID = prmMsgID;
+}
+
+void CAppMngCommon::RegisterOnCloseCallback(TOnCloseCallback prmCallback) {
+  m_OncloseCallback = std::move(prmCallback);
+}
+
+bool CAppMngCommon::IsReady(int prmTO) {
+  return m_ReadyEvent.Wait(prmTO);
+}
+
+void CAppMngCommon::SetReady(bool prmReady) {
+  if (prmReady)
+    m_ReadyEvent.Set();
+  else
+    m_ReadyEvent.Reset();
+  m_Connected = prmReady;
+}
+
+void CAppMngCommon::SetProxy(const std::string& prmProxy, int prmProxyPort) {
+  m_ManualProxy = true;
+  m_Proxy = prmProxy;
+  m_ProxyPort = prmProxyPort;
+}
+
+void CAppMngCommon::SetProxySelector(std::shared_ptr<IProxySelector> prmSelector) {
+  if (prmSelector) m_ProxySelector = std::move(prmSelector);
+}
+
+void CAppMngCommon::SetProxyConnector(TConnectThroughProxy prmConnect) {
+  if (prmConnect) m_ProxyConnect = std::move(prmConnect);
+}
+
+bool CAppMngCommon::AltCredential(bool, std::string&) const {
+  return false;
+}
+
+// Connections
+
+int CAppMngCommon::CreateConn(std::shared_ptr<CConn> prmConn) {
+  JoinRelays(true);
+  std::lock_guard g(m_ConnsCS);
+  int id = m_Conns.Add(prmConn);
+  if (id < 0) return -1;
+  prmConn->SetID(id);
+  auto done = std::make_shared<TEvent>(true);
+  std::lock_guard r(m_RelaysLock);
+  // The relay keeps its connection alive while it runs and lets go before it reports done, so
+  // whoever waits for it may destroy the object on its own thread.
+  HWND wnd = m_OnCloseWnd;
+  m_Relays.push_back(TRelay{std::thread([conn = std::move(prmConn), done]() mutable {
+                              conn->RunThd();
+                              conn.reset();
+                              done->Set();
+                            }),
+                            done, wnd});
+  return id;
+}
+
+void CAppMngCommon::JoinRelays(bool prmOnlyFinished) {
+  std::vector<TRelay> relays;
+  {
+    std::lock_guard g(m_RelaysLock);
+    for (auto it = m_Relays.begin(); it != m_Relays.end();) {
+      if (!prmOnlyFinished || it->Done->IsSet()) {
+        relays.push_back(std::move(*it));
+        it = m_Relays.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& r : relays) {
+    WaitOnWindow(*r.Done, r.Wnd);
+    r.Thd.join();
+  }
+}
+
+void CAppMngCommon::StopConns() {
+  std::vector<std::shared_ptr<CConn>> conns;
+  {
+    std::lock_guard g(m_ConnsCS);
+    conns = m_Conns.TakeAll();
+  }
+  for (auto& c : conns) c->Stop();
+  JoinRelays(false);
+  // Destroyed here, on this thread, now that no relay holds them.
+  conns.clear();
+}
+
+void CAppMngCommon::CloseClientConns() {
+  WriteDebugLog("AppMng.CloseClientConns");
+  StopConns();
+}
+
+void CAppMngCommon::IncConnCount() {
+  std::lock_guard g(m_ConnsCS);
+  ++m_ConnsCount;
+}
+
+int CAppMngCommon::GetConnsCount() const {
+  std::lock_guard g(m_ConnsCS);
+  return m_ConnsCount;
+}
+
+std::shared_ptr<CConn> CAppMngCommon::GetConn(int prmID) const {
+  std::lock_guard g(m_ConnsCS);
+  return m_Conns.Get(prmID);
+}
+
+void CAppMngCommon::CloseConn(CConn& prmConn, bool prmSignalSP, bool prmFreeConn) {
+  const int id = prmConn.GetID();
+  if (id < 1 || id >= kMaxConns) {
+    WriteDebugLog("AppMng.CloseConn - unknown connection " + std::to_string(id));
+    return;
+  }
+  if (SignalsClose(prmSignalSP)) {
+    uint32_t addr = 0;
+    ParseIPv4(prmConn.GetDestIP(), addr);
+    TLegacyAppHeader h{mcClose, addr, static_cast<uint16_t>(prmConn.GetDestPort()),
+                       static_cast<uint16_t>(id), 0};
+    SendMsg(h, nullptr, 0, "CloseConn Exception (");
+  }
+  std::shared_ptr<CConn> freed;
+  {
+    std::lock_guard g(m_ConnsCS);
+    --m_ConnsCount;
+    if (prmFreeConn) freed = m_Conns.Remove(id, &prmConn);
+  }
+  WriteDebugLog("AppMng.CloseConn - ID " + std::to_string(id) + (freed ? " freed" : ""));
+}
+
+void CAppMngCommon::OnData(int prmID, const uint8_t* prmBuf, int prmLen) {
+  std::shared_ptr<CConn> target;
+  {
+    std::lock_guard g(m_ConnsCS);
+    target = m_Conns.Get(prmID);
+  }
+  if (target) target->SendData(prmBuf, prmLen);
+}
+
+// Listeners
+
+bool CAppMngCommon::AddConnImpl(const std::string& prmDestIP, int prmDestPort, int prmSrcPort,
+                                int& prmLocalPort, HWND prmNotifyDest, uint32_t prmNotifyMsg,
+                                int prmID, bool prmCloseAfterEmpty,
+                                TConnSendCallback prmSendCallback, int securityRDPFlag,
+                                bool SSOFlag, bool SSPFlag) {
+  std::lock_guard g(m_ConnsCS);
+  if (m_ShutDown) return false;
+  auto listener = std::make_unique<CListener>(this, prmDestIP, prmDestPort, prmSrcPort,
+                                              prmLocalPort, prmNotifyDest, prmNotifyMsg, prmID,
+                                              securityRDPFlag, SSOFlag, SSPFlag);
+  WriteDebugLog("AppMng.AddConn - " + prmDestIP + ":" + std::to_string(prmDestPort) +
+                " requested port " + std::to_string(prmSrcPort) + " bound port " +
+                std::to_string(prmLocalPort));
+  if (prmCloseAfterEmpty) listener->CloseAfterEmpty();
+  if (prmSendCallback) listener->RegisterSendCallback(std::move(prmSendCallback));
+  listener->Start();
+  m_Listeners.push_back(std::move(listener));
+  return true;
+}
+
+bool CAppMngCommon::AddConn(const std::string& prmDestIP, int prmDestPort, int prmSrcPort,
+                            int& prmLocalPort, HWND prmNotifyDest, uint32_t prmNotifyMsg, int prmID,
+                            int securityRDPFlag, bool SSOFlag, bool SSPFlag) {
+  return AddConnImpl(prmDestIP, prmDestPort, prmSrcPort, prmLocalPort, prmNotifyDest, prmNotifyMsg,
+                     prmID, false, nullptr, securityRDPFlag, SSOFlag, SSPFlag);
+}
+
+bool CAppMngCommon::AddConn(const std::string& prmDestIP, int prmDestPort, int prmSrcPort,
+                            int& prmLocalPort, HWND prmNotifyDest, uint32_t prmNotifyMsg, int prmID,
+                            bool prmCloseAfterEmpty, int securityRDPFlag, bool SSOFlag,
+                            bool SSPFlag) {
+  return AddConnImpl(prmDestIP, prmDestPort, prmSrcPort, prmLocalPort, prmNotifyDest, prmNotifyMsg,
+                     prmID, prmCloseAfterEmpty, nullptr, securityRDPFlag, SSOFlag, SSPFlag);
+}
+
+bool CAppMngCommon::AddConn(const std::string& prmDestIP, int prmDestPort, int prmSrcPort,
+                            int& prmLocalPort, HWND prmNotifyDest, uint32_t prmNotifyMsg, int prmID,
+                            TConnSendCallback prmSendCallback, int securityRDPFlag, bool SSOFlag,
+                            bool SSPFlag) {
+  return AddConnImpl(prmDestIP, prmDestPort, prmSrcPort, prmLocalPort, prmNotifyDest, prmNotifyMsg,
+                     prmID, false, std::move(prmSendCallback), securityRDPFlag, SSOFlag, SSPFlag);
+}
+
+bool CAppMngCommon::DestAddress(const std::string& prmDestHost, std::string& prmDestIP) {
+  uint32_t addr = 0;
+  if (ParseIPv4(prmDestHost, addr)) {
+    prmDestIP = prmDestHost;
+    return true;
+  }
+  uint32_t net = ResolveHost(prmDestHost);
+  if (net == 0 || net == 0xFFFFFFFFu) return false;
+  prmDestIP = FormatIPv4(FromNetOrder(net));
+  return true;
+}
+
+bool CAppMngCommon::AddConnHost(const std::string& prmDestHost, int prmDestPort, int prmSrcPort,
+                                int& prmLocalPort, HWND prmNotifyDest, uint32_t prmNotifyMsg,
+                                int prmID, int securityRDPFlag, bool SSOFlag, bool SSPFlag) {
+  std::string ip;
+  return DestAddress(prmDestHost, ip) &&
+         AddConn(ip, prmDestPort, prmSrcPort, prmLocalPort, prmNotifyDest, prmNotifyMsg, prmID,
+                 securityRDPFlag, SSOFlag, SSPFlag);
+}
+
+bool CAppMngCommon::AddConnHost(const std::string& prmDestHost, int prmDestPort, int prmSrcPort,
+                                int& prmLocalPort, HWND prmNotifyDest, uint32_t prmNotifyMsg,
+                                int prmID, bool prmCloseAfterEmpty, int securityRDPFlag,
+                                bool SSOFlag, bool SSPFlag) {
+  std::string ip;
+  return DestAddress(prmDestHost, ip) &&
+         AddConn(ip, prmDestPort, prmSrcPort, prmLocalPort, prmNotifyDest, prmNotifyMsg, prmID,
+                 prmCloseAfterEmpty, securityRDPFlag, SSOFlag, SSPFlag);
+}
+
+}  // namespace vantrel

@@ -1,0 +1,208 @@
+// What both tunnel protocols share: the connection table and identifier search, the listeners,
+// the send lock, the requests with an answer, the control thread's loop, the set-up steps of the
+// control connection and the bounded destruction. A protocol supplies its wire format, its
+// reactions to the gateway's messages and its set-up details through the hooks below.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Event.h"
+#include "platform/Window.h"
+#include "tls/sspi.h"
+#include "tunnel/ConnHost.h"
+#include "tunnel/ConnTable.h"
+#include "tunnel/ControlReader.h"
+#include "tunnel/Listener.h"
+#include "tunnel/ProxySelector.h"
+#include "tunnel/TCSProtocolBase.h"
+
+namespace vantrel {
+
+class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispatch {
+ public:
+  ~CAppMngCommon() override;
+
+  // CAppMng
+  void InitControlConnection() override;
+  bool AddConn(const std::string& prmDestIP, int prmDestPort, int prmSrcPort, int& prmLocalPort,
+               HWND prmNotifyDest, uint32_t prmNotifyMsg, int prmID, int securityRDPFlag,
+               bool SSOFlag, bool SSPFlag) override;
+  bool AddConn(const std::string& prmDestIP, int prmDestPort, int prmSrcPort, int& prmLocalPort,
+               HWND prmNotifyDest, uint32_t prmNotifyMsg, int prmID, bool prmCloseAfterEmpty,
+               int securityRDPFlag, bool SSOFlag, bool SSPFlag) override;
+  bool AddConn(const std::string& prmDestIP, int prmDestPort, int prmSrcPort, int& prmLocalPort,
+               HWND prmNotifyDest, uint32_t prmNotifyMsg, int prmID,
+               TConnSendCallback prmSendCallback, int securityRDPFlag, bool SSOFlag,
+               bool SSPFlag) override;
+  bool AddConnHost(const std::string& prmDestHost, int prmDestPort, int prmSrcPort,
+                   int& prmLocalPort, HWND prmNotifyDest, uint32_t prmNotifyMsg, int prmID,
+                   int securityRDPFlag, bool SSOFlag, bool SSPFlag) override;
+  bool AddConnHost(const std::string& prmDestHost, int prmDestPort, int prmSrcPort,
+                   int& prmLocalPort, HWND prmNotifyDest, uint32_t prmNotifyMsg, int prmID,
+                   bool prmCloseAfterEmpty, int securityRDPFlag, bool SSOFlag,
+                   bool SSPFlag) override;
+  void SendLogMsg(uint8_t prmLogLevel, const std::string& prmProtocol, uint32_t prmDest,
+                  const std::string& prmDestName, const std::string& prmMsg) override;
+  void ResetTimers() override;
+  // A name longer than kMaxHostNameLen is not sent: 0xFFFFFFFF at once.
+  uint32_t ResolveHost(const std::string& prmHost) override;
+  std::string GetUsername(bool prmNoAlt) override;
+  std::string GetPassword(bool prmNoAlt) override;
+  void GetTimers(uint32_t& prmIdleTime, uint32_t& prmLifetime) override;
+  bool IsReady(int prmTO) override;
+  bool IsConnected() override { return m_Connected; }
+  void RegisterOnClose(HWND prmWnd, uint32_t prmMsgID) override;
+  void RegisterOnCloseCallback(TOnCloseCallback prmCallback) override;
+  void CloseClientConns() override;
+
+  // IConnHost
+  bool SendData(int prmID, const std::string& prmDestIP, int prmDestPort, TDataBuf& prmBuf,
+                int prmLen) override;
+  void CloseConn(CConn& prmConn, bool prmSignalSP, bool prmFreeConn) override;
+  void IncConnCount() override;
+  int CreateConn(std::shared_ptr<CConn> prmConn) override;
+  const TEvent& StopEvent() const override { return m_StopEvent; }
+
+  // The manual proxy; the control connection tries it first and goes direct when it fails.
+  void SetProxy(const std::string& prmProxy, int prmProxyPort);
+  // Set before InitControlConnection.
+  void SetProxySelector(std::shared_ptr<IProxySelector> prmSelector);
+  void SetProxyConnector(TConnectThroughProxy prmConnect);
+  // How long the tunnel request's reply may take (3 minutes unless changed).
+  void SetReplyTimeout(int prmTimeoutMs) { m_ReplyTimeoutMs = prmTimeoutMs; }
+
+  const std::string& GetSessCookie() const { return m_SPCookie; }
+  int GetConnsCount() const;
+  // The connection registered under prmID, or none.
+  std::shared_ptr<CConn> GetConn(int prmID) const;
+
+ protected:
+  CAppMngCommon(std::string prmSP, int prmSPPort, std::string prmSPCookie,
+                std::string prmSessCookie, std::string prmModuleID);
+
+  // Set-up hooks.
+  virtual int DeviceType() const = 0;
+  virtual std::string TunnelRequest() const = 0;
+  // Reads the reply that the gateway sent to the tunnel request; true when it opens the tunnel.
+  virtual bool CheckReply() = 0;
+  virtual void SendInitMsg() = 0;
+  // Wire hooks. EncodeHdr writes HeaderSize() bytes.
+  virtual void EncodeHdr(const TLegacyAppHeader& prmHdr, uint8_t* prmOut) const = 0;
+  // Whether the end of a relay is told to the gateway.
+  virtual bool SignalsClose(bool prmSignalSP) const = 0;
+  // Called once per second without gateway traffic; may send a keepalive and reset the count.
+  virtual void OnIdleSecond(int& prmIdleCount) = 0;
+  // After the common loss handling (ready reset, requests released): tell whoever listens.
+  virtual void NotifyLost() = 0;
+  // The alternative user name (prmUser) or password, when the protocol keeps one.
+  virtual bool AltCredential(bool prmUser, std::string& prmValue) const;
+
+  // IControlDispatch parts common to the protocols.
+  void OnData(int prmID, const uint8_t* prmBuf, int prmLen) override;
+
+  // One whole message under the send lock; a failure is logged with prmErrPrefix and gives false.
+  bool SendMsg(const TLegacyAppHeader& prmHdr, const void* prmPayload = nullptr, size_t prmLen = 0,
+               const char* prmErrPrefix = "SendMsg Exception (");
+  bool SendHeaderOnly(uint8_t prmCode, const char* prmErrPrefix = "SendMsg Exception (");
+  void SetReady(bool prmReady);
+  // Answers from the control thread.
+  void AnswerHost(uint32_t prmNetAddr);
+  void AnswerName(bool prmUser, std::string prmName);
+  void AnswerTimers(uint32_t prmIdle, uint32_t prmLife);
+  // Stops the control thread, listeners and connections; the most-derived destructor calls it
+  // first so no thread runs into a half-destroyed object. Idempotent, never raises.
+  void Shutdown();
+  // Reads the tunnel reply with RecvSec2 (one TLS record), retrying until the deadline while
+  // the channel has not produced a whole record yet.
+  bool ReadReply(char* prmBuf, int prmLen, bool prmOneRecord);
+  CSSPI* Channel() const { return m_SSPI.get(); }
+  int ControlSock() const { return m_ControlSock; }
+
+  std::string m_SP;
+  std::string m_SPIp;
+  int m_SPPort;
+  std::string m_SessCookie;
+  std::string m_SPCookie;
+  std::string m_ModuleID;
+  std::atomic<bool> m_Terminate{false};
+  std::atomic<bool> m_Terminated{true};
+  std::atomic<bool> m_Connected{false};
+  TEvent m_ReadyEvent{true};
+  // Set while no control thread runs, and when the manager stops: every wait ends on it.
+  TEvent m_LostEvent{true, true};
+  TEvent m_StopEvent{true};
+  std::recursive_mutex m_SendCS;
+  mutable std::recursive_mutex m_ConnsCS;
+  HWND m_OnCloseWnd = nullptr;
+  uint32_t m_OnCloseMsgID = 0;
+  TOnCloseCallback m_OncloseCallback;
+
+ private:
+  template <typename T>
+  struct TRequest {
+    std::recursive_mutex CS;
+    TEvent Event{true};
+    std::mutex AnswerLock;
+    T Answer{};
+  };
+  template <typename T, typename TSend>
+  T Ask(TRequest<T>& prmReq, T prmFailure, TSend prmSend);
+  template <typename T>
+  void Answer(TRequest<T>& prmReq, T prmValue);
+
+  bool AddConnImpl(const std::string& prmDestIP, int prmDestPort, int prmSrcPort, int& prmLocalPort,
+                   HWND prmNotifyDest, uint32_t prmNotifyMsg, int prmID, bool prmCloseAfterEmpty,
+                   TConnSendCallback prmSendCallback, int securityRDPFlag, bool SSOFlag,
+                   bool SSPFlag);
+  // prmDestHost as dotted text, resolved through the gateway when it is a name.
+  bool DestAddress(const std::string& prmDestHost, std::string& prmDestIP);
+  int ConnectControlSocket();
+  int ConnectDirect();
+  int ConnectThroughProxies();
+  void CloseControlSock();
+  void StartControlThd();
+  void ControlConnThd();
+  void ControlLoop();
+  void OnControlLost();
+  // Stops every registered connection and waits for the relay threads.
+  void StopConns();
+  void JoinRelays(bool prmOnlyFinished);
+
+  struct TRelay {
+    std::thread Thd;
+    std::shared_ptr<TEvent> Done;
+    HWND Wnd;
+  };
+
+  int m_ControlSock = -1;
+  bool m_SSPIInit = false;
+  std::unique_ptr<CSSPI> m_SSPI;
+  std::thread m_ControlThd;
+  TEvent m_ControlDone{true};
+  TConnTable m_Conns;
+  int m_ConnsCount = 0;
+  std::mutex m_RelaysLock;
+  std::vector<TRelay> m_Relays;
+  std::vector<std::unique_ptr<CListener>> m_Listeners;
+  TRequest<uint32_t> m_HostResolution;
+  TRequest<std::string> m_GetUserName;
+  TRequest<std::string> m_GetPassword;
+  TRequest<std::pair<uint32_t, uint32_t>> m_GetTimers;
+  bool m_ManualProxy = false;
+  std::string m_Proxy;
+  int m_ProxyPort = 80;
+  std::shared_ptr<IProxySelector> m_ProxySelector;
+  TConnectThroughProxy m_ProxyConnect;
+  int m_ReplyTimeoutMs = 180000;
+  std::atomic<bool> m_ShutDown{false};
+  bool m_LibraryLoaded = false;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,324 @@
+// The control connection of the tunnel managers: set-up, the control thread and its loss
+// handling, and every message written to the gateway.
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "diag/DebugLog.h"
+#include "diag/Exceptions.h"
+#include "diag/TextCodecs.h"
+#include "tunnel/AppMngCommon.h"
+#include "tunnel/ControlSource.h"
+
+namespace vantrel {
+
+namespace {
+constexpr int kControlWaitMs = 1000;
+}  // namespace
+
+void CAppMngCommon::InitControlConnection() {
+  int sock = ConnectControlSocket();
+  m_ControlSock = sock;
+  auto fail = [this](const char* prmMsg) {
+    CloseControlSock();
+    throw EBaseException(prmMsg);
+  };
+  m_SSPI = std::make_unique<CSSPI>(DeviceType());
+  bool shaken = false;
+  try {
+    shaken = m_SSPI->PerformHandshake(sock, m_SP, DeviceType());
+  } catch (...) {
+    CloseControlSock();
+    throw;
+  }
+  if (!shaken) fail("Failed to connect to gateway (SSL failed)");
+  m_SSPIInit = true;
+  fcntl(sock, F_SETFL, fcntl(sock, F_GETFL) | O_NONBLOCK);
+  try {
+    std::string req = TunnelRequest();
+    if (!m_SSPI->SendSec(sock, req.data(), static_cast<int>(req.size())))
+      throw EBaseException("send failed");
+  } catch (...) {
+    fail("Failed to send init message");
+  }
+  if (!CheckReply()) fail("Gateway did not open control connection");
+  SendInitMsg();
+  m_Terminated = false;
+  m_LostEvent.Reset();
+  StartControlThd();
+}
+
+bool CAppMngCommon::ReadReply(char* prmBuf, int prmLen, bool prmOneRecord) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_ReplyTimeoutMs);
+  CTlsControlSource source(*m_SSPI, m_ControlSock, m_StopEvent);
+  for (;;) {
+    if (source.Wait(MsLeft(deadline)) != IControlSource::TWait::Ready) {
+      CloseControlSock();
+      throw EBaseException("Failed to establish control connection");
+    }
+    int got = 0;
+    try {
+      if (prmOneRecord)
+        m_SSPI->RecvSec2(m_ControlSock, prmBuf, prmLen, got);
+      else
+        m_SSPI->RecvSec(m_ControlSock, prmBuf, prmLen, got);
+    } catch (const EBaseException& e) {
+      WriteDebugLog("IsConnEstablished Exception (" + e.GetMsg() + ")");
+      return false;
+    }
+    if (got > 0) return true;
+    // Only part of a record so far; a closed connection has nothing more to give.
+    char c;
+    if (recv(m_ControlSock, &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0) return false;
+  }
+}
+
+int CAppMngCommon::ConnectControlSocket() {
+  int sock = -1;
+  try {
+    sock = ConnectThroughProxies();
+  } catch (const EBaseException& e) {
+    WriteDebugLog("InitControlConnection - proxy failed (" + e.GetMsg() + ")");
+  } catch (...) {
+    WriteDebugLog("InitControlConnection - proxy failed");
+  }
+  return sock >= 0 ? sock : ConnectDirect();
+}
+
+int CAppMngCommon::ConnectThroughProxies() {
+  if (m_ManualProxy) return m_ProxyConnect(m_Proxy, m_ProxyPort, m_SP, m_SPPort);
+  std::vector<std::string> proxies;
+  if (!m_ProxySelector->SelectProxies(m_SP, proxies)) return -1;
+  for (const std::string& entry : proxies) {
+    std::string host;
+    int port = 80;
+    SplitHostPort(entry, 80, host, port);
+    int sock = m_ProxyConnect(host, port, m_SP, m_SPPort);
+    if (sock >= 0) return sock;
+  }
+  return -1;
+}
+
+int CAppMngCommon::ConnectDirect() {
+  int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (sock < 0) throw EBaseException::CreateFmt("Failed to create the control socket %d", errno);
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* res = nullptr;
+  int rc = getaddrinfo(m_SP.c_str(), nullptr, &hints, &res);
+  if (rc != 0 || res == nullptr) {
+    close(sock);
+    throw EBaseException::CreateFmt("Failed to resolve host %s (%d)", m_SP, rc);
+  }
+  sockaddr_in addr;
+  std::memcpy(&addr, res->ai_addr, sizeof addr);
+  freeaddrinfo(res);
+  addr.sin_port = htons(static_cast<uint16_t>(m_SPPort));
+  if (connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    int err = errno;
+    close(sock);
+    throw EBaseException::CreateFmt("Failed to connect to gateway (%d)", err);
+  }
+  m_SPIp = FormatIPv4(FromNetOrder(addr.sin_addr.s_addr));
+  return sock;
+}
+
+// Control thread
+
+void CAppMngCommon::StartControlThd() {
+  m_ControlThd = std::thread([this] { ControlConnThd(); });
+}
+
+void CAppMngCommon::ControlConnThd() {
+  try {
+    ControlLoop();
+  } catch (const EBaseException& e) {
+    WriteDebugLog("_ControlConThd Exception (" + e.GetMsg() + ")");
+  } catch (...) {
+    WriteDebugLog("_ControlConThd Generic Exception");
+  }
+  m_Terminated = true;
+  m_LostEvent.Set();
+  m_ControlDone.Set();
+}
+
+void CAppMngCommon::ControlLoop() {
+  CTlsControlSource source(*m_SSPI, m_ControlSock, m_StopEvent);
+  CControlReader reader(source, *this);
+  bool drain = false;
+  int idle = 0;
+  while (!m_Terminate) {
+    if (!drain) {
+      IControlSource::TWait w = source.Wait(kControlWaitMs);
+      if (w == IControlSource::TWait::Stopped) break;
+      if (w == IControlSource::TWait::Timeout) {
+        ++idle;
+        OnIdleSecond(idle);
+        continue;
+      }
+      idle = 0;
+    }
+    CControlReader::TStep step = reader.Step();
+    if (m_Terminate || step == CControlReader::TStep::Stopped) break;
+    if (step == CControlReader::TStep::Closed) {
+      OnControlLost();
+      return;
+    }
+    drain = step == CControlReader::TStep::Progress;
+  }
+}
+
+void CAppMngCommon::OnControlLost() {
+  WriteDebugLog("Control connection closed by the gateway");
+  SetReady(false);
+  m_Terminate = true;
+  m_Terminated = true;
+  // Requests in flight end now, not after the reachability check.
+  m_LostEvent.Set();
+  NotifyLost();
+  if (m_OncloseCallback) m_OncloseCallback();
+}
+
+// Messages to the gateway
+
+bool CAppMngCommon::SendMsg(const TLegacyAppHeader& prmHdr, const void* prmPayload, size_t prmLen,
+                            const char* prmErrPrefix) {
+  std::vector<uint8_t> msg(static_cast<size_t>(HeaderSize()) + prmLen);
+  EncodeHdr(prmHdr, msg.data());
+  if (prmLen > 0) std::memcpy(msg.data() + HeaderSize(), prmPayload, prmLen);
+  std::lock_guard g(m_SendCS);
+  try {
+    return m_SSPI && m_SSPI->SendSec(m_ControlSock, msg.data(), static_cast<int>(msg.size()));
+  } catch (const EBaseException& e) {
+    WriteDebugLog(prmErrPrefix + e.GetMsg() + ")");
+  }
+  return false;
+}
+
+bool CAppMngCommon::SendHeaderOnly(uint8_t prmCode, const char* prmErrPrefix) {
+  TLegacyAppHeader h;
+  h.ActionCode = prmCode;
+  return SendMsg(h, nullptr, 0, prmErrPrefix);
+}
+
+bool CAppMngCommon::SendData(int prmID, const std::string& prmDestIP, int prmDestPort,
+                             TDataBuf& prmBuf, int prmLen) {
+  uint32_t addr = 0;
+  ParseIPv4(prmDestIP, addr);
+  TLegacyAppHeader h{mcData, addr, static_cast<uint16_t>(prmDestPort), static_cast<uint16_t>(prmID),
+                     prmLen};
+  // A shorter header is written right before the payload so both go out as one piece.
+  uint8_t* start = prmBuf.Hdr + (kHeaderSize - HeaderSize());
+  EncodeHdr(h, start);
+  std::lock_guard g(m_SendCS);
+  try {
+    return m_SSPI && m_SSPI->SendSec(m_ControlSock, start, HeaderSize() + prmLen);
+  } catch (const EBaseException& e) {
+    WriteDebugLog("SendData Exception (" + e.GetMsg() + ")");
+  }
+  return false;
+}
+
+void CAppMngCommon::SendLogMsg(uint8_t prmLogLevel, const std::string& prmProtocol,
+                               uint32_t prmDest, const std::string& prmDestName,
+                               const std::string& prmMsg) {
+  std::vector<uint8_t> rec =
+      EncodeLogRecord(prmLogLevel, prmProtocol, prmDest, prmDestName, prmMsg);
+  TLegacyAppHeader h;
+  h.ActionCode = mcLog;
+  h.Len = static_cast<int32_t>(rec.size());
+  SendMsg(h, rec.data(), rec.size(), "SendLogMsg Exception (");
+}
+
+void CAppMngCommon::ResetTimers() {
+  SendHeaderOnly(mcResetTimers, "ResetTimers Exception (");
+}
+
+// Requests with an answer: one of each kind at a time; the wait ends with the answer, or with
+// the failure value when the control connection is lost or the manager goes away.
+
+template <typename T, typename TSend>
+T CAppMngCommon::Ask(TRequest<T>& prmReq, T prmFailure, TSend prmSend) {
+  std::lock_guard g(prmReq.CS);
+  {
+    std::lock_guard a(prmReq.AnswerLock);
+    prmReq.Answer = prmFailure;
+  }
+  if (m_LostEvent.IsSet() || !prmSend()) {
+    prmReq.Event.Reset();
+    return prmFailure;
+  }
+  T answer = prmFailure;
+  if (WaitForAny({&prmReq.Event, &m_LostEvent}, -1) == 0) {
+    std::lock_guard a(prmReq.AnswerLock);
+    answer = prmReq.Answer;
+  }
+  prmReq.Event.Reset();
+  return answer;
+}
+
+template <typename T>
+void CAppMngCommon::Answer(TRequest<T>& prmReq, T prmValue) {
+  {
+    std::lock_guard a(prmReq.AnswerLock);
+    prmReq.Answer = std::move(prmValue);
+  }
+  prmReq.Event.Set();
+}
+
+void CAppMngCommon::AnswerHost(uint32_t prmNetAddr) {
+  Answer(m_HostResolution, prmNetAddr);
+}
+
+void CAppMngCommon::AnswerName(bool prmUser, std::string prmName) {
+  Answer(prmUser ? m_GetUserName : m_GetPassword, std::move(prmName));
+}
+
+void CAppMngCommon::AnswerTimers(uint32_t prmIdle, uint32_t prmLife) {
+  Answer(m_GetTimers, std::make_pair(prmIdle, prmLife));
+}
+
+uint32_t CAppMngCommon::ResolveHost(const std::string& prmHost) {
+  std::string name = ToAnsi(prmHost);
+  if (name.size() > kMaxHostNameLen) {
+    WriteDebugLog("AppMng.ResolveHost - host name too long (" + std::to_string(name.size()) + ")");
+    return 0xFFFFFFFFu;
+  }
+  return Ask<uint32_t>(m_HostResolution, 0xFFFFFFFFu, [&] {
+    TLegacyAppHeader h;
+    h.ActionCode = mcResolve;
+    h.Len = static_cast<int32_t>(name.size());
+    return SendMsg(h, name.data(), name.size(), "ResolveHost Exception (");
+  });
+}
+
+std::string CAppMngCommon::GetUsername(bool prmNoAlt) {
+  std::string alt;
+  if (!prmNoAlt && AltCredential(true, alt)) return alt;
+  return Ask<std::string>(m_GetUserName, std::string(),
+                          [&] { return SendHeaderOnly(mcUserName, "GetUsername Exception ("); });
+}
+
+std::string CAppMngCommon::GetPassword(bool prmNoAlt) {
+  std::string alt;
+  if (!prmNoAlt && AltCredential(false, alt)) return alt;
+  return Ask<std::string>(m_GetPassword, std::string(),
+                          [&] { return SendHeaderOnly(mcPassword, "GetPassword Exception ("); });
+}
+
+void CAppMngCommon::GetTimers(uint32_t& prmIdleTime, uint32_t& prmLifetime) {
+  auto t = Ask<std::pair<uint32_t, uint32_t>>(
+      m_GetTimers, {0, 0}, [&] { return SendHeaderOnly(mcTimers, "GetTimers Exception ("); });
+  prmIdleTime = t.first;
+  prmLifetime = t.second;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,155 @@
+#include "tunnel/Conn.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <exception>
+
+#include "diag/DebugLog.h"
+#include "diag/Exceptions.h"
+
+namespace vantrel {
+
+CConn::CConn(IConnHost* prmAppMng, int prmCSock, std::string prmDestIP, int prmDestPort,
+             HWND prmNotifyDest, uint32_t prmNotifyMsg)
+    : m_CSock(prmCSock),
+      m_AppMng(prmAppMng),
+      m_DestIP(std::move(prmDestIP)),
+      m_DestPort(prmDestPort),
+      m_NotifyMsg(prmNotifyMsg),
+      m_NotifyDest(prmNotifyDest) {}
+
+CConn::~CConn() {
+  WriteDebugLog("CConn.Destroy - ID " + std::to_string(m_ID));
+  m_Terminate = true;
+  m_StopEvent.Set();
+  CloseSock();
+  if (m_NotifyMsg != 0 && m_ID > 0) {
+    SendMessage(m_NotifyDest, m_NotifyMsg, 0, m_NotifyID);
+    // Gives the notified window a moment before the identifier can be handed out again.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
+void CConn::CloseConn() {
+  std::lock_guard g(m_SockLock);
+  if (m_CSock < 0) return;
+  m_Terminate = true;
+  m_StopEvent.Set();
+}
+
+void CConn::Stop() {
+  m_Destroying = true;
+  m_Terminate = true;
+  m_StopEvent.Set();
+}
+
+void CConn::CloseSock() {
+  std::lock_guard g(m_SockLock);
+  if (m_CSock >= 0) close(m_CSock);
+  m_CSock = -1;
+}
+
+void CConn::RunThd() {
+  try {
+    ConnThd();
+  } catch (const EBaseException& e) {
+    WriteDebugLog("_ConnThd Exception (" + e.GetMsg() + ")");
+  } catch (...) {
+    WriteDebugLog("_ConnThd Generic Exception");
+  }
+}
+
+void CConn::Relay(const char* prmOpenFailedLog, const char* prmReadErrorLog) {
+  if (m_CSock < 0) {
+    m_Terminated = true;
+    return;
+  }
+  try {
+    if (!m_AppMng->SendOpenConn(m_ID, m_DestIP, m_DestPort)) {
+      if (prmOpenFailedLog != nullptr) {
+        WriteDebugLog(prmOpenFailedLog);
+        m_Terminate = true;
+      }
+      CloseSock();
+      m_Terminated = true;
+      return;
+    }
+    m_AppMng->IncConnCount();
+    ReadLoop(prmReadErrorLog);
+  } catch (const EBaseException& e) {
+    WriteDebugLog("ConnThd Exception (" + e.GetMsg() + ")");
+  } catch (const std::exception& e) {
+    WriteDebugLog(std::string("ConnThd Exception (") + e.what() + ")");
+  }
+  m_Terminated = true;
+  CloseSock();
+  // A relay stopped by the gateway frees its identifier too; only when the owner is taking the
+  // connection down does freeing stay with the owner.
+  m_AppMng->CloseConn(*this, m_Terminate, !m_Destroying);
+}
+
+void CConn::ReadLoop(const char* prmReadErrorLog) {
+  TDataBuf buf;
+  for (;;) {
+    pollfd fds[2] = {{m_CSock, POLLIN, 0}, {m_StopEvent.Fd(), POLLIN, 0}};
+    int r = poll(fds, 2, -1);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) throw EBaseException::CreateFmt("poll failed %d", errno);
+    if ((fds[1].revents & POLLIN) || m_Terminate) return;
+    ssize_t n = recv(m_CSock, buf.Data, kMaxPayload, MSG_DONTWAIT);
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
+      WriteDebugLog(prmReadErrorLog + std::to_string(errno) + ")");
+      return;
+    }
+    if (n == 0) return;  // the application closed its side
+    if (m_SendCallback && m_SendCallback(buf.Data, static_cast<uint32_t>(n))) {
+      m_SendCallback = nullptr;
+    }
+    m_AppMng->SendData(m_ID, m_DestIP, m_DestPort, buf, static_cast<int>(n));
+  }
+}
+
+bool CConn::WriteToApp(const uint8_t* prmBuf, int prmLen) {
+  std::lock_guard g(m_SockLock);
+  if (m_CSock < 0) return false;
+  int off = 0;
+  while (off < prmLen) {
+    ssize_t n = send(m_CSock, prmBuf + off, prmLen - off, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      off += static_cast<int>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+      WriteDebugLog("CConn: Send Data  to App error (" + std::to_string(errno) + ")");
+      return false;
+    }
+    pollfd fds[3] = {{m_CSock, POLLOUT, 0},
+                     {m_StopEvent.Fd(), POLLIN, 0},
+                     {m_AppMng->StopEvent().Fd(), POLLIN, 0}};
+    int r = poll(fds, 3, kAppWriteStallMs);
+    if (r == 0) {
+      WriteDebugLog("CConn: Send Data  to App error (stalled, ID " + std::to_string(m_ID) + ")");
+      m_Terminate = true;
+      m_StopEvent.Set();
+      return false;
+    }
+    if ((fds[1].revents | fds[2].revents) & POLLIN) return false;
+  }
+  return true;
+}
+
+void CTCSConn::ConnThd() {
+  Relay("CTCSConn.ConnThd:Failed to open remote connection",
+        "CTCSConn.ConnThd:Recv from app data failed, Error: (");
+}
+
+bool CTCSConn::SendData(const uint8_t* prmBuf, int prmLen) {
+  return WriteToApp(prmBuf, prmLen);
+}
+
+}  // namespace vantrel

@@ -1,0 +1,94 @@
+// A forwarded connection: one accepted application socket, its identifier in the tunnel and its
+// relay thread (application to gateway). The control thread writes the gateway's data back with
+// SendData. Shared ownership: the manager's table, the relay thread while it runs and the control
+// thread while it delivers; the object goes with the last of them. The manager owns and joins the
+// relay threads themselves.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/Event.h"
+#include "platform/Window.h"
+#include "tunnel/ConnHost.h"
+#include "tunnel/TCSProtocolBase.h"
+
+namespace vantrel {
+
+class CConn {
+ public:
+  // Takes ownership of prmCSock (it is closed by the relay or by destruction).
+  CConn(IConnHost* prmAppMng, int prmCSock, std::string prmDestIP, int prmDestPort,
+        HWND prmNotifyDest, uint32_t prmNotifyMsg);
+  // Closes the socket if the relay did not, and sends the notification message.
+  virtual ~CConn();
+  CConn(const CConn&) = delete;
+  CConn& operator=(const CConn&) = delete;
+
+  virtual void ConnThd() = 0;
+  // Writes the gateway's bytes to the application; false on failure or when it stalls.
+  virtual bool SendData(const uint8_t* prmBuf, int prmLen) = 0;
+
+  void SetID(int prmID) {
+    m_ID = prmID;
+    m_NotifyID = prmID;
+  }
+  int GetID() const { return m_ID; }
+  IConnHost* GetAppMng() const { return m_AppMng; }
+  // The gateway's close request: the relay stops, tells the gateway and ends.
+  void CloseConn();
+  // The owner is taking the connection down (table cleared or manager destroyed).
+  void Stop();
+  // The relay thread's entry: ConnThd inside the thread guard.
+  void RunThd();
+  const std::string& GetDestIP() const { return m_DestIP; }
+  int GetDestPort() const { return m_DestPort; }
+  void RegisterSendCallback(TConnSendCallback prmCallback) {
+    m_SendCallback = std::move(prmCallback);
+  }
+  bool Reopen() { return m_AppMng->SendOpenConn(m_ID, m_DestIP, m_DestPort); }
+  bool IsTerminated() const { return m_Terminated; }
+
+  // How long a write to the application may make no progress before the connection is closed:
+  // one stalled application must not hold up the control thread and everyone else's data.
+  static constexpr int kAppWriteStallMs = 5000;
+
+ protected:
+  // The relay's body, shared by the protocols: open request, then application to tunnel until
+  // either side ends. prmOpenFailedLog is written when the open request fails (empty: nothing).
+  void Relay(const char* prmOpenFailedLog, const char* prmReadErrorLog);
+  bool WriteToApp(const uint8_t* prmBuf, int prmLen);
+
+ private:
+  void CloseSock();
+  void ReadLoop(const char* prmReadErrorLog);
+
+  int m_ID = -1;
+  int m_CSock;
+  IConnHost* m_AppMng;
+  std::string m_DestIP;
+  int m_DestPort;
+  std::atomic<bool> m_Terminate{false};
+  std::atomic<bool> m_Terminated{false};
+  // Set when the owner takes the connection down: the relay then leaves freeing to the owner.
+  std::atomic<bool> m_Destroying{false};
+  uint32_t m_NotifyMsg;
+  int m_NotifyID = -1;
+  HWND m_NotifyDest;
+  TEvent m_StopEvent{true};
+  TConnSendCallback m_SendCallback;
+  // Guards m_CSock between the relay (which closes it) and the control thread (which writes).
+  std::mutex m_SockLock;
+};
+
+class CTCSConn : public CConn {
+ public:
+  using CConn::CConn;
+  void ConnThd() override;
+  bool SendData(const uint8_t* prmBuf, int prmLen) override;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,70 @@
+// A local listening socket on the process's loopback address and its accept thread. Each
+// accepted socket becomes a forwarded connection registered with the manager. Owned by the
+// manager; destruction stops and joins the accept thread. The connections it created belong to
+// the manager, not to the listener.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "platform/Event.h"
+#include "platform/Window.h"
+#include "tunnel/ConnHost.h"
+#include "tunnel/TCSProtocolBase.h"
+
+namespace vantrel {
+
+class CListener {
+ public:
+  // Binds and listens; raises "Failed to s socket %d", "Failed to bind %d", "Failed to get
+  // socket information %d" or "Failed to start listening %d". prmBindPort receives the port.
+  CListener(IConnHost* prmAppMng, std::string prmDestIP, int prmDestPort, int prmAppPort,
+            int& prmBindPort, HWND prmNotifyDest, uint32_t prmNotifyMsg, int prmNotifyID,
+            int prmSecurityRDPID, bool prmSSO, bool SSPFlag);
+  ~CListener();
+  CListener(const CListener&) = delete;
+  CListener& operator=(const CListener&) = delete;
+
+  // Starts the accept thread; once.
+  void Start();
+  void ListenThd();
+
+  IConnHost* GetAppMng() const { return m_AppMng; }
+  const std::string& GetDestIP() const { return m_DestIP; }
+  int GetDestPort() const { return m_DestPort; }
+  int GetAppPort() const { return m_AppPort; }
+  // Must be set before Start: the accept thread reads it without a lock.
+  void RegisterSendCallback(TConnSendCallback prmCallback) {
+    m_SendCallback = std::move(prmCallback);
+  }
+  void CloseAfterEmpty() { m_CloseAfterEmpty = true; }
+  bool IsTerminated() const { return m_Terminated; }
+
+ private:
+  // An accepted socket, or -1 when the listener is stopped or accepting failed.
+  int AcceptCon();
+  void AcceptLoop();
+
+  int m_Sock = -1;
+  int m_AppPort;
+  IConnHost* m_AppMng;
+  std::thread m_Thd;
+  std::string m_DestIP;
+  int m_DestPort;
+  std::atomic<bool> m_Terminate{false};
+  int m_TimesLisConn = 0;
+  std::atomic<bool> m_Terminated{false};
+  uint32_t m_NotifyMsg;
+  int m_NotifyID;
+  int m_SecurityRDPID;
+  bool m_bSSO;
+  bool m_Enablecredssp;
+  HWND m_NotifyDest;
+  bool m_CloseAfterEmpty = false;
+  TConnSendCallback m_SendCallback;
+  TEvent m_StopEvent{true};
+};
+
+}  // namespace vantrel
