@@ -18,6 +18,20 @@ pugi::xml_node Wrap(pugi::xml_node_struct* prmNode) {
   return pugi::xml_node(prmNode);
 }
 
+// Names the builder accepts: ASCII letters, "_", ":" and any non-ASCII byte, then also digits,
+// "-" and "."; exactly what the parser reads back as a name.
+bool IsXmlName(std::string_view prmName) {
+  auto isStart = [](unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80;
+  };
+  if (prmName.empty() || !isStart(static_cast<unsigned char>(prmName.front()))) return false;
+  for (char ch : prmName) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (!isStart(c) && !(c >= '0' && c <= '9') && c != '-' && c != '.') return false;
+  }
+  return true;
+}
+
 bool IsData(const pugi::xml_node& prmNode) {
   return prmNode.type() == pugi::node_pcdata || prmNode.type() == pugi::node_cdata;
 }
@@ -122,7 +136,7 @@ int TXmlNode::AttrInt(std::string_view prmName, int prmDefault) const {
 }
 
 TXmlNode TXmlNode::AddChild(std::string_view prmName) const {
-  if (!m_Node) return TXmlNode();
+  if (!m_Node || !IsXmlName(prmName)) return TXmlNode();
   return TXmlNode(Wrap(m_Node).append_child(std::string(prmName).c_str()).internal_object());
 }
 
@@ -139,7 +153,7 @@ void TXmlNode::SetText(std::string_view prmText) const {
 }
 
 void TXmlNode::SetAttr(std::string_view prmName, std::string_view prmValue) const {
-  if (!m_Node) return;
+  if (!m_Node || !IsXmlName(prmName)) return;
   pugi::xml_node node = Wrap(m_Node);
   std::string name(prmName);
   pugi::xml_attribute attr = node.attribute(name.c_str());
@@ -194,7 +208,10 @@ TXmlDoc TXmlDoc::ParseBytes(const void* prmData, size_t prmLen) {
 
 TXmlDoc TXmlDoc::Create(std::string_view prmRootName) {
   TXmlDoc doc;
-  doc.m_Doc->append_child(std::string(prmRootName).c_str());
+  if (IsXmlName(prmRootName))
+    doc.m_Doc->append_child(std::string(prmRootName).c_str());
+  else
+    doc.m_Error = "Invalid XML element name";
   return doc;
 }
 

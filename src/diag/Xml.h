@@ -53,7 +53,10 @@ class TXmlNode {
   // prmDefault.
   int AttrInt(std::string_view prmName, int prmDefault) const;
 
-  // Building. AddChild appends an element; SetText replaces the element's character data.
+  // Building. AddChild appends an element; SetText replaces the element's character data (text
+  // ends at a zero byte). Names are ASCII letters, digits, "_", ":", "-", "." and non-ASCII
+  // bytes, not starting with a digit, "-" or "."; another name is refused (AddChild gives no
+  // element, SetAttr writes nothing), so what SaveToString writes always parses again.
   TXmlNode AddChild(std::string_view prmName) const;
   void SetText(std::string_view prmText) const;
   void SetAttr(std::string_view prmName, std::string_view prmValue) const;
@@ -88,7 +91,8 @@ class TXmlDoc {
   static TXmlDoc ParseBytes(const TBytes& prmBytes) {
     return ParseBytes(prmBytes.data(), prmBytes.size());
   }
-  // A new document holding only the root element prmRootName.
+  // A new document holding only the root element prmRootName; an unusable name gives an invalid
+  // document with its error text.
   static TXmlDoc Create(std::string_view prmRootName);
 
   bool IsValid() const { return Root().IsValid(); }

@@ -156,6 +156,28 @@ TEST(Xml, BuildSerialiseAndParseBack) {
   EXPECT_EQ(back.SaveToString(), text);
 }
 
+TEST(Xml, BuilderRefusesNamesThatWouldNotParseBack) {
+  TXmlDoc doc = TXmlDoc::Create("r");
+  for (const char* bad :
+       {"", "a b", "a<b", "1a", "-a", ".a", "a=b", "a\"", "a/", "a\tb", "+", "a+b", "a;"}) {
+    EXPECT_FALSE(doc.Root().AddChild(bad)) << bad;
+    doc.Root().SetAttr(bad, "v");
+    EXPECT_FALSE(TXmlDoc::Create(bad).IsValid()) << bad;
+    EXPECT_NE(TXmlDoc::Create(bad).GetError(), "") << bad;
+  }
+  EXPECT_TRUE(doc.Root().AddChild("ns:a_b-1.x"));
+  // Text and attribute values come back as written (in text a CR LF line end reads back as LF,
+  // as in any XML).
+  const std::string odd = "x\x01]]>\"'&<\n\t\xC3\xA9";
+  doc.Root().FindFirst("ns:a_b-1.x").SetText(odd);
+  doc.Root().SetAttr("v", odd + "\r\n");
+  TXmlDoc back = TXmlDoc::Parse(doc.SaveToString());
+  ASSERT_TRUE(back.IsValid()) << back.GetError() << "\n" << doc.SaveToString();
+  EXPECT_EQ(back.Root().Children().size(), 1u);
+  EXPECT_EQ(back.Root().FindFirst("NS:A_B-1.X").Text(), odd);
+  EXPECT_EQ(back.Root().Attr("v"), odd + "\r\n");
+}
+
 TEST(Xml, SetTextReplacesAllCharacterData) {
   TXmlDoc doc = TXmlDoc::Parse("<r>a<k/>b<![CDATA[c]]></r>");
   doc.Root().SetText("new");
