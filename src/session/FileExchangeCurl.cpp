@@ -1,0 +1,101 @@
+#include "session/FileExchangeCurl.h"
+
+#include <mutex>
+
+namespace vantrel {
+
+namespace {
+
+void InitCurlOnce() {
+  // curl_global_init is not thread-safe in every libcurl build; the first request of any thread
+  // runs it exactly once.
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+}  // namespace
+
+TCurlRequest::TCurlRequest(const TTransferLimits& prmLimits, TCancelTest prmCancel)
+    : m_Cancel(std::move(prmCancel)) {
+  InitCurlOnce();
+  m_Curl = curl_easy_init();
+  if (m_Curl == nullptr) return;
+  curl_easy_setopt(m_Curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(m_Curl, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(m_Curl, CURLOPT_CONNECTTIMEOUT_MS, prmLimits.ConnectMs);
+  curl_easy_setopt(m_Curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(m_Curl, CURLOPT_LOW_SPEED_TIME, prmLimits.StallSeconds);
+  curl_easy_setopt(m_Curl, CURLOPT_HEADERFUNCTION, &TCurlRequest::OnHeader);
+  curl_easy_setopt(m_Curl, CURLOPT_HEADERDATA, this);
+  curl_easy_setopt(m_Curl, CURLOPT_WRITEFUNCTION, &TCurlRequest::OnBody);
+  curl_easy_setopt(m_Curl, CURLOPT_WRITEDATA, this);
+  curl_easy_setopt(m_Curl, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(m_Curl, CURLOPT_XFERINFOFUNCTION, &TCurlRequest::OnProgress);
+  curl_easy_setopt(m_Curl, CURLOPT_XFERINFODATA, this);
+}
+
+TCurlRequest::~TCurlRequest() {
+  if (m_Curl != nullptr) curl_easy_cleanup(m_Curl);
+  curl_slist_free_all(m_HeaderList);
+}
+
+void TCurlRequest::AddHeader(const std::string& prmLine) {
+  m_HeaderList = curl_slist_append(m_HeaderList, prmLine.c_str());
+}
+
+CURLcode TCurlRequest::Perform() {
+  if (m_Curl == nullptr) return CURLE_FAILED_INIT;
+  if (m_Cancel && m_Cancel()) {
+    m_Cancelled = true;
+    return CURLE_ABORTED_BY_CALLBACK;
+  }
+  if (m_HeaderList != nullptr) curl_easy_setopt(m_Curl, CURLOPT_HTTPHEADER, m_HeaderList);
+  return curl_easy_perform(m_Curl);
+}
+
+long TCurlRequest::ResponseCode() {
+  long code = 0;
+  if (m_Curl == nullptr || curl_easy_getinfo(m_Curl, CURLINFO_RESPONSE_CODE, &code) != CURLE_OK)
+    return 0;
+  return code;
+}
+
+int64_t TCurlRequest::ContentLength() {
+  curl_off_t length = -1;
+  if (m_Curl == nullptr ||
+      curl_easy_getinfo(m_Curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK)
+    return -1;
+  return length;
+}
+
+size_t TCurlRequest::OnHeader(char* prmData, size_t prmSize, size_t prmCount, void* prmSelf) {
+  auto* self = static_cast<TCurlRequest*>(prmSelf);
+  size_t len = prmSize * prmCount;
+  std::string line(prmData, len);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  // A status line starts a new reply (an interim 1xx, or the reply behind a proxy's CONNECT):
+  // only the last reply's headers count.
+  if (line.rfind("HTTP/", 0) == 0)
+    self->m_Headers.clear();
+  else if (!line.empty())
+    self->m_Headers.push_back(std::move(line));
+  return len;
+}
+
+size_t TCurlRequest::OnBody(char* prmData, size_t prmSize, size_t prmCount, void* prmSelf) {
+  auto* self = static_cast<TCurlRequest*>(prmSelf);
+  size_t len = prmSize * prmCount;
+  if (self->m_Sink && !self->m_Sink(prmData, len)) return 0;
+  return len;
+}
+
+int TCurlRequest::OnProgress(void* prmSelf, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto* self = static_cast<TCurlRequest*>(prmSelf);
+  if (self->m_Cancel && self->m_Cancel()) {
+    self->m_Cancelled = true;
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace vantrel
