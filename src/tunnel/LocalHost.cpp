@@ -1,6 +1,7 @@
 #include "tunnel/LocalHost.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -14,6 +15,7 @@
 #include <thread>
 
 #include "diag/DebugLog.h"
+#include "platform/Event.h"
 
 namespace vantrel {
 
@@ -27,6 +29,7 @@ constexpr int kAcceptStepMs = 100;
 // How long a successful connect waits for the accept thread to take it; the connection is already
 // queued, so this only matters on a machine that does not schedule the thread at all.
 constexpr int kAcceptWaitMs = 5000;
+constexpr int kConnectWaitMs = 5000;
 
 // Signals the caller once the accept thread has taken its connection (or given up).
 struct TAcceptState {
@@ -91,6 +94,27 @@ int OpenTestServer(uint16_t& prmPort) {
   return server;
 }
 
+// A loopback that silently drops packets would otherwise hold the connect thread for the
+// kernel's full SYN retry time; 0 or the error number.
+int ConnectBounded(int prmSock, const sockaddr_in& prmAddr) {
+  int flags = fcntl(prmSock, F_GETFL, 0);
+  if (flags < 0 || fcntl(prmSock, F_SETFL, flags | O_NONBLOCK) != 0) return errno;
+  if (connect(prmSock, reinterpret_cast<const sockaddr*>(&prmAddr), sizeof prmAddr) == 0) return 0;
+  if (errno != EINPROGRESS && errno != EINTR) return errno;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectWaitMs);
+  for (;;) {
+    pollfd p{prmSock, POLLOUT, 0};
+    int r = poll(&p, 1, MsLeft(deadline));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return errno;
+    if (r == 0) return ETIMEDOUT;
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (getsockopt(prmSock, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return errno;
+    return err;
+  }
+}
+
 // Connects the test client; logs the failure and returns false when it cannot.
 bool ConnectTestClient(uint16_t prmPort) {
   int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -102,16 +126,9 @@ bool ConnectTestClient(uint16_t prmPort) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(prmPort);
-  int err = 0;
-  if (inet_pton(AF_INET, g_FixedLocalHostAddr, &addr.sin_addr) != 1) {
-    err = EINVAL;
-  } else {
-    int r;
-    do {
-      r = connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    } while (r != 0 && errno == EINTR);
-    if (r != 0) err = errno;
-  }
+  int err = inet_pton(AF_INET, g_FixedLocalHostAddr, &addr.sin_addr) == 1
+                ? ConnectBounded(client, addr)
+                : EINVAL;
   close(client);
   if (err == 0) return true;
   WriteDebugLog("SetFixedLocalHostAddr - Failed to connect to test socket" + std::to_string(err) +
