@@ -125,6 +125,13 @@ TEST(DebugLog, ReopensOnceAfterViewerRestart) {
   EXPECT_EQ(cap.Records().size(), 2u);
 }
 
+TEST(DebugLog, OversizedLineIsDroppedAndTheChannelKeepsWorking) {
+  TLogCapture cap;
+  WriteDebugLog(std::string(4 << 20, 'x'));
+  WriteDebugLog("after the big one");
+  EXPECT_TRUE(cap.HasLine("after the big one"));
+}
+
 TEST(DebugLog, NoViewerAtLoadDropsLinesAndDoesNotLookAgain) {
   std::filesystem::remove(DebugLogSocketPath());
   InitDebugLog();
