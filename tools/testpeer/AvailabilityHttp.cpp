@@ -169,16 +169,15 @@ THttpParseResult ParseHttpRequest(std::string_view prmBuffer, THttpRequest& prmR
     std::string_view name = line.substr(0, colon);
     std::string_view value = StripBlanks(line.substr(colon + 1));
     if (!IsToken(name)) return Refuse(400, "malformed header name");
-    if (HasControl(value, true)) return Refuse(400, "control character in header " +
-                                                        std::string(name));
+    if (HasControl(value, true))
+      return Refuse(400, "control character in header " + std::string(name));
     if (SameText(name, "Transfer-Encoding"))
       return Refuse(501, "request bodies must carry a Content-Length");
     if (SameText(name, "Content-Length")) {
       size_t v = 0;
       if (!ParseLength(value, v)) return Refuse(400, "malformed Content-Length");
       if (length && *length != v) return Refuse(400, "conflicting Content-Length headers");
-      if (v > kMaxHttpBody)
-        return Refuse(413, "body larger than " + std::to_string(kMaxHttpBody));
+      if (v > kMaxHttpBody) return Refuse(413, "body larger than " + std::to_string(kMaxHttpBody));
       length = v;
     }
     req.Headers.emplace_back(std::string(name), std::string(value));
@@ -203,23 +202,40 @@ THttpParseResult ParseHttpRequest(std::string_view prmBuffer, THttpRequest& prmR
 
 const char* HttpReason(int prmStatus) {
   switch (prmStatus) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 302: return "Found";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 408: return "Request Timeout";
-    case 413: return "Content Too Large";
-    case 431: return "Request Header Fields Too Large";
-    case 500: return "Internal Server Error";
-    case 501: return "Not Implemented";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    case 505: return "HTTP Version Not Supported";
-    default: return "Status";
+    case 200:
+      return "OK";
+    case 204:
+      return "No Content";
+    case 302:
+      return "Found";
+    case 400:
+      return "Bad Request";
+    case 401:
+      return "Unauthorized";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 408:
+      return "Request Timeout";
+    case 413:
+      return "Content Too Large";
+    case 431:
+      return "Request Header Fields Too Large";
+    case 500:
+      return "Internal Server Error";
+    case 501:
+      return "Not Implemented";
+    case 502:
+      return "Bad Gateway";
+    case 503:
+      return "Service Unavailable";
+    case 505:
+      return "HTTP Version Not Supported";
+    default:
+      return "Status";
   }
 }
 

@@ -16,8 +16,8 @@ namespace {
 // Ordered, so that settings, attributes and provider parameters keep the order they are written.
 using json = nlohmann::ordered_json;
 
-const char* const kHostAttrs[] = {"ID",         "Desc",      "Days",   "Protocol", "State",
-                                  "Provider",   "ProviderID", "desktopID", "Params", "SessInfo"};
+const char* const kHostAttrs[] = {"ID",       "Desc",       "Days",      "Protocol", "State",
+                                  "Provider", "ProviderID", "desktopID", "Params",   "SessInfo"};
 const char* const kAppAttrs[] = {"Name", "Desc", "Loc", "Dir", "Height", "Width", "Folder"};
 const char* const kFarmAttrs[] = {"FarmName", "Folder", "Servers"};
 
@@ -116,8 +116,7 @@ TAvailHost ParseHost(const json& prmHost, const std::string& prmWhere) {
 }
 
 template <typename T, size_t N>
-T ParseListed(const json& prmItem, const std::string& prmWhere,
-              const char* const (&prmAttrs)[N]) {
+T ParseListed(const json& prmItem, const std::string& prmWhere, const char* const (&prmAttrs)[N]) {
   T item;
   for (auto& [k, v] : Object(prmItem, prmWhere).items()) {
     const std::string key = prmWhere + "." + k;
@@ -239,8 +238,7 @@ void ParseTop(TAvailScenario& sc, const std::string& k, const json& v) {
   else if (k == "userProfiles") {
     for (auto& [u, p] : Object(v, k).items()) sc.UserProfiles[u] = Text(p, k + "." + u);
   } else if (k == "appServers") {
-    for (auto& [id, s] : Object(v, k).items())
-      sc.AppServers[id] = ParseAppServer(s, k + "." + id);
+    for (auto& [id, s] : Object(v, k).items()) sc.AppServers[id] = ParseAppServer(s, k + "." + id);
   } else if (k == "icons") {
     for (auto& [id, b64] : Object(v, k).items()) {
       try {

@@ -185,8 +185,8 @@ void TAvailabilityServer::ServeConnection(int prmFd, int prmConnection) {
     while (parsed.State == THttpParse::Incomplete) {
       TWait w = WaitFor(prmFd, POLLIN, m_Stop, buffer.empty() ? idleMs : kRequestTimeoutMs);
       if (w == TWait::TimedOut && !buffer.empty())
-        AddError(prmConnection, "request not completed within " +
-                                    std::to_string(kRequestTimeoutMs) + " ms");
+        AddError(prmConnection,
+                 "request not completed within " + std::to_string(kRequestTimeoutMs) + " ms");
       if (w != TWait::Ready) return;
       ssize_t n = ::recv(prmFd, chunk, sizeof chunk, 0);
       if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
@@ -211,8 +211,7 @@ void TAvailabilityServer::ServeConnection(int prmFd, int prmConnection) {
   }
 }
 
-TAvailabilityServer::TPlan TAvailabilityServer::Record(THttpRequest prmRequest,
-                                                       int prmConnection) {
+TAvailabilityServer::TPlan TAvailabilityServer::Record(THttpRequest prmRequest, int prmConnection) {
   TPlan plan;
   std::vector<std::string> errors;
   {
@@ -251,9 +250,8 @@ bool TAvailabilityServer::Reply(int prmFd, const THttpRequest& prmRequest, const
   const bool chunked = f && f->TransferCoding;
   const bool truncated = f && f->TruncateAt >= 0;
   const bool keepAlive = prmRequest.KeepAlive && !chunked && !truncated;
-  std::string bytes =
-      BuildHttpReply(prmPlan.Answer.Status, body, keepAlive, prmPlan.Answer.ContentType, {},
-                     chunked);
+  std::string bytes = BuildHttpReply(prmPlan.Answer.Status, body, keepAlive,
+                                     prmPlan.Answer.ContentType, {}, chunked);
   if (truncated) {
     size_t head = bytes.find("\r\n\r\n") + 4;
     bytes.resize(std::min(bytes.size(), head + static_cast<size_t>(f->TruncateAt)));
@@ -333,8 +331,10 @@ bool TAvailabilityServer::SetAvailStates(const std::string& prmHost, std::vector
   return m_State.SetAvailStates(prmHost, std::move(prmStates));
 }
 
-void TAvailabilityServer::AddFault(const TAvailFault& prmFault) {
-  UpdateScenario([&](TAvailScenario& s) { s.Faults.push_back(prmFault); });
+void TAvailabilityServer::AddFault(TAvailFault prmFault) {
+  std::lock_guard<std::mutex> g(m_Lock);
+  prmFault.Skip += m_PathCounts[prmFault.Path];
+  m_State.MutableScenario().Faults.push_back(std::move(prmFault));
 }
 
 void TAvailabilityServer::ClearFaults() {

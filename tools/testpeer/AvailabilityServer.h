@@ -77,7 +77,9 @@ class TAvailabilityServer {
   TAvailScenario Scenario() const;
   void UpdateScenario(const std::function<void(TAvailScenario&)>& prmChange);
   bool SetAvailStates(const std::string& prmHost, std::vector<int> prmStates);
-  void AddFault(const TAvailFault& prmFault);
+  // Skip counts from the requests already made to the fault's path, so a fault added now
+  // shapes the path's next requests (faults of the scenario itself count from Start).
+  void AddFault(TAvailFault prmFault);
   void ClearFaults();
   std::map<std::string, std::string> UserProfiles() const;
   std::map<std::string, std::string> Icons() const;

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "diag/Exceptions.h"
+#include "testpeer/AvailabilityCommand.h"
+#include "testpeer/AvailabilityScenario.h"
 #include "testpeer/GatewayPeer.h"
 
 using namespace vantrel;
@@ -26,7 +28,9 @@ const char kUsage[] =
 
 int Usage(FILE* prmOut, int prmCode) {
   std::fputs(kUsage, prmOut);
+  std::fputs(AvailabilityUsage(), prmOut);
   if (prmOut == stdout) std::fputs(ScenarioHelp(), prmOut);
+  if (prmOut == stdout) std::fputs(AvailabilityScenarioHelp(), prmOut);
   return prmCode;
 }
 
@@ -107,6 +111,15 @@ int main(int argc, char** argv) {
   if (args[0] == "--help" || args[0] == "-h") return Usage(stdout, 0);
   try {
     if (args[0] == "gateway") return RunGateway({args.begin() + 1, args.end()});
+    if (args[0] == "availability" || args[0] == "demo") {
+      sigset_t stopSignals = StopSignals();
+      auto wait = [&stopSignals] {
+        int sig = 0;
+        sigwait(&stopSignals, &sig);
+      };
+      std::vector<std::string> rest(args.begin() + 1, args.end());
+      return args[0] == "demo" ? RunDemo(rest, wait) : RunAvailability(rest, wait);
+    }
     std::fprintf(stderr, "unknown role %s\n", args[0].c_str());
     return Usage(stderr, 2);
   } catch (const EBaseException& e) {

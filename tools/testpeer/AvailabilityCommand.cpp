@@ -1,0 +1,133 @@
+#include "testpeer/AvailabilityCommand.h"
+
+#include <cstdio>
+
+#include "diag/Exceptions.h"
+#include "diag/TextCodecs.h"
+#include "testpeer/AvailabilityServer.h"
+#include "testpeer/GatewayPeer.h"
+
+namespace vantrel::testpeer {
+
+namespace {
+
+// The address the client's store names for the availability server in the demo.
+const char kDemoAvailAddress[] = "127.0.0.1:9090";
+
+struct TOptions {
+  std::string Scenario, GatewayScenario;
+  int Port = -1, AvailPort = -1;
+  bool Help = false;
+};
+
+int PortValue(const std::string& prmOption, const std::string& prmText) {
+  int port = 0;
+  if (!TryStrToInt(prmText, port) || port < 0 || port > 65535)
+    throw EBaseException(prmOption + " needs a number from 0 to 65535");
+  return port;
+}
+
+TOptions ParseOptions(const std::vector<std::string>& prmArgs, bool prmDemo) {
+  TOptions o;
+  for (size_t i = 0; i < prmArgs.size(); ++i) {
+    const std::string& a = prmArgs[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= prmArgs.size()) throw EBaseException(a + " needs a value");
+      return prmArgs[++i];
+    };
+    if (a == "--scenario")
+      o.Scenario = value();
+    else if (a == "--port")
+      o.Port = PortValue(a, value());
+    else if (prmDemo && a == "--gateway-scenario")
+      o.GatewayScenario = value();
+    else if (prmDemo && a == "--avail-port")
+      o.AvailPort = PortValue(a, value());
+    else if (a == "--help")
+      o.Help = true;
+    else
+      throw EBaseException("unknown option " + a);
+  }
+  return o;
+}
+
+TAvailScenario LoadScenario(const std::string& prmFile, int prmPort) {
+  TAvailScenario sc = prmFile.empty() ? TAvailScenario{} : AvailScenarioFromFile(prmFile);
+  if (prmPort >= 0) sc.Port = static_cast<uint16_t>(prmPort);
+  return sc;
+}
+
+void PrintSummary(const TAvailabilityServer& prmServer) {
+  std::printf("availability stopped: connections %d, requests %zu\n",
+              prmServer.ConnectionsAccepted(), prmServer.Requests().size());
+  for (const std::string& e : prmServer.Errors()) std::printf("error: %s\n", e.c_str());
+}
+
+}  // namespace
+
+const char* AvailabilityUsage() {
+  return "  availability [--scenario FILE] [--port N]\n"
+         "      the availability server (plain HTTP); runs until SIGINT or SIGTERM. The first\n"
+         "      output line is \"listening 127.0.0.1:PORT\"; the requests served are listed when\n"
+         "      it stops. Scenario keys below; an example is scenarios/avail-demo.json.\n"
+         "  demo [--gateway-scenario FILE] [--scenario FILE] [--port N] [--avail-port N]\n"
+         "      a first-protocol gateway (--port; FILE as for gateway) and the availability\n"
+         "      server (--scenario, --avail-port) together. The gateway maps 127.0.0.1:9090 and\n"
+         "      the name localhost to the availability server, so the client's store names the\n"
+         "      server 127.0.0.1:9090. First line \"listening 127.0.0.1:GATEWAYPORT\".\n"
+         "      The same by hand: start the availability server, then a gateway whose scenario\n"
+         "      has \"mapping\": {\"127.0.0.1:9090\": \"127.0.0.1:AVAILPORT\"}.\n";
+}
+
+int RunAvailability(const std::vector<std::string>& prmArgs,
+                    const std::function<void()>& prmWaitForStop) {
+  TOptions o = ParseOptions(prmArgs, false);
+  if (o.Help) {
+    std::fputs(AvailabilityUsage(), stdout);
+    std::fputs(AvailabilityScenarioHelp(), stdout);
+    return 0;
+  }
+  TAvailabilityServer server(LoadScenario(o.Scenario, o.Port));
+  server.Start();
+  std::printf("listening %s\n", server.HostPort().c_str());
+  std::fflush(stdout);
+  prmWaitForStop();
+  server.Stop();
+  for (const TAvailRequest& r : server.Requests())
+    std::printf("request %d: %s %s\n", r.Index, r.Method.c_str(), r.Target.c_str());
+  PrintSummary(server);
+  return 0;
+}
+
+int RunDemo(const std::vector<std::string>& prmArgs, const std::function<void()>& prmWaitForStop) {
+  TOptions o = ParseOptions(prmArgs, true);
+  if (o.Help) {
+    std::fputs(AvailabilityUsage(), stdout);
+    return 0;
+  }
+  TAvailabilityServer avail(LoadScenario(o.Scenario, o.AvailPort));
+  avail.Start();
+  TGatewayScenario gw =
+      o.GatewayScenario.empty() ? TGatewayScenario{} : ScenarioFromFile(o.GatewayScenario);
+  gw.Protocol = TProtocol::First;
+  if (o.Port >= 0) gw.Port = static_cast<uint16_t>(o.Port);
+  gw.Mapping[kDemoAvailAddress] = avail.HostPort();
+  gw.Hosts.emplace("localhost", "127.0.0.1");
+  TGatewayPeer gateway(gw);
+  uint16_t port = gateway.Start();
+  std::printf("listening %s:%u\n", gateway.Address().c_str(), port);
+  std::printf("availability %s reached through the tunnel as %s\n", avail.HostPort().c_str(),
+              kDemoAvailAddress);
+  std::fflush(stdout);
+  prmWaitForStop();
+  gateway.Stop();
+  avail.Stop();
+  TPeerCounters c = gateway.Counters();
+  std::printf("gateway stopped: sessions %d, opens %d (refused %d)\n", c.SessionsAccepted,
+              c.OpensServed, c.OpensRefused);
+  for (const std::string& e : gateway.Errors()) std::printf("error: %s\n", e.c_str());
+  PrintSummary(avail);
+  return 0;
+}
+
+}  // namespace vantrel::testpeer
