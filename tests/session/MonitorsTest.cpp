@@ -84,13 +84,13 @@ TEST(Monitors, TimeoutMonitorAlertsEveryHalfSecondThenClears) {
   host.Timers = {{400, 1000}, {290, 990},  // first round: wait 50 s, idle alert due
                  {280, 980},               // alerting: 500 ms, still due
                  {900, 970},               // user active again: cleared
-                 {900, 970},  {800, 960},  // wait (970-60)/2 s, nothing due, nothing to clear
-                 {40, 50},    {0, 50}};    // lifetime due first? no: idle is nearer; then idle out
+                 {900, 970},  {800, 960},  // wait (900-300)/2 s; nothing due or to clear
+                 {40, 50},    {0, 50}};    // inside the alert: 500 ms; then idle reached
   TWaitLog waits;
   TSessionMonitors monitors(host, std::make_unique<TScriptedInput>(std::deque<int64_t>{}),
                             waits.Wait());
   monitors.MonitorTimeoutsThd();
-  EXPECT_EQ(waits.Waits, (std::vector<int>{50000, 500, 500, 455000, 500}));
+  EXPECT_EQ(waits.Waits, (std::vector<int>{50000, 500, 500, 300000, 500}));
   EXPECT_EQ(host.UI.Reports(),
             (std::vector<std::string>{"idle 290", "idle 280", "clear", "idle -1"}));
 }
