@@ -110,6 +110,9 @@ TEST_F(FirstProtocol, RelaysThroughMappingToEcho) {
   }
   EXPECT_EQ(back, data);
 
+  // A wait condition may itself look at the records.
+  EXPECT_TRUE(peer->WaitForCounters(
+      [&](const TPeerCounters&) { return peer->ReceivedMessages(9).size() == 1; }, kWait));
   auto open = peer->WaitForMessage(9, kWait);
   ASSERT_TRUE(open);
   EXPECT_EQ(FormatIPv4(open->DestAddr), "10.1.2.3");

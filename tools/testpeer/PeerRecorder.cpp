@@ -1,5 +1,6 @@
 #include "testpeer/PeerRecorder.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace vantrel::testpeer {
@@ -27,6 +28,7 @@ void TPeerRecorder::AddMessage(TPeerMessage prmMessage, bool prmKeepPayload) {
   {
     std::lock_guard<std::mutex> g(m_Lock);
     m_Messages.push_back(std::move(prmMessage));
+    ++m_Version;
   }
   m_Changed.notify_all();
 }
@@ -36,6 +38,7 @@ void TPeerRecorder::AddLogRecord(const TLogRecord& prmRecord) {
   {
     std::lock_guard<std::mutex> g(m_Lock);
     m_LogRecords.push_back(prmRecord);
+    ++m_Version;
     cb = m_LogCallback;
   }
   m_Changed.notify_all();
@@ -46,6 +49,7 @@ void TPeerRecorder::AddHttpRequest(const std::string& prmText) {
   {
     std::lock_guard<std::mutex> g(m_Lock);
     m_HttpRequests.push_back(prmText);
+    ++m_Version;
   }
   m_Changed.notify_all();
 }
@@ -54,6 +58,7 @@ void TPeerRecorder::AddError(int prmSession, const std::string& prmText) {
   {
     std::lock_guard<std::mutex> g(m_Lock);
     m_Errors.push_back("session " + std::to_string(prmSession) + ": " + prmText);
+    ++m_Version;
   }
   m_Changed.notify_all();
 }
@@ -67,6 +72,7 @@ void TPeerRecorder::Update(const std::function<void(TPeerCounters&)>& prmChange)
   {
     std::lock_guard<std::mutex> g(m_Lock);
     prmChange(m_Counters);
+    ++m_Version;
   }
   m_Changed.notify_all();
 }
@@ -134,7 +140,23 @@ bool TPeerRecorder::WaitForHttpRequest(int prmTimeoutMs) {
 
 bool TPeerRecorder::WaitForCounters(const std::function<bool(const TPeerCounters&)>& prmDone,
                                     int prmTimeoutMs) {
-  return WaitUntil(prmTimeoutMs, [&] { return prmDone(m_Counters); });
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(prmTimeoutMs, 0));
+  for (;;) {
+    uint64_t version;
+    TPeerCounters snapshot;
+    {
+      std::lock_guard<std::mutex> g(m_Lock);
+      version = m_Version;
+      snapshot = m_Counters;
+    }
+    if (prmDone(snapshot)) return true;
+    std::unique_lock<std::mutex> g(m_Lock);
+    if (!m_Changed.wait_until(g, deadline, [&] { return m_Version != version; })) {
+      g.unlock();
+      return prmDone(Counters());
+    }
+  }
 }
 
 }  // namespace vantrel::testpeer

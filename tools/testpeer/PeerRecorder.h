@@ -71,7 +71,8 @@ class TPeerRecorder {
   std::optional<TPeerMessage> WaitForMessage(uint32_t prmCode, int prmTimeoutMs, int prmNth = 1);
   bool WaitForLogRecords(size_t prmCount, int prmTimeoutMs);
   bool WaitForHttpRequest(int prmTimeoutMs);
-  // Waits until prmDone holds for the counters.
+  // Waits until prmDone holds for the counters. prmDone runs without the recorder's lock, so it
+  // may call any accessor (for example count received messages).
   bool WaitForCounters(const std::function<bool(const TPeerCounters&)>& prmDone, int prmTimeoutMs);
 
  private:
@@ -86,6 +87,7 @@ class TPeerRecorder {
   std::vector<std::string> m_Errors;
   std::string m_ClientCertSubject;
   TPeerCounters m_Counters;
+  uint64_t m_Version = 0;  // changes with every record or counter update
   TLogCallback m_LogCallback;
 };
 
