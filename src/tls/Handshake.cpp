@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
@@ -91,7 +92,12 @@ bool CSSPI::PerformHandshake(int prmSock, const std::string& prmDest, int prmDev
   if (!d.m_RecvBuf.empty()) throw EBaseException("Failed to Initialize Security Context");
   if (prmDeviceType != d.m_DeviceType) d.InitCred(prmDeviceType);
   WriteDebugLog("CSSPI.PerformHandshake - " + prmDest);
-  std::vector<uint8_t> buf(kHandshakeBufSize);
+  std::vector<uint8_t> buf;
+  try {
+    buf.resize(kHandshakeBufSize);
+  } catch (const std::bad_alloc&) {
+    throw EBaseException("Out of memeory");
+  }
   size_t held = 0;
   bool needCert = false;
   bool retried = false;
@@ -147,7 +153,11 @@ bool CSSPI::PerformHandshake(int prmSock, const std::string& prmDest, int prmDev
   // Bytes that followed the last handshake record are the first of the receive buffer; a larger
   // remainder than the usual buffer grows it rather than being cut.
   size_t size = std::max<size_t>(sizes.cbHeader + sizes.cbTrailer + sizes.cbMaximumMessage, held);
-  d.m_RecvBuf.assign(size, 0);
+  try {
+    d.m_RecvBuf.assign(size, 0);
+  } catch (const std::bad_alloc&) {
+    throw EBaseException("Out of memory (2)");
+  }
   std::memcpy(d.m_RecvBuf.data(), buf.data(), held);
   d.m_RecvBufSize = held;
   if (held > 0)

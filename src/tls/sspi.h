@@ -51,14 +51,24 @@ class CSSPI {
   // text only reaches the debug log. Not owned; used on the handshake thread.
   void SetDialogs(IDialogs* prmDialogs);
 
+  // Once, on a connected socket (blocking or not) that the caller owns. True: ready for data.
+  // False: no handshake (refused protocol, closed socket, no client certificate, silent gateway
+  // for a minute); the context is gone. Raises the channel's texts on send failures.
   bool PerformHandshake(int prmSock, const std::string& prmDest, int prmDeviceType);
+  // Writes all prmLen bytes (records of at most 2^14 plaintext bytes); 0 bytes writes nothing.
+  // One sending thread at a time; may run while another thread receives.
   bool SendSec(int prmSock, const void* prmBuf, int prmLen);
+  // Up to prmLen plaintext bytes; returns true also when the socket would block or the peer
+  // closed, with prmRecvd possibly below prmLen (0 too). Errors raise.
   bool RecvSec(int prmSock, void* prmBuf, int prmLen, int& prmRecvd);
+  // As RecvSec, but also returns once one record carrying data was decrypted; later records stay
+  // undecrypted in the receive buffer.
   bool RecvSec2(int prmSock, void* prmBuf, int prmLen, int& prmRecvd);
 
-  // Bytes decrypted but not yet taken; lets a reader know whether it may wait on the socket.
+  // Bytes decrypted but not yet taken. With PendingCiphertext, tells a reader that waits on the
+  // socket whether data is already here (the socket will not signal it again).
   size_t QueuedPlaintext() const;
-  // Ciphertext received but not yet decrypted (a partial record).
+  // Ciphertext received but not yet decrypted: a partial record, or whole records RecvSec2 left.
   size_t PendingCiphertext() const;
 
  private:

@@ -291,5 +291,48 @@ TEST(ChannelData, GatewayRenegotiationInsideReceive) {
   EXPECT_EQ(more, "more");
 }
 
+TEST(ChannelData, SendingWhileTheGatewayRenegotiates) {
+  constexpr size_t kTotal = 4 << 20;
+  constexpr size_t kChunk = 1000;
+  auto pattern = [](size_t i) { return char(i % 251); };
+  bool renegotiated = false, intact = true;
+  size_t received = 0;
+  TChannelFixture f(
+      [&](TServerConn& c) {
+        unsigned char before[64], after[64];
+        size_t n0 = SSL_get_peer_finished(c.Ssl, before, sizeof(before));
+        SSL_clear_mode(c.Ssl, SSL_MODE_AUTO_RETRY);
+        if (SSL_renegotiate(c.Ssl) != 1 || SSL_do_handshake(c.Ssl) != 1) return;
+        std::vector<char> buf(65536);
+        while (received < kTotal || !renegotiated) {
+          int n = SSL_read(c.Ssl, buf.data(), int(buf.size()));
+          if (n <= 0 && SSL_get_error(c.Ssl, n) != SSL_ERROR_WANT_READ) return;
+          for (int i = 0; i < n; ++i) intact = intact && buf[size_t(i)] == pattern(received++);
+          size_t n1 = SSL_get_peer_finished(c.Ssl, after, sizeof(after));
+          renegotiated = renegotiated || n1 != n0 || std::memcmp(before, after, n0) != 0;
+        }
+        SSL_write(c.Ssl, "done", 4);
+      },
+      false, test::VersionRange(TLS1_2_VERSION, TLS1_2_VERSION));
+  ASSERT_TRUE(f.handshakeOk);
+  std::thread sender([&] {
+    std::string chunk(kChunk, '\0');
+    try {
+      for (size_t sent = 0; sent < kTotal; sent += kChunk) {
+        for (size_t i = 0; i < kChunk; ++i) chunk[i] = pattern(sent + i);
+        f.Chan.SendSec(f.Sock, chunk.data(), int(std::min(kChunk, kTotal - sent)));
+      }
+    } catch (const EBaseException& e) {
+      ADD_FAILURE() << e.GetMsg();
+    }
+  });
+  EXPECT_EQ(f.Recv(4), "done");
+  sender.join();
+  f.Server.Join();
+  EXPECT_TRUE(renegotiated);
+  EXPECT_TRUE(intact);
+  EXPECT_EQ(received, kTotal);
+}
+
 }  // namespace
 }  // namespace vantrel
