@@ -193,6 +193,11 @@ TEST_F(FirstProtocol, MultiplexesManyConnectionsWithoutMixingTheirData) {
   EXPECT_EQ(peer->Counters().DataBytesFromClient, uint64_t{kConns} * kRounds * 1024);
   EXPECT_TRUE(peer->ReceivedMessages(6).empty());  // beyond the record limit: counted only
   EXPECT_TRUE(peer->Errors().empty());
+  // Losing the tunnel ends every destination connection with it.
+  ASSERT_TRUE(peer->CloseControlConnection());
+  EXPECT_TRUE(echo.WaitFor([&](const TTcpServerCounters& c) { return c.Closed == kConns; }, kWait));
+  EXPECT_TRUE(
+      peer->WaitForCounters([](const TPeerCounters& c) { return c.DestinationsOpen == 0; }, kWait));
 }
 
 TEST_F(FirstProtocol, AnswersRequestsWithTheRightByteOrders) {

@@ -79,9 +79,8 @@ void TGatewaySession::Run() {
   } catch (...) {
     Error("unexpected failure");
   }
-  // Closing here, not in the destructor, so the client sees the end at once.
-  for (auto& [id, d] : m_Dests) ::close(d.Fd);
-  m_Dests.clear();
+  // Closing here, not in the destructor, so the client and the destinations see the end at once.
+  while (!m_Dests.empty()) DropDest(m_Dests.begin()->first);
   m_Ssl.reset();
   ::close(m_Fd);
   m_Fd = -1;
