@@ -1,10 +1,6 @@
 #include "AvailabilityRawHttp.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
 
 #include <cerrno>
 
@@ -18,26 +14,10 @@ std::string TRawReply::Header(const std::string& prmName) const {
   return {};
 }
 
-TRawHttp::~TRawHttp() {
-  Close();
-}
-
-void TRawHttp::Close() {
-  if (m_Fd >= 0) ::close(m_Fd);
-  m_Fd = -1;
-}
-
 bool TRawHttp::Connect(uint16_t prmPort) {
-  m_Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (m_Fd < 0) return false;
-  timeval tv{10, 0};
-  ::setsockopt(m_Fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  ::setsockopt(m_Fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(prmPort);
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return ::connect(m_Fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+  bool ok = m_Tcp.ConnectTcpOnly(prmPort);
+  m_Fd = m_Tcp.Fd();
+  return ok;
 }
 
 bool TRawHttp::Send(const std::string& prmBytes) {

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "RawTlsClient.h"
+
 namespace vantrel::testpeer::test {
 
 struct TRawReply {
@@ -20,11 +22,7 @@ struct TRawReply {
 
 class TRawHttp {
  public:
-  TRawHttp() = default;
-  ~TRawHttp();
-  TRawHttp(const TRawHttp&) = delete;
-  TRawHttp& operator=(const TRawHttp&) = delete;
-
+  // 127.0.0.1:prmPort, with 10 s send and receive timeouts.
   bool Connect(uint16_t prmPort);
   bool Send(const std::string& prmBytes);
   // One reply framed by its Content-Length; nothing when the connection ends first or 10 s pass.
@@ -33,9 +31,9 @@ class TRawHttp {
   std::string ReadToEnd();
   // True when the peer closed the connection without sending anything more (waits up to 10 s).
   bool WaitClosed();
-  void Close();
 
  private:
+  TRawTlsClient m_Tcp;  // owns the socket; only its plain TCP connection is used
   int m_Fd = -1;
   std::string m_Pending;  // bytes read beyond the last reply
 };

@@ -415,18 +415,22 @@ TEST_F(AvailabilityServer, GarbageIsRefusedAndServingGoesOn) {
   EXPECT_NE(errors[0].find("refused request"), std::string::npos);
 }
 
+// Starts prmServer and has prmClient send one request that leaves the connection open.
+void ServeOneKeptAlive(TAvailabilityServer& prmServer, TRawHttp& prmClient) {
+  ASSERT_TRUE(prmClient.Connect(prmServer.Start()));
+  ASSERT_TRUE(prmClient.Send(Get("/query/info", false)));
+  ASSERT_TRUE(prmClient.ReadReply());
+}
+
 TEST(AvailabilityServerLimits, SurplusConnectionsAreTurnedAway) {
   TAvailScenario sc;
   sc.MaxConnections = 1;
   TAvailabilityServer server(sc);
-  uint16_t port = server.Start();
   TRawHttp first;
-  ASSERT_TRUE(first.Connect(port));
-  ASSERT_TRUE(first.Send(Get("/query/info", false)));
-  ASSERT_TRUE(first.ReadReply());
+  ServeOneKeptAlive(server, first);
   // While the first stays open (kept alive), a second connection is closed at once.
   TRawHttp second;
-  ASSERT_TRUE(second.Connect(port));
+  ASSERT_TRUE(second.Connect(server.Port()));
   EXPECT_TRUE(second.WaitClosed());
   auto errors = server.Errors();
   ASSERT_EQ(errors.size(), 1u);
@@ -440,11 +444,8 @@ TEST(AvailabilityServerLimits, IdleConnectionIsClosedByTheServer) {
   TAvailScenario sc;
   sc.KeepAliveTimeoutMs = 20;
   TAvailabilityServer server(sc);
-  uint16_t port = server.Start();
   TRawHttp idle;
-  ASSERT_TRUE(idle.Connect(port));
-  ASSERT_TRUE(idle.Send(Get("/query/info", false)));
-  ASSERT_TRUE(idle.ReadReply());
+  ServeOneKeptAlive(server, idle);
   EXPECT_TRUE(idle.WaitClosed());
   EXPECT_TRUE(server.Errors().empty());
 }

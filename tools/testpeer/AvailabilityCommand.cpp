@@ -1,6 +1,7 @@
 #include "testpeer/AvailabilityCommand.h"
 
 #include <cstdio>
+#include <map>
 
 #include "diag/Exceptions.h"
 #include "diag/TextCodecs.h"
@@ -27,26 +28,28 @@ int PortValue(const std::string& prmOption, const std::string& prmText) {
   return port;
 }
 
+// Every option but --help takes one value; the demo role knows two more.
 TOptions ParseOptions(const std::vector<std::string>& prmArgs, bool prmDemo) {
   TOptions o;
+  std::map<std::string, std::string*> texts = {{"--scenario", &o.Scenario}};
+  std::map<std::string, int*> ports = {{"--port", &o.Port}};
+  if (prmDemo) {
+    texts["--gateway-scenario"] = &o.GatewayScenario;
+    ports["--avail-port"] = &o.AvailPort;
+  }
   for (size_t i = 0; i < prmArgs.size(); ++i) {
     const std::string& a = prmArgs[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= prmArgs.size()) throw EBaseException(a + " needs a value");
-      return prmArgs[++i];
-    };
-    if (a == "--scenario")
-      o.Scenario = value();
-    else if (a == "--port")
-      o.Port = PortValue(a, value());
-    else if (prmDemo && a == "--gateway-scenario")
-      o.GatewayScenario = value();
-    else if (prmDemo && a == "--avail-port")
-      o.AvailPort = PortValue(a, value());
-    else if (a == "--help")
+    if (a == "--help") {
       o.Help = true;
+      continue;
+    }
+    if (!texts.count(a) && !ports.count(a)) throw EBaseException("unknown option " + a);
+    if (i + 1 >= prmArgs.size()) throw EBaseException(a + " needs a value");
+    const std::string& v = prmArgs[++i];
+    if (texts.count(a))
+      *texts[a] = v;
     else
-      throw EBaseException("unknown option " + a);
+      *ports[a] = PortValue(a, v);
   }
   return o;
 }

@@ -145,8 +145,9 @@ void TAvailabilityServer::AcceptThd() {
       std::lock_guard<std::mutex> g(m_ConnsLock);
       ReapConnections();
       if (m_Conns.size() >= limit) {
-        ::close(fd);
+        // Noted before the close, so whoever sees the close also finds the note.
         AddError(number, "connection refused: " + std::to_string(limit) + " already open");
+        ::close(fd);
         continue;
       }
       auto done = std::make_shared<std::atomic<bool>>(false);

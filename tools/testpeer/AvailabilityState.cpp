@@ -152,15 +152,19 @@ TAvailAnswer TAvailabilityState::Hosts() const {
   return Xml(doc);
 }
 
-TAvailAnswer TAvailabilityState::NewStateSession(const THttpRequest& prmRequest,
-                                                 std::vector<std::string>& prmErrors) {
+const TAvailHost* TAvailabilityState::NamedHost(const THttpRequest& prmRequest,
+                                                const std::string& prmWhat,
+                                                std::vector<std::string>& prmErrors) {
   std::string obj = prmRequest.Param("_objid");
   const TAvailHost* h = FindHost(obj);
-  if (!h) {
-    prmErrors.push_back("state session for an unknown desktop: " + obj);
-    return ErrorReply("unknown desktop");
-  }
-  return StateSessReply(NewSession(*h));
+  if (!h) prmErrors.push_back(prmWhat + " for an unknown desktop: " + obj);
+  return h;
+}
+
+TAvailAnswer TAvailabilityState::NewStateSession(const THttpRequest& prmRequest,
+                                                 std::vector<std::string>& prmErrors) {
+  const TAvailHost* h = NamedHost(prmRequest, "state session", prmErrors);
+  return h ? StateSessReply(NewSession(*h)) : ErrorReply("unknown desktop");
 }
 
 TAvailAnswer TAvailabilityState::Avail(const THttpRequest& prmRequest,
@@ -197,24 +201,16 @@ TAvailAnswer TAvailabilityState::Avail(const THttpRequest& prmRequest,
 
 TAvailAnswer TAvailabilityState::PowerUp(const THttpRequest& prmRequest,
                                          std::vector<std::string>& prmErrors) {
-  std::string obj = prmRequest.Param("_objid");
-  const TAvailHost* h = FindHost(obj);
-  if (!h) {
-    prmErrors.push_back("power-up of an unknown desktop: " + obj);
-    return ErrorReply("unknown desktop");
-  }
+  const TAvailHost* h = NamedHost(prmRequest, "power-up", prmErrors);
+  if (!h) return ErrorReply("unknown desktop");
   ++m_PowerUps[Key(*h)];
   return StateSessReply(NewSession(*h));
 }
 
 TAvailAnswer TAvailabilityState::Delete(const THttpRequest& prmRequest,
                                         std::vector<std::string>& prmErrors) {
-  std::string obj = prmRequest.Param("_objid");
-  const TAvailHost* h = FindHost(obj);
-  if (!h) {
-    prmErrors.push_back("deletion of an unknown desktop: " + obj);
-    return ErrorReply("unknown desktop");
-  }
+  const TAvailHost* h = NamedHost(prmRequest, "deletion", prmErrors);
+  if (!h) return ErrorReply("unknown desktop");
   if (std::find(m_Deleted.begin(), m_Deleted.end(), Key(*h)) == m_Deleted.end())
     m_Deleted.push_back(Key(*h));
   return ResultReply();

@@ -42,6 +42,9 @@ class TAvailabilityState {
  private:
   TAvailHost* FindHost(const std::string& prmIdOrAddress);
   static std::string Key(const TAvailHost& prmHost);
+  // The desktop named by "_objid"; none (and an error line) when no desktop has that name.
+  const TAvailHost* NamedHost(const THttpRequest& prmRequest, const std::string& prmWhat,
+                              std::vector<std::string>& prmErrors);
   int NewSession(const TAvailHost& prmHost);
   int NextState(const TAvailHost& prmHost);
 
