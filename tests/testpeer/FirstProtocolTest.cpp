@@ -109,6 +109,13 @@ TEST_F(FirstProtocol, RelaysThroughMappingToEcho) {
     back.insert(back.end(), p.begin(), p.end());
   }
   EXPECT_EQ(back, data);
+  EXPECT_TRUE(peer->Errors().empty());
+  // Data that names another destination than its open request is the client's fault.
+  ASSERT_TRUE(client.Send(Concat({ClientHeader(6, "10.1.2.4", 3389, 7, 1), TBytes{'z'}})));
+  EXPECT_EQ(ReadMessage().second, TBytes{'z'});
+  ASSERT_EQ(peer->Errors().size(), 1u);
+  EXPECT_NE(peer->Errors()[0].find("names 10.1.2.4:3389, opened as 10.1.2.3:3389"),
+            std::string::npos);
 
   // A wait condition may itself look at the records.
   EXPECT_TRUE(peer->WaitForCounters(
@@ -121,7 +128,7 @@ TEST_F(FirstProtocol, RelaysThroughMappingToEcho) {
   EXPECT_TRUE(echo.WaitFor([](const TTcpServerCounters& c) { return c.Closed == 1; }, kWait));
   EXPECT_TRUE(
       peer->WaitForCounters([](const TPeerCounters& c) { return c.DestinationsOpen == 0; }, kWait));
-  EXPECT_TRUE(peer->Errors().empty());
+  EXPECT_EQ(peer->Errors().size(), 1u);
 }
 
 TEST_F(FirstProtocol, DestinationCloseReachesClientAndRefusalsAnswerWithClose) {

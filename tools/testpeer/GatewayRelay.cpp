@@ -85,6 +85,8 @@ void TGatewaySession::OnOpen(TPeerMessage& prmMsg) {
   TDest& d = m_Dests[id];
   d.Fd = fd;
   d.Id = id;
+  d.DestAddr = prmMsg.DestAddr;
+  d.DestPort = prmMsg.DestPort;
   d.Connecting = inProgress;
   if (!d.Connecting) OnDestConnected(d);
 }
@@ -131,6 +133,7 @@ void TGatewaySession::OnData(const TPeerMessage& prmMsg) {
     return;
   }
   TDest& d = it->second;
+  CheckConnFields(prmMsg, d);
   if (n == 0) return;
   d.Out.push_back(prmMsg.Payload);
   d.OutBytes += n;
@@ -142,10 +145,24 @@ void TGatewaySession::OnClientClose(const TPeerMessage& prmMsg) {
   // A close for an identifier the peer closed itself is the client's echo; nothing to do.
   auto it = m_Dests.find(prmMsg.Fields.RemotePort);
   if (it == m_Dests.end()) return;
+  CheckConnFields(prmMsg, it->second);
   if (it->second.OutBytes == 0)
     DropDest(it->first);
   else
     it->second.CloseWhenFlushed = true;
+}
+
+void TGatewaySession::CheckConnFields(const TPeerMessage& prmMsg, const TDest& prmDest) {
+  const TWireHeader& h = prmMsg.Fields;
+  const std::string what =
+      "code " + std::to_string(h.ActionCode & 0xff) + " for " + std::to_string(prmDest.Id);
+  if (m_Protocol == TProtocol::Legacy) {
+    if (h.ListenPort != kLegacyOpenPort)
+      Error(what + " with port " + std::to_string(h.ListenPort) + " in the header");
+  } else if (prmMsg.DestAddr != prmDest.DestAddr || prmMsg.DestPort != prmDest.DestPort) {
+    Error(what + " names " + FormatIPv4(prmMsg.DestAddr) + ":" + std::to_string(prmMsg.DestPort) +
+          ", opened as " + FormatIPv4(prmDest.DestAddr) + ":" + std::to_string(prmDest.DestPort));
+  }
 }
 
 void TGatewaySession::ReadDest(TDest& prmDest) {

@@ -61,6 +61,8 @@ class TGatewaySession {
   struct TDest {
     int Fd = -1;
     uint16_t Id = 0;
+    uint32_t DestAddr = 0;  // as the open request named it
+    uint16_t DestPort = 0;
     bool Connecting = true;
     bool CloseWhenFlushed = false;
     std::deque<TBytes> Out;  // client data not yet written to the destination
@@ -107,6 +109,8 @@ class TGatewaySession {
   void OnOpen(TPeerMessage& prmMsg);
   void OnData(const TPeerMessage& prmMsg);
   void OnClientClose(const TPeerMessage& prmMsg);
+  // Checks the fields a client's data or close message must repeat from its open request.
+  void CheckConnFields(const TPeerMessage& prmMsg, const TDest& prmDest);
   bool ResolveTarget(uint32_t prmAddr, uint16_t prmPort, uint32_t& prmLocal,
                      uint16_t& prmLocalPort);
   bool OnDestConnected(TDest& prmDest);  // false when the destination was dropped
