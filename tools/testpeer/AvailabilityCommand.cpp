@@ -12,9 +12,6 @@ namespace vantrel::testpeer {
 
 namespace {
 
-// The address the client's store names for the availability server in the demo.
-const char kDemoAvailAddress[] = "127.0.0.1:9090";
-
 struct TOptions {
   std::string Scenario, GatewayScenario;
   int Port = -1, AvailPort = -1;
@@ -61,12 +58,33 @@ TAvailScenario LoadScenario(const std::string& prmFile, int prmPort) {
 }
 
 void PrintSummary(const TAvailabilityServer& prmServer) {
+  for (const TAvailRequest& r : prmServer.Requests())
+    std::printf("request %d: %s %s\n", r.Index, r.Method.c_str(), PrintableTarget(r).c_str());
   std::printf("availability stopped: connections %d, requests %zu\n",
               prmServer.ConnectionsAccepted(), prmServer.Requests().size());
   for (const std::string& e : prmServer.Errors()) std::printf("error: %s\n", e.c_str());
 }
 
 }  // namespace
+
+std::string PrintableTarget(const THttpRequest& prmRequest) {
+  std::string out = prmRequest.Path;
+  char sep = '?';
+  for (const auto& [n, v] : prmRequest.Query) {
+    bool secret = n == "_pid" || n == "_vdipwd" || n == "_userprofile";
+    out += sep + n + "=" + (secret ? "XXXX" : v);
+    sep = '&';
+  }
+  return out;
+}
+
+TGatewayScenario DemoGatewayScenario(TGatewayScenario prmBase,
+                                     const std::string& prmAvailHostPort) {
+  prmBase.Protocol = TProtocol::First;
+  prmBase.Mapping[kDemoAvailAddress] = prmAvailHostPort;
+  prmBase.Hosts.emplace("localhost", "127.0.0.1");
+  return prmBase;
+}
 
 const char* AvailabilityUsage() {
   return "  availability [--scenario FILE] [--port N]\n"
@@ -96,8 +114,6 @@ int RunAvailability(const std::vector<std::string>& prmArgs,
   std::fflush(stdout);
   prmWaitForStop();
   server.Stop();
-  for (const TAvailRequest& r : server.Requests())
-    std::printf("request %d: %s %s\n", r.Index, r.Method.c_str(), r.Target.c_str());
   PrintSummary(server);
   return 0;
 }
@@ -112,11 +128,8 @@ int RunDemo(const std::vector<std::string>& prmArgs, const std::function<void()>
   avail.Start();
   TGatewayScenario gw =
       o.GatewayScenario.empty() ? TGatewayScenario{} : ScenarioFromFile(o.GatewayScenario);
-  gw.Protocol = TProtocol::First;
   if (o.Port >= 0) gw.Port = static_cast<uint16_t>(o.Port);
-  gw.Mapping[kDemoAvailAddress] = avail.HostPort();
-  gw.Hosts.emplace("localhost", "127.0.0.1");
-  TGatewayPeer gateway(gw);
+  TGatewayPeer gateway(DemoGatewayScenario(std::move(gw), avail.HostPort()));
   uint16_t port = gateway.Start();
   std::printf("listening %s:%u\n", gateway.Address().c_str(), port);
   std::printf("availability %s reached through the tunnel as %s\n", avail.HostPort().c_str(),

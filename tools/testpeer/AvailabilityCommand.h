@@ -6,7 +6,21 @@
 #include <string>
 #include <vector>
 
+#include "testpeer/AvailabilityHttp.h"
+#include "testpeer/PeerScenario.h"
+
 namespace vantrel::testpeer {
+
+// The address the client's store names for the availability server in the demo.
+constexpr char kDemoAvailAddress[] = "127.0.0.1:9090";
+
+// prmBase as a first-protocol gateway that relays kDemoAvailAddress to prmAvailHostPort and
+// resolves "localhost" to 127.0.0.1 unless prmBase resolves it already.
+TGatewayScenario DemoGatewayScenario(TGatewayScenario prmBase, const std::string& prmAvailHostPort);
+
+// The request's path and query for printing, with the values that carry passwords or stored
+// credentials ("_pid", "_vdipwd", "_userprofile") shown as XXXX, as the client's own log does.
+std::string PrintableTarget(const THttpRequest& prmRequest);
 
 // Usage lines of the two roles, for the program's --help.
 const char* AvailabilityUsage();
