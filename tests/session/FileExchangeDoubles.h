@@ -81,6 +81,7 @@ class TFileExchangeHostDouble : public IFileExchangeHost {
  public:
   TListenerTunnel Tunnel;
   bool HasTunnel = true;
+  CAppMng* RealTunnel = nullptr;  // used instead of Tunnel when set
   TDBMng Store;
   TRecordingUI UI;
   TEvent Stop{true};
@@ -91,7 +92,10 @@ class TFileExchangeHostDouble : public IFileExchangeHost {
   std::string ModID = "MOD7";
   int PlatformType = 2;
 
-  CAppMng* GetProtocol() override { return HasTunnel ? &Tunnel : nullptr; }
+  CAppMng* GetProtocol() override {
+    if (!HasTunnel) return nullptr;
+    return RealTunnel != nullptr ? RealTunnel : &Tunnel;
+  }
   TDBMng& GetDBMng() override { return Store; }
   ITCSUserInterface& GetUI() override { return UI; }
   HWND GetHWND() override { return Window; }
