@@ -246,6 +246,13 @@ TEST_F(AvailabilityServer, DesktopWalksThroughItsStateSequence) {
   EXPECT_EQ(AvailState(poll), 2);
   EXPECT_EQ(AvailState(poll), 2);
   EXPECT_EQ(AvailState(poll), 4);
+  // A head request gets the headers only.
+  TRawReply head = Exchange(m_Port,
+                            "HEAD /query/avail?_sessid=-1&_objid=desk2 HTTP/1.1\r\n"
+                            "Connection: close\r\n\r\n");
+  EXPECT_EQ(head.Status, 200);
+  EXPECT_NE(head.Header("Content-Length"), "0");
+  EXPECT_TRUE(head.Body.empty());
   // Without a known session the desktop is found by _objid, then by _deskid.
   EXPECT_EQ(AvailState("_sessid=-1&_objid=10.0.0.5"), 4);
   EXPECT_EQ(AvailState("_sessid=-1&_deskid=d1"), 4);

@@ -136,10 +136,11 @@ void TAvailabilityServer::AcceptThd() {
       int fd = AcceptConnection(m_ListenFd);
       if (fd < 0) continue;
       int number;
-      size_t limit = static_cast<size_t>(Scenario().MaxConnections);
+      size_t limit;
       {
         std::lock_guard<std::mutex> g(m_Lock);
         number = ++m_ConnectionCount;
+        limit = static_cast<size_t>(m_State.Scenario().MaxConnections);
       }
       m_Changed.notify_all();
       std::lock_guard<std::mutex> g(m_ConnsLock);
@@ -177,7 +178,11 @@ void TAvailabilityServer::ConnectionThd(int prmFd, int prmConnection) {
 }
 
 void TAvailabilityServer::ServeConnection(int prmFd, int prmConnection) {
-  const int idleMs = Scenario().KeepAliveTimeoutMs;
+  int idleMs;
+  {
+    std::lock_guard<std::mutex> g(m_Lock);
+    idleMs = m_State.Scenario().KeepAliveTimeoutMs;
+  }
   std::string buffer;
   char chunk[16384];
   for (;;) {
@@ -253,10 +258,11 @@ bool TAvailabilityServer::Reply(int prmFd, const THttpRequest& prmRequest, const
   const bool keepAlive = prmRequest.KeepAlive && !chunked && !truncated;
   std::string bytes = BuildHttpReply(prmPlan.Answer.Status, body, keepAlive,
                                      prmPlan.Answer.ContentType, {}, chunked);
-  if (truncated) {
-    size_t head = bytes.find("\r\n\r\n") + 4;
+  const size_t head = bytes.find("\r\n\r\n") + 4;
+  if (prmRequest.Method == "HEAD")
+    bytes.resize(head);
+  else if (truncated)
     bytes.resize(std::min(bytes.size(), head + static_cast<size_t>(f->TruncateAt)));
-  }
   if (!SendAll(prmFd, bytes, m_Stop)) return false;
   if (keepAlive) return true;
   ::shutdown(prmFd, SHUT_WR);

@@ -180,7 +180,10 @@ TAvailAnswer TAvailabilityState::Avail(const THttpRequest& prmRequest,
   if (!h) h = FindHost(prmRequest.Param("_objid"));
   if (!h && !prmRequest.Param("_deskid").empty())
     for (const TAvailHost& c : m_Scenario.Hosts)
-      if (c.Attr("desktopID") == prmRequest.Param("_deskid")) h = &c;
+      if (c.Attr("desktopID") == prmRequest.Param("_deskid")) {
+        h = &c;
+        break;
+      }
   if (!h) {
     prmErrors.push_back("availability query for an unknown desktop (session " +
                         prmRequest.Param("_sessid") + ")");
