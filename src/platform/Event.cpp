@@ -17,7 +17,9 @@ TEvent::TEvent(bool prmManualReset, bool prmInitialState) : m_Manual(prmManualRe
   if (prmInitialState) Set();
 }
 
-TEvent::~TEvent() { close(m_Fd); }
+TEvent::~TEvent() {
+  close(m_Fd);
+}
 
 void TEvent::Set() {
   // The counter only needs to be non-zero; never let repeated Sets overflow it.
@@ -45,12 +47,14 @@ bool TEvent::TryConsume() {
 }
 
 int MsLeft(std::chrono::steady_clock::time_point prmDeadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(prmDeadline -
-                                                                    std::chrono::steady_clock::now());
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      prmDeadline - std::chrono::steady_clock::now());
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
 int WaitForAny(std::initializer_list<TEvent*> prmEvents, int prmTimeoutMs) {
+  // Nothing could ever end an unlimited wait on no events.
+  if (prmEvents.size() == 0) return -1;
   std::vector<pollfd> fds;
   for (TEvent* e : prmEvents) fds.push_back(pollfd{e->Fd(), POLLIN, 0});
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(prmTimeoutMs);
@@ -69,6 +73,8 @@ int WaitForAny(std::initializer_list<TEvent*> prmEvents, int prmTimeoutMs) {
   }
 }
 
-bool TEvent::Wait(int prmTimeoutMs) { return WaitForAny({this}, prmTimeoutMs) == 0; }
+bool TEvent::Wait(int prmTimeoutMs) {
+  return WaitForAny({this}, prmTimeoutMs) == 0;
+}
 
 }  // namespace vantrel

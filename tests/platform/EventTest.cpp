@@ -103,6 +103,7 @@ TEST(Event, WaitForAnyGivesFirstSignalledIndex) {
   EXPECT_EQ(WaitForAny({&a, &b, &c}, 0), 1);  // b is manual reset and stays
   EXPECT_EQ(WaitForAny({&a, &b, &c}, 0), 1);
   EXPECT_EQ(WaitForAny({}, 0), -1);
+  EXPECT_EQ(WaitForAny({}, -1), -1);  // nothing to wait for: not a hang
 }
 
 TEST(Event, SignalFromAnotherThreadEndsUnlimitedWait) {
