@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -71,6 +72,15 @@ TWrite WriteRecord(int prmFd, const std::vector<char>& prmRec, bool prmMayWait) 
   }
 }
 
+// On exactly for "1", from either place: the settings file is the machine's switch, the
+// environment lets one run of a program turn it on.
+bool DebugOutputSwitch() {
+  const char* env = std::getenv("VANTREL_DBGVIEW");
+  if (env != nullptr && std::strcmp(env, "1") == 0) return true;
+  auto sw = ReadSetting("DBGView");
+  return sw.has_value() && *sw == "1";
+}
+
 struct TLogInit {
   TLogInit() { InitDebugLog(); }
 } g_LogInit;
@@ -89,8 +99,7 @@ void InitDebugLog() {
   if (s.Fd >= 0) close(s.Fd);
   s.Fd = -1;
   s.Stalled = false;
-  auto sw = ReadSettingOrEnv("DBGView", "VANTREL_DBGVIEW");
-  s.DbgView = sw.has_value() && *sw == "1";
+  s.DbgView = DebugOutputSwitch();
   if (!s.DbgView) s.Fd = OpenViewerSocket();
 }
 

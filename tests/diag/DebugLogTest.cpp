@@ -51,7 +51,7 @@ TEST(DebugLog, SwitchOnExactlyForOneGoesToStandardError) {
 }
 
 TEST(DebugLog, SwitchFromSettingsFile) {
-  TSwitchEnv env(nullptr);
+  TSwitchEnv env("0");  // either place can turn it on
   WriteSettings("# test\nDBGView=1\n");
   TLogCapture cap;
   testing::internal::CaptureStderr();
