@@ -1,4 +1,5 @@
 // The gateway peer in the first protocol, driven byte for byte by a bare TLS client.
+#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include "RawTlsClient.h"
@@ -278,6 +279,35 @@ TEST_F(FirstProtocol, MisbehavesOnRequest) {
   EXPECT_TRUE(client.WaitClosed());
   EXPECT_TRUE(peer->WaitForSessionsEnded(1, kWait));
   EXPECT_FALSE(peer->SendProbe());  // no open session left
+}
+
+int OpenDescriptors() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    while (readdir(d)) ++n;
+    closedir(d);
+  }
+  return n;
+}
+
+TEST(GatewayPeerLifecycle, EndedSessionsKeepNoDescriptors) {
+  TTcpTestServer echo(TTcpServerMode::Echo);
+  TGatewayScenario sc;
+  sc.Mapping["10.0.0.1"] = "127.0.0.1";
+  TGatewayPeer peer(sc);
+  uint16_t port = peer.Start();
+  uint16_t echoPort = echo.Start();
+  const int before = OpenDescriptors();
+  {
+    TRawTlsClient c;
+    ASSERT_TRUE(c.Connect(port));
+    ASSERT_TRUE(c.Send(std::string(kRequest)));
+    ASSERT_TRUE(c.Read(38));  // the reply
+    ASSERT_TRUE(c.Send(Concat({ClientHeader(15), ClientHeader(9, "10.0.0.1", echoPort, 1)})));
+    ASSERT_TRUE(c.Read(32));  // tunnel-up and connection ready
+  }
+  ASSERT_TRUE(peer.WaitForSessionsEnded(1, kWait));
+  EXPECT_EQ(OpenDescriptors(), before);
 }
 
 TEST(GatewayPeerLifecycle, StopEndsStalledSessionsAndEnforcesClientCertificates) {

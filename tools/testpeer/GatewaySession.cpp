@@ -88,6 +88,7 @@ void TGatewaySession::Run() {
     std::lock_guard<std::mutex> g(m_PostLock);
     m_Ended = true;
     m_Posted.clear();
+    m_Wake.reset();
   }
   m_Recorder.Update([](TPeerCounters& c) { ++c.SessionsEnded; });
 }
@@ -97,8 +98,8 @@ bool TGatewaySession::Post(TAction prmAction) {
     std::lock_guard<std::mutex> g(m_PostLock);
     if (m_Ended) return false;
     m_Posted.push_back(std::move(prmAction));
+    m_Wake->Set();
   }
-  m_Wake.Set();
   return true;
 }
 
@@ -120,7 +121,7 @@ void TGatewaySession::Loop() {
     fds.clear();
     ids.clear();
     fds.push_back({m_Stop.Fd(), POLLIN, 0});
-    fds.push_back({m_Wake.Fd(), POLLIN, 0});
+    fds.push_back({m_Wake->Fd(), POLLIN, 0});
     short events = InputPaused() ? 0 : POLLIN;
     if (m_WantWrite) events |= POLLOUT;
     fds.push_back({m_Fd, events, 0});
@@ -135,7 +136,7 @@ void TGatewaySession::Loop() {
     if (::poll(fds.data(), fds.size(), PollTimeoutMs()) < 0 && errno != EINTR)
       throw EBaseException(std::string("poll failed: ") + std::strerror(errno));
     if (fds[0].revents & POLLIN) return;
-    if (fds[1].revents & POLLIN) m_Wake.TryConsume();
+    if (fds[1].revents & POLLIN) m_Wake->TryConsume();
     RunPosted();
     RunTimers();
     if (m_Phase == TPhase::Closed) return;

@@ -131,7 +131,9 @@ class TGatewaySession {
   TProtocol m_Protocol;
   TPhase m_Phase = TPhase::Handshake;
 
-  TEvent m_Wake{false};
+  // Released when the session ends, so an ended session holds no descriptor while it waits to
+  // be reaped; guarded by m_PostLock from then on.
+  std::unique_ptr<TEvent> m_Wake = std::make_unique<TEvent>(false);
   mutable std::mutex m_PostLock;
   std::vector<TAction> m_Posted;
   bool m_Ended = false;
