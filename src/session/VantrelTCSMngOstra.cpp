@@ -1,0 +1,243 @@
+// The availability server's information and the catalogue requests made during start-up.
+#include <cctype>
+
+#include "catalogue/OstraQuery.h"
+#include "diag/DebugLog.h"
+#include "diag/Exceptions.h"
+#include "diag/TextCodecs.h"
+#include "diag/Xml.h"
+#include "session/VantrelTCSMng.h"
+#include "tunnel/TCSProtocolMorv.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr const char* kNoOstraServer = "Ostra is enabled, but Ostra server is not specified";
+constexpr int kDevType = 1;
+// The first answer is never used; after it, this many unusable answers end the attempt.
+constexpr int kInfoAttempts = 3;
+
+bool IsRoot(const TXmlDoc& prmDoc, std::string_view prmName) {
+  return prmDoc.IsValid() && SameText(prmDoc.Root().Name(), prmName);
+}
+
+// "major.minor.build" as three single digits at the first, third and fifth characters.
+bool ParseVersion(const std::string& prmText, TOstraServerVersion& prmVersion) {
+  auto digit = [&](size_t i, int& prmOut) {
+    if (i >= prmText.size() || !std::isdigit(static_cast<unsigned char>(prmText[i]))) return false;
+    prmOut = prmText[i] - '0';
+    return true;
+  };
+  return digit(0, prmVersion.VerMaj) && digit(2, prmVersion.VerMin) &&
+         digit(4, prmVersion.BuildNum);
+}
+
+std::string ProfileValue(const TStringList& prmProfile, const std::string& prmName) {
+  for (const std::string& e : prmProfile)
+    if (e.compare(0, prmName.size() + 1, prmName + "=") == 0) return e.substr(prmName.size() + 1);
+  return std::string();
+}
+
+void SetProfileValue(TStringList& prmProfile, const std::string& prmName,
+                     const std::string& prmValue) {
+  for (std::string& e : prmProfile)
+    if (e.compare(0, prmName.size() + 1, prmName + "=") == 0) {
+      e = prmName + "=" + prmValue;
+      return;
+    }
+  prmProfile.push_back(prmName + "=" + prmValue);
+}
+
+std::string Base64DecodeText(const std::string& prmText) {
+  TBytes bytes = Base64Decode(prmText);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+}  // namespace
+
+bool TVantrelTCSMng::GetOstraInfo() {
+  const std::string url = TOstraQuery(GetOstraServer(), "/query/info")
+                              .Add("_devtype", kDevType)
+                              .AddEncoded("_sessid", m_SessID)
+                              .AddEncoded("_uname", GetUsername(true))
+                              .URL();
+  int counter = 0;
+  for (;;) {
+    if (m_InDestruction) return false;
+    std::string body, failure;
+    if (!GetFile(url, body, TCS_STATUS_GET_INFO, "", failure, "")) {
+      WriteDebugLog("GetOstraInfo - " + failure);
+      return false;
+    }
+    // The server's first answer after the tunnel came up is not trusted.
+    if (counter == 0) {
+      counter = 1;
+      continue;
+    }
+    TXmlDoc doc = TXmlDoc::ParseBytes(body.data(), body.size());
+    if (!IsRoot(doc, "OQN")) {
+      if (++counter == kInfoAttempts) return false;
+      continue;
+    }
+    return ReadOstraInfo(doc.Root());
+  }
+}
+
+bool TVantrelTCSMng::ReadOstraInfo(const TXmlNode& prmRoot) {
+  TXmlNode version = prmRoot.FindFirst("Version");
+  if (version) {
+    TOstraServerVersion v;
+    if (!ParseVersion(version.Text(), v)) {
+      WriteDebugLog("GetOstraInfo - invalid version " + version.Text());
+      return false;
+    }
+    SetOstraVersion(v.VerMaj, v.VerMin, v.BuildNum);
+  } else {
+    WriteDebugLog("Get Ostra Server Version failed");
+  }
+  TDBMng& store = GetDBMng();
+  TXmlNode vdiauth = prmRoot.FindFirst("vdiauth");
+  if (vdiauth && vdiauth.Text() == "1") store.SetExtraAuth(true);
+  TXmlNode instance = prmRoot.FindFirst("Instance");
+  if (!instance) return false;
+  store.SetOstraInstance(instance.Text());
+  TXmlNode settings = prmRoot.FindFirst("Settings");
+  if (settings) {
+    try {
+      store.LoadXML(settings);
+    } catch (const EBaseException& e) {
+      WriteDebugLog("GetOstraInfo - " + e.GetMsg());
+      return false;
+    }
+    SetTimeoutAlerts(store.GetLifetimeAlert(), store.GetIdleAlert());
+    SetIdleTimeoutKM(store.GetIdleTimeoutKM());
+  }
+  return true;
+}
+
+bool TVantrelTCSMng::GetPostLoginClientVerificationRules() {
+  // The rule engine comes later; until then the session is allowed as when the rules cannot
+  // be fetched.
+  WriteDebugLog("GetPostLoginClientVerificationRules - no rules evaluated");
+  return true;
+}
+
+std::string TVantrelTCSMng::ClientVerification(std::string& prmFailureInfo) {
+  if (GetOstraServer().empty()) {
+    prmFailureInfo = kNoOstraServer;
+    return std::string();
+  }
+  // The policy check comes later; until then it answers as when the policy cannot be fetched.
+  WriteDebugLog("ClientVerification - no policy evaluated");
+  return std::string();
+}
+
+void TVantrelTCSMng::CatalogueCredentials(
+    std::string& prmUser, std::string& prmPwd,
+    std::vector<std::pair<std::string, std::string>>& prmExtra) {
+  if (!GetDBMng().GetExtraAuth()) {
+    prmUser = GetUsername(false);
+    prmPwd = GetPassword(false);
+    return;
+  }
+  TLoginPrompt prompt;
+  prompt.Caption = "VDI Authentication";
+  prompt.ButtonText = "Ok";
+  prompt.DomainVisible = false;
+  TOstraServerVersion v = GetOstraServerVersion();
+  if (v.VerMaj >= 4 && v.BuildNum >= 3) {
+    bool ok = m_Dialogs.Login(prompt) == IDOK;
+    prmUser = GetUsername(false);
+    prmPwd = ok ? prompt.Password : std::string();
+    prmExtra = {{"_vdiuser", ok ? prompt.User : std::string()},
+                {"_vdipwd", prmPwd},
+                {"_vdidomain", ok ? prompt.Domain : std::string()}};
+    return;
+  }
+  std::string storedUser = ProfileValue(m_UserProfile, "EXTUNAME");
+  if (!storedUser.empty()) {
+    prmUser = Base64DecodeText(storedUser);
+    prmPwd = Base64DecodeText(ProfileValue(m_UserProfile, "EXTPWD"));
+  } else if (m_Dialogs.Login(prompt) == IDOK) {
+    prmUser = prompt.User;
+    prmPwd = prompt.Password;
+    SetProfileValue(m_UserProfile, "EXTUNAME", Base64Encode(prmUser));
+    SetProfileValue(m_UserProfile, "EXTPWD", Base64Encode(prmPwd));
+    SaveUserProfile();
+  } else {
+    prmUser = GetUsername(false);
+    prmPwd = GetPassword(false);
+    return;
+  }
+  if (auto* morv = dynamic_cast<CAppMngMorv*>(Protocol().get())) morv->SetAltCred(prmUser, prmPwd);
+}
+
+bool TVantrelTCSMng::GetHosts(const std::string& prmAnswer, std::string& prmFailureInfo) {
+  prmFailureInfo.clear();
+  const std::string server = GetOstraServer();
+  if (server.empty()) {
+    prmFailureInfo = kNoOstraServer;
+    return false;
+  }
+  LoadUserProfile();
+  std::string user, pwd;
+  std::vector<std::pair<std::string, std::string>> extra;
+  CatalogueCredentials(user, pwd, extra);
+  TOstraQuery query(server, "/query/hosts");
+  query.AddEncoded("_instid", GetDBMng().GetOstraInstance())
+      .AddEncoded("_uname", user)
+      .AddEncoded("_clv", prmAnswer)
+      .AddEncoded("_pid", pwd)
+      .Add("_devtype", kDevType)
+      .AddEncoded("_id", GetDevID());
+  for (const auto& [name, value] : extra) query.AddEncoded(name, value);
+  if (m_HideDesks >= 0) query.Add("_hidedesks", m_HideDesks);
+  if (m_ExistFarmsList) query.Add("_farmslist", m_FarmsList);
+  if (m_ExistDesktopsList) query.Add("_xdfarmslist", m_DesktopsList);
+
+  std::string body, failure;
+  if (!GetFile(query.URL(), body, TCS_STATUS_GET_DESKTOPS, "", failure, "")) {
+    WriteDebugLog("GetHosts - " + failure);
+    return false;
+  }
+  TXmlDoc doc = TXmlDoc::ParseBytes(body.data(), body.size());
+  if (!doc.IsValid()) {
+    WriteDebugLog("GetHosts - " + doc.GetError());
+    prmFailureInfo = "invalid server response - " + failure;
+    return false;
+  }
+  if (!IsRoot(doc, "OQN")) {
+    prmFailureInfo = "invalid server response (protocol)";
+    return false;
+  }
+  LoadCatalogue(doc.Root());
+  return true;
+}
+
+void TVantrelTCSMng::LoadCatalogue(const TXmlNode& prmRoot) {
+  TXmlNode verification = prmRoot.FindFirst("ClientVerification");
+  if (verification && verification.Text() == "Failed") {
+    m_UI.DisableCustomDest();
+    m_UI.ReportError(verification.AttrInt("DeviceID", 0) == 2 ? TCS_ERR_DEVICE_REFUSED_ID
+                                                              : TCS_ERR_DEVICE_REFUSED,
+                     "");
+    return;
+  }
+  m_DPP.Load(prmRoot, GetDBMng());
+  std::vector<std::unique_ptr<THost>> hosts = LoadHosts(prmRoot, *this);
+  std::lock_guard<std::mutex> g(m_HostsLock);
+  for (auto& h : hosts) m_Hosts.push_back(std::move(h));
+  // Applications and farms are read once their objects exist.
+}
+
+void TVantrelTCSMng::LoadUserProfile() {
+  // Filled by the file exchange's profile request once it is part of the session.
+  WriteDebugLog("LoadUserProfile - not loaded");
+}
+
+void TVantrelTCSMng::SaveUserProfile() {
+  WriteDebugLog("SaveUserProfile - not saved");
+}
+
+}  // namespace vantrel
