@@ -89,11 +89,12 @@ bool CAppMngCommon::IsReady(int prmTO) {
 }
 
 void CAppMngCommon::SetReady(bool prmReady) {
+  // The flag first: whoever sees the event signalled also sees the tunnel connected.
+  m_Connected = prmReady;
   if (prmReady)
     m_ReadyEvent.Set();
   else
     m_ReadyEvent.Reset();
-  m_Connected = prmReady;
 }
 
 void CAppMngCommon::SetProxy(const std::string& prmProxy, int prmProxyPort) {

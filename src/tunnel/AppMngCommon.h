@@ -119,9 +119,10 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
   // Stops the control thread, listeners and connections; the most-derived destructor calls it
   // first so no thread runs into a half-destroyed object. Idempotent, never raises.
   void Shutdown();
-  // Reads the tunnel reply with RecvSec2 (one TLS record), retrying until the deadline while
-  // the channel has not produced a whole record yet.
-  bool ReadReply(char* prmBuf, int prmLen, bool prmOneRecord);
+  // Reads the tunnel reply with RecvSec2 (one TLS record) or RecvSec (whatever is there),
+  // retrying until the deadline while the channel has not produced a whole record yet.
+  // prmGot, when given, receives the byte count.
+  bool ReadReply(char* prmBuf, int prmLen, bool prmOneRecord, int* prmGot = nullptr);
   CSSPI* Channel() const { return m_SSPI.get(); }
   int ControlSock() const { return m_ControlSock; }
 

@@ -55,7 +55,7 @@ void CAppMngCommon::InitControlConnection() {
   StartControlThd();
 }
 
-bool CAppMngCommon::ReadReply(char* prmBuf, int prmLen, bool prmOneRecord) {
+bool CAppMngCommon::ReadReply(char* prmBuf, int prmLen, bool prmOneRecord, int* prmGot) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_ReplyTimeoutMs);
   CTlsControlSource source(*m_SSPI, m_ControlSock, m_StopEvent);
   for (;;) {
@@ -73,6 +73,7 @@ bool CAppMngCommon::ReadReply(char* prmBuf, int prmLen, bool prmOneRecord) {
       WriteDebugLog("IsConnEstablished Exception (" + e.GetMsg() + ")");
       return false;
     }
+    if (prmGot != nullptr) *prmGot = got;
     if (got > 0) return true;
     // Only part of a record so far; a closed connection has nothing more to give.
     char c;

@@ -51,6 +51,8 @@ class CConn {
   }
   bool Reopen() { return m_AppMng->SendOpenConn(m_ID, m_DestIP, m_DestPort); }
   bool IsTerminated() const { return m_Terminated; }
+  // Asked to stop (by the gateway or the owner); waits on its behalf end early.
+  bool IsStopRequested() const { return m_Terminate; }
 
   // How long a write to the application may make no progress before the connection is closed:
   // one stalled application must not hold up the control thread and everyone else's data.

@@ -144,9 +144,12 @@ bool CAppMngMorv::SendOpenConn(int prmID, const std::string& prmDestIP, int prmD
   }
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kOpenWaitMs);
   bool answered = false;
+  std::shared_ptr<CConn> conn = GetConn(prmID);
   std::unique_lock g(m_ConnReadyLock);
-  // Steps, so that a lost connection or the manager's destruction ends the wait too.
-  while (!(answered = m_ConnReadyGen != gen) && !m_LostEvent.IsSet() && MsLeft(deadline) > 0) {
+  // Steps, so that a lost tunnel, the manager's destruction or the gateway closing this very
+  // connection end the wait too.
+  while (!(answered = m_ConnReadyGen != gen) && !m_LostEvent.IsSet() &&
+         !(conn && conn->IsStopRequested()) && MsLeft(deadline) > 0) {
     m_ConnReadyCv.wait_for(g,
                            std::chrono::milliseconds(std::min(kOpenWaitStepMs, MsLeft(deadline))));
   }

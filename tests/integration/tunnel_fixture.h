@@ -3,9 +3,12 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "testpeer/GatewayPeer.h"
 #include "tunnel/TCSProtocolMorv.h"
@@ -22,8 +25,32 @@ inline int CountDir(const char* prmPath) {
   }
   return n;
 }
+// Polls prmDone until it holds or prmTimeoutMs passed; for states no peer reports as they change.
+template <typename TPred>
+bool Eventually(TPred prmDone, int prmTimeoutMs = kWaitMs) {
+  for (int waited = 0; !prmDone(); waited += 10) {
+    if (waited >= prmTimeoutMs) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
 inline int OpenFds() {
   return CountDir("/proc/self/fd");
+}
+// What each open descriptor is, for failure messages.
+inline std::string FdList() {
+  std::string out;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    while (dirent* e = readdir(d)) {
+      char target[256] = {};
+      std::string path = std::string("/proc/self/fd/") + e->d_name;
+      if (readlink(path.c_str(), target, sizeof target - 1) > 0)
+        out += std::string(e->d_name) + "=" + target + " ";
+    }
+    closedir(d);
+  }
+  return out;
 }
 inline int Threads() {
   return CountDir("/proc/self/task");
