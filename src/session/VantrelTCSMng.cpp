@@ -16,6 +16,8 @@ TVantrelTCSMng::TVantrelTCSMng(ITCSUserInterface& prmUI, HWND prmHwnd, IDialogs&
       m_Hwnd(prmHwnd),
       m_Dialogs(prmDialogs, prmHwnd, m_TerminateEvent),
       m_RdpClient(std::make_unique<TRdpClient>()) {
+  m_FileExchange = std::make_unique<TFileExchange>(*this);
+  m_Monitors = std::make_unique<TSessionMonitors>(*this);
   m_CitrixClientPath = ProbeCitrixClient();
   PrepareTempFolder();
   // The loopback-trust step has nothing to change for FreeRDP; it only leaves its trace.
@@ -32,6 +34,7 @@ TVantrelTCSMng::~TVantrelTCSMng() {
     std::lock_guard<std::mutex> g(m_ThreadLock);
     if (m_ConnectThd.joinable()) m_ConnectThd.join();
   }
+  m_Monitors->Stop();
   {
     std::lock_guard<std::mutex> g(m_HostsLock);
     for (auto& h : m_Hosts) h->StopRequests();
@@ -47,6 +50,8 @@ TVantrelTCSMng::~TVantrelTCSMng() {
     std::lock_guard<std::mutex> g(m_HostsLock);
     m_Hosts.clear();
   }
+  std::string ignored;
+  ClearRDPCache(ignored);
   DeleteTempRdpFiles();
 }
 
@@ -174,12 +179,16 @@ void TVantrelTCSMng::MsgProc(uint32_t prmMsg, uintptr_t prmWParam, intptr_t prmL
 bool TVantrelTCSMng::GetFile(const std::string& prmURL, std::string& prmBody, int prmStatusID,
                              const std::string& prmStatusText, std::string& prmFailureInfo,
                              const std::string& prmProxy) {
+  if (!m_GetFile)
+    return m_FileExchange->GetFile(prmURL, prmBody, prmStatusID, prmStatusText, prmFailureInfo,
+                                   prmProxy);
   prmFailureInfo.clear();
-  if (!m_GetFile) {
-    prmFailureInfo = "GetFile - no file exchange";
-    return false;
-  }
   return m_GetFile(prmURL, prmBody, prmStatusID, prmStatusText, prmFailureInfo, prmProxy);
+}
+
+void TVantrelTCSMng::LoadUserProfile() {
+  std::string ignored;
+  m_FileExchange->LoadUserProfile(ignored);
 }
 
 TDBMng& TVantrelTCSMng::GetDBMng() {

@@ -24,8 +24,10 @@
 #include "platform/RdpClient.h"
 #include "platform/Window.h"
 #include "session/AppMngFactory.h"
+#include "session/FileExchange.h"
 #include "session/FileExchangeHost.h"
 #include "session/MonitorHost.h"
+#include "session/Monitors.h"
 #include "session/WindowDialogs.h"
 
 namespace vantrel {
@@ -87,7 +89,10 @@ class TVantrelTCSMng final : public IHostOwner, public IFileExchangeHost, public
   TOstraServerVersion GetOstraServerVersion() const;
   const std::string& GetPlugIns() const { return m_PlugIns; }
   const std::string& GetSessID() const { return m_SessID; }
-  TStringList& GetUserProfile() { return m_UserProfile; }
+  TStringList GetUserProfile() const { return m_FileExchange->GetUserProfile(); }
+  void SetUserProfile(TStringList prmEntries) {
+    m_FileExchange->SetUserProfile(std::move(prmEntries));
+  }
   // The machine's identifier; empty when it cannot be read.
   std::string GetDevID();
 
@@ -99,10 +104,24 @@ class TVantrelTCSMng final : public IHostOwner, public IFileExchangeHost, public
   // the session's.
   void MsgProc(uint32_t prmMsg, uintptr_t prmWParam, intptr_t prmLParam, bool& prmHandled);
 
-  // One HTTP GET through the session (gateway files or inside servers through the tunnel).
+  // The file exchange's operations (session/FileExchange.h), under the session's names. GetFile
+  // goes through the replacement set with SetGetFile when there is one.
   bool GetFile(const std::string& prmURL, std::string& prmBody, int prmStatusID,
                const std::string& prmStatusText, std::string& prmFailureInfo,
                const std::string& prmProxy);
+  bool PostFile(const std::string& prmURL, const std::string& prmReq, std::string& prmRes) {
+    return m_FileExchange->PostFile(prmURL, prmReq, prmRes);
+  }
+  bool PostFile2(const std::string& prmURL, const void* prmBody, size_t prmLen,
+                 std::string& prmRes) {
+    return m_FileExchange->PostFile2(prmURL, prmBody, prmLen, prmRes);
+  }
+  void LoadUserProfile();
+  void SaveUserProfile() { m_FileExchange->SaveUserProfile(); }
+  static void ClearRDPCache(std::string& prmOut) { TFileExchange::ClearRDPCache(prmOut); }
+  // The monitors' thread bodies (session/Monitors.h); started by the connect thread.
+  void MonitorTimeoutsThd() { m_Monitors->MonitorTimeoutsThd(); }
+  void MonitorKeyBoardThd() { m_Monitors->MonitorKeyBoardThd(); }
 
   // --- IHostOwner, IFileExchangeHost, IMonitorHost ---
   TDBMng& GetDBMng() override;
@@ -162,8 +181,6 @@ class TVantrelTCSMng final : public IHostOwner, public IFileExchangeHost, public
   void CatalogueCredentials(std::string& prmUser, std::string& prmPwd,
                             std::vector<std::pair<std::string, std::string>>& prmExtra);
   void LoadCatalogue(const TXmlNode& prmRoot);
-  void LoadUserProfile();
-  void SaveUserProfile();
 
   // --- client checks (VantrelTCSMngClients.cpp) ---
   bool CheckRdpClient();
@@ -206,7 +223,6 @@ class TVantrelTCSMng final : public IHostOwner, public IFileExchangeHost, public
   TDBMng* m_DBMng = nullptr;
   TDBMng m_NoDBMng;  // answers the store's questions while none is set
   int m_PlatformType = PLATFORM_TYPE_PELX;
-  TStringList m_UserProfile;
   mutable std::mutex m_VersionLock;
   TOstraServerVersion m_OstraServerVersion;
   std::string m_FarmsList;
@@ -219,6 +235,9 @@ class TVantrelTCSMng final : public IHostOwner, public IFileExchangeHost, public
   TAppMngFactory m_AppMngFactory = CreateAppMng;
   std::unique_ptr<IRdpClient> m_RdpClient;
   TGetFileFn m_GetFile;
+  // Both hold a reference to this manager; created last, stopped first.
+  std::unique_ptr<TFileExchange> m_FileExchange;
+  std::unique_ptr<TSessionMonitors> m_Monitors;
 
   std::mutex m_ThreadLock;
   std::thread m_ConnectThd;

@@ -86,10 +86,7 @@ void TVantrelTCSMng::RunConnectSteps() {
   }
 
   if (m_InDestruction) return;
-  if (m_LifetimeAlert > 0 || m_IdleAlert > 0) {
-    // The idle/lifetime monitor belongs to the session monitors and starts here once they exist.
-    WriteDebugLog("ConnectThd - timeout monitor requested");
-  }
+  if (m_LifetimeAlert > 0 || m_IdleAlert > 0) m_Monitors->StartTimeoutMonitor();
 
   if (!GetOstraServer().empty()) {
     std::string answer, failure;
@@ -97,7 +94,7 @@ void TVantrelTCSMng::RunConnectSteps() {
     if (!GetHosts(answer, failure)) m_UI.ReportError(TCS_ERR_HOSTS_NOT_LOADED, failure);
   }
 
-  if (m_IdleTimeout_km > 0) WriteDebugLog("ConnectThd - keyboard monitor requested");
+  if (m_IdleTimeout_km > 0) m_Monitors->StartKeyBoardMonitor();
 
   if (m_InDestruction || m_DBMng == nullptr) return;
   ApplyKeepAlive();

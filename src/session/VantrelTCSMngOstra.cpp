@@ -155,15 +155,17 @@ void TVantrelTCSMng::CatalogueCredentials(
                 {"_vdidomain", ok ? prompt.Domain : std::string()}};
     return;
   }
-  std::string storedUser = ProfileValue(m_UserProfile, "EXTUNAME");
+  TStringList profile = GetUserProfile();
+  std::string storedUser = ProfileValue(profile, "EXTUNAME");
   if (!storedUser.empty()) {
     prmUser = Base64DecodeText(storedUser);
-    prmPwd = Base64DecodeText(ProfileValue(m_UserProfile, "EXTPWD"));
+    prmPwd = Base64DecodeText(ProfileValue(profile, "EXTPWD"));
   } else if (m_Dialogs.Login(prompt) == IDOK) {
     prmUser = prompt.User;
     prmPwd = prompt.Password;
-    SetProfileValue(m_UserProfile, "EXTUNAME", Base64Encode(prmUser));
-    SetProfileValue(m_UserProfile, "EXTPWD", Base64Encode(prmPwd));
+    SetProfileValue(profile, "EXTUNAME", Base64Encode(prmUser));
+    SetProfileValue(profile, "EXTPWD", Base64Encode(prmPwd));
+    SetUserProfile(profile);
     SaveUserProfile();
   } else {
     prmUser = GetUsername(false);
@@ -229,15 +231,6 @@ void TVantrelTCSMng::LoadCatalogue(const TXmlNode& prmRoot) {
   std::lock_guard<std::mutex> g(m_HostsLock);
   for (auto& h : hosts) m_Hosts.push_back(std::move(h));
   // Applications and farms are read once their objects exist.
-}
-
-void TVantrelTCSMng::LoadUserProfile() {
-  // Filled by the file exchange's profile request once it is part of the session.
-  WriteDebugLog("LoadUserProfile - not loaded");
-}
-
-void TVantrelTCSMng::SaveUserProfile() {
-  WriteDebugLog("SaveUserProfile - not saved");
 }
 
 }  // namespace vantrel

@@ -180,7 +180,7 @@ TEST_F(TSessionTest, EarlierServersUseStoredOrEnteredExtraCredentials) {
   m_Server.Clear();
   m_DB.SetExtraAuth(false);
   Make();
-  m_Mng->GetUserProfile() = profile;
+  m_Mng->SetUserProfile(profile);
   ScriptGoodServer(Info("<Version>5.0.0</Version><vdiauth>1</vdiauth><Instance>i</Instance>"));
   EXPECT_TRUE(Start());
   EXPECT_EQ(m_Dialogs.Shown().size(), 1u);
