@@ -10,6 +10,7 @@
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
 #include "tls/SSPIImpl.h"
+#include "tls/TlsRecord.h"
 
 namespace vantrel {
 
@@ -71,6 +72,14 @@ size_t CSSPI::QueuedPlaintext() const {
 
 size_t CSSPI::PendingCiphertext() const {
   return m_Impl->m_RecvBufSize;
+}
+
+bool CSSPI::HasBufferedData() const {
+  const TImpl& d = *m_Impl;
+  if (d.m_RecvdBufs.Size() > 0) return true;
+  // An invalid record counts too: the next read reports it instead of waiting.
+  return d.m_RecvBufSize > 0 &&
+         CheckRecord(d.m_RecvBuf.data(), d.m_RecvBufSize).State != TRecordState::Incomplete;
 }
 
 bool CSSPI::TImpl::Recv(int prmSock, uint8_t* prmBuf, int prmLen, int& prmRecvd,

@@ -70,6 +70,10 @@ class CSSPI {
   size_t QueuedPlaintext() const;
   // Ciphertext received but not yet decrypted: a partial record, or whole records RecvSec2 left.
   size_t PendingCiphertext() const;
+  // True when RecvSec would make progress without new bytes from the socket: plaintext queued,
+  // or a whole record held. A reader that waits on the socket checks this first. Receiving
+  // thread only.
+  bool HasBufferedData() const;
 
  private:
   struct TImpl;

@@ -63,6 +63,7 @@ TEST(ChannelData, QueueServesSmallReadsWithoutTheSocket) {
   ASSERT_TRUE(f.handshakeOk);
   EXPECT_EQ(f.Recv(16), record.substr(0, 16));
   EXPECT_EQ(f.Chan.QueuedPlaintext(), 1024u);
+  EXPECT_TRUE(f.Chan.HasBufferedData());
   // An invalid socket proves the rest comes from the queue alone.
   EXPECT_EQ(f.Recv(1000, false, -1), record.substr(16, 1000));
   EXPECT_EQ(f.Recv(24, false, -1), record.substr(1016));
@@ -87,8 +88,11 @@ TEST(ChannelData, TwoRecordsInOneRead) {
   EXPECT_EQ(f.Recv(100, true), "third-");
   EXPECT_EQ(f.Chan.QueuedPlaintext(), 0u);
   EXPECT_GT(f.Chan.PendingCiphertext(), 0u);
+  // The socket will not signal the held record again; the channel says it is there.
+  EXPECT_TRUE(f.Chan.HasBufferedData());
   EXPECT_EQ(f.Recv(100, true, -1), "fourth");
   EXPECT_EQ(f.Chan.PendingCiphertext(), 0u);
+  EXPECT_FALSE(f.Chan.HasBufferedData());
   finished.set_value();
 }
 
@@ -118,6 +122,7 @@ TEST(ChannelData, RecordSplitOverTwoReadsOnNonBlockingSocket) {
     EXPECT_EQ(f.Recv(100), "");
   }
   EXPECT_EQ(f.Chan.PendingCiphertext(), 9u);
+  EXPECT_FALSE(f.Chan.HasBufferedData());
   rest.set_value();
   std::string got;
   while (got.size() < 20) {
