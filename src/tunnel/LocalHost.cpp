@@ -50,6 +50,8 @@ void LocalHostTestThd(int prmServer, TAcceptState* prmState) {
         close(conn);  // the test only needs to see the connection arrive
         break;
       }
+      // Out of descriptors or similar: retrying would only spin until the caller gives up.
+      if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED) break;
     }
   } catch (...) {
     WriteDebugLog("SetFixedLocalHostAddr - Test thread failed");
