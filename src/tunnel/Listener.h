@@ -40,6 +40,9 @@ class CListener {
     m_SendCallback = std::move(prmCallback);
   }
   void CloseAfterEmpty() { m_CloseAfterEmpty = true; }
+  bool IsCloseAfterEmpty() const { return m_CloseAfterEmpty; }
+  // The caller's identifier for this listener; stored only.
+  int GetNotifyID() const { return m_NotifyID; }
   bool IsTerminated() const { return m_Terminated; }
 
  private:
