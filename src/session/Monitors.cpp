@@ -53,28 +53,30 @@ void TSessionMonitors::Stop() {
   if (m_KeyBoardMonitorThd.joinable()) m_KeyBoardMonitorThd.join();
 }
 
-void TSessionMonitors::MonitorTimeoutsThd() {
+namespace {
+
+// Thread entry: nothing may escape a monitor thread; what would is logged under its name.
+template <typename TBody>
+void RunLogged(const char* prmName, TBody prmBody) {
   try {
-    RunTimeouts();
+    prmBody();
   } catch (const EBaseException& e) {
-    WriteDebugLog("MonitorTimeoutsThd - " + e.GetMsg());
+    WriteDebugLog(std::string(prmName) + " - " + e.GetMsg());
   } catch (const std::exception& e) {
-    WriteDebugLog(std::string("MonitorTimeoutsThd - ") + e.what());
+    WriteDebugLog(std::string(prmName) + " - " + e.what());
   } catch (...) {
-    WriteDebugLog("MonitorTimeoutsThd - Unknown exception");
+    WriteDebugLog(std::string(prmName) + " - Unknown exception");
   }
 }
 
+}  // namespace
+
+void TSessionMonitors::MonitorTimeoutsThd() {
+  RunLogged("MonitorTimeoutsThd", [this] { RunTimeouts(); });
+}
+
 void TSessionMonitors::MonitorKeyBoardThd() {
-  try {
-    RunKeyBoard();
-  } catch (const EBaseException& e) {
-    WriteDebugLog("MonitorKeyBoardThd - " + e.GetMsg());
-  } catch (const std::exception& e) {
-    WriteDebugLog(std::string("MonitorKeyBoardThd - ") + e.what());
-  } catch (...) {
-    WriteDebugLog("MonitorKeyBoardThd - Unknown exception");
-  }
+  RunLogged("MonitorKeyBoardThd", [this] { RunKeyBoard(); });
 }
 
 void TSessionMonitors::RunTimeouts() {
