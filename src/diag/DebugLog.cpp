@@ -56,7 +56,7 @@ enum class TWrite { Ok, Busy, Failed };
 
 // A viewer that falls behind gets a short grace period per record; one that stops draining loses
 // lines instead of stalling every logging thread (see TLogState::Stalled).
-constexpr int kBusyWaitMs = 100;
+constexpr int kBusyWaitMs = 500;
 
 TWrite WriteRecord(int prmFd, const std::vector<char>& prmRec, bool prmMayWait) {
   if (prmFd < 0) return TWrite::Failed;
