@@ -4,7 +4,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <functional>
 #include <future>
 #include <string>
@@ -268,19 +267,13 @@ TEST(ChannelData, GatewayRenegotiationInsideReceive) {
   std::string early, more;
   TChannelFixture f(
       [&](TServerConn& c) {
-        unsigned char before[64], after[64];
-        size_t n0 = SSL_get_peer_finished(c.Ssl, before, sizeof(before));
-        // Without auto-retry a blocking read returns after each handshake record, so the
-        // script sees when the new handshake is through.
-        SSL_clear_mode(c.Ssl, SSL_MODE_AUTO_RETRY);
-        if (SSL_renegotiate(c.Ssl) != 1 || SSL_do_handshake(c.Ssl) != 1) return;
+        if (!c.StartRenegotiation()) return;
         char buf[256];
         for (int i = 0; i < 100 && !renegotiated; ++i) {
           int n = SSL_read(c.Ssl, buf, sizeof(buf));
           if (n > 0) early.append(buf, size_t(n));
           if (n <= 0 && SSL_get_error(c.Ssl, n) != SSL_ERROR_WANT_READ) return;
-          size_t n1 = SSL_get_peer_finished(c.Ssl, after, sizeof(after));
-          renegotiated = n1 != n0 || std::memcmp(before, after, n0) != 0;
+          renegotiated = c.Renegotiated();
         }
         SSL_write(c.Ssl, "after", 5);
         c.ReadRecords(4, &more);
@@ -304,17 +297,13 @@ TEST(ChannelData, SendingWhileTheGatewayRenegotiates) {
   size_t received = 0;
   TChannelFixture f(
       [&](TServerConn& c) {
-        unsigned char before[64], after[64];
-        size_t n0 = SSL_get_peer_finished(c.Ssl, before, sizeof(before));
-        SSL_clear_mode(c.Ssl, SSL_MODE_AUTO_RETRY);
-        if (SSL_renegotiate(c.Ssl) != 1 || SSL_do_handshake(c.Ssl) != 1) return;
+        if (!c.StartRenegotiation()) return;
         std::vector<char> buf(65536);
         while (received < kTotal || !renegotiated) {
           int n = SSL_read(c.Ssl, buf.data(), int(buf.size()));
           if (n <= 0 && SSL_get_error(c.Ssl, n) != SSL_ERROR_WANT_READ) return;
           for (int i = 0; i < n; ++i) intact = intact && buf[size_t(i)] == pattern(received++);
-          size_t n1 = SSL_get_peer_finished(c.Ssl, after, sizeof(after));
-          renegotiated = renegotiated || n1 != n0 || std::memcmp(before, after, n0) != 0;
+          renegotiated = renegotiated || c.Renegotiated();
         }
         SSL_write(c.Ssl, "done", 4);
       },

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace vantrel::test {
@@ -28,7 +29,9 @@ void SendPending(BIO* prmOut, int prmSock) {
   std::string bytes(BIO_ctrl_pending(prmOut), '\0');
   if (bytes.empty()) return;
   BIO_read(prmOut, bytes.data(), int(bytes.size()));
-  TServerConn{nullptr, prmSock}.SendRaw(bytes);
+  TServerConn conn;
+  conn.Sock = prmSock;
+  conn.SendRaw(bytes);
 }
 
 // The handshake over memory BIOs, so the final flight and prmData leave in one send().
@@ -143,6 +146,24 @@ std::vector<int> TServerConn::ReadRecords(size_t prmTotal, std::string* prmData)
   return sizes;
 }
 
+namespace {
+std::string PeerFinished(SSL* prmSsl) {
+  unsigned char buf[64];
+  size_t n = SSL_get_peer_finished(prmSsl, buf, sizeof(buf));
+  return std::string(reinterpret_cast<char*>(buf), std::min(n, sizeof(buf)));
+}
+}  // namespace
+
+bool TServerConn::StartRenegotiation() {
+  FinishedBefore = PeerFinished(Ssl);
+  SSL_clear_mode(Ssl, SSL_MODE_AUTO_RETRY);
+  return SSL_renegotiate(Ssl) == 1 && SSL_do_handshake(Ssl) == 1;
+}
+
+bool TServerConn::Renegotiated() const {
+  return PeerFinished(Ssl) != FinishedBefore;
+}
+
 TTlsTestServer::TTlsTestServer(TServerOptions prmOptions, TScript prmScript)
     : m_Options(prmOptions), m_Script(std::move(prmScript)) {
   m_Listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -205,7 +226,9 @@ void TTlsTestServer::Serve() {
       m_PeerSubject = line;
       X509_free(peer);
     }
-    TServerConn conn{ssl, sock};
+    TServerConn conn;
+    conn.Ssl = ssl;
+    conn.Sock = sock;
     if (m_Script) m_Script(conn);
     SSL_shutdown(ssl);
   }

@@ -47,6 +47,13 @@ struct TServerConn {
   void SendRaw(const std::string& prmBytes);
   // Reads until prmTotal plaintext bytes came; one entry per record (read-ahead is off).
   std::vector<int> ReadRecords(size_t prmTotal, std::string* prmData = nullptr);
+
+  // Sends a hello request (TLS 1.2). Reads then return after each handshake record, so the
+  // script can see with Renegotiated when the client's new handshake is through.
+  bool StartRenegotiation();
+  bool Renegotiated() const;
+
+  std::string FinishedBefore;
 };
 
 class TTlsTestServer {
