@@ -279,7 +279,8 @@ TEST_F(AvailabilityServer, DeletedDesktopLeavesLaterCatalogues) {
   EXPECT_EQ(del.Root().FindFirst("Result").Text(), "0");
   EXPECT_EQ(FetchXml("/object/del?_objid=desk2.example").Root().FindFirst("Result").Text(), "0");
   EXPECT_EQ(m_Server.DeletedHosts(), (std::vector<std::string>{"desk2"}));
-  auto hosts = FetchXml("/query/hosts").Root().FindAll("Host");
+  TXmlDoc later = FetchXml("/query/hosts");
+  auto hosts = later.Root().FindAll("Host");
   ASSERT_EQ(hosts.size(), 1u);
   EXPECT_EQ(hosts[0].Attr("ID"), "10.0.0.5");
 }
