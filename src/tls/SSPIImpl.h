@@ -72,7 +72,6 @@ struct CSSPI::TImpl {
   SSL* m_Ctx = nullptr;  // owns both memory BIOs
   // Offered to the gateway by the certificate callback once the user chose it.
   TClientCertificate m_PendingCert;
-  bool m_CertRequested = false;
 
   // Serialises draining the output BIO with writing it to the socket, so records reach the wire
   // in the order OpenSSL numbered them.

@@ -85,7 +85,6 @@ bool CSSPI::TImpl::StartContext(const std::string& prmDest) {
     return false;
   }
   m_Ctx = s;
-  m_CertRequested = false;
   return true;
 }
 
@@ -108,8 +107,8 @@ int CSSPI::TImpl::ClientCertCallback(SSL* prmSsl, X509** prmCert, EVP_PKEY** prm
     *prmKey = self->m_PendingCert.Key.get();
     return 1;
   }
-  // Suspend the handshake: the channel asks for a certificate outside the lock and goes on.
-  if (self) self->m_CertRequested = true;
+  // Suspend the handshake (the step reports "credentials incomplete"): the channel asks for a
+  // certificate outside the lock and then lets the handshake go on.
   return -1;
 }
 

@@ -76,12 +76,16 @@ TEST(Handshake, NoServerNameIndicationForAnAddress) {
 }
 
 TEST(Handshake, ProtocolsOutsideTheDeviceSetFailQuietly) {
-  for (int version : {TLS1_3_VERSION, TLS1_1_VERSION}) {
-    SCOPED_TRACE(version);
-    TTlsTestServer server(test::VersionRange(version, version));
+  struct TCase {
+    int DeviceType;
+    int ServerVersion;
+  };
+  for (TCase c : {TCase{2, TLS1_3_VERSION}, TCase{2, TLS1_1_VERSION}, TCase{1, TLS1_2_VERSION}}) {
+    SCOPED_TRACE(c.DeviceType * 0x10000 + c.ServerVersion);
+    TTlsTestServer server(test::VersionRange(c.ServerVersion, c.ServerVersion));
     TSocket s{server.Connect()};
-    CSSPI chan(2);
-    EXPECT_FALSE(chan.PerformHandshake(s.Fd, "gateway.test", 2));
+    CSSPI chan(c.DeviceType);
+    EXPECT_FALSE(chan.PerformHandshake(s.Fd, "gateway.test", c.DeviceType));
     // The failed context is gone: the channel refuses to carry data.
     int got = -1;
     char buf[4];
