@@ -2,6 +2,8 @@
 // its store names, through the reference gateway.
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 #include "RawTlsClient.h"
 #include "diag/Xml.h"
 #include "testpeer/AvailabilityCommand.h"
@@ -28,6 +30,12 @@ TEST(AvailabilityDemo, GatewayRelaysTheStoreAddressToTheServer) {
   TAvailScenario sc;
   sc.Instance = "through-the-tunnel";
   TAvailabilityServer avail(sc);
+  std::mutex lock;
+  std::vector<std::string> announced;
+  avail.SetRequestCallback([&](const TAvailRequest& r) {
+    std::lock_guard<std::mutex> g(lock);
+    announced.push_back(r.Method + " " + r.Target);
+  });
   avail.Start();
   TGatewayScenario base;
   base.Protocol = TProtocol::Legacy;
@@ -67,6 +75,11 @@ TEST(AvailabilityDemo, GatewayRelaysTheStoreAddressToTheServer) {
   auto seen = avail.WaitForRequest("/query/info", kWait);
   ASSERT_TRUE(seen);
   EXPECT_EQ(seen->Param("_devtype"), "1");
+  {
+    // The callback runs before the answer is sent, so it has run by now.
+    std::lock_guard<std::mutex> g(lock);
+    EXPECT_EQ(announced, (std::vector<std::string>{"GET /query/info?_devtype=1"}));
+  }
   EXPECT_TRUE(gateway.Errors().empty());
 }
 

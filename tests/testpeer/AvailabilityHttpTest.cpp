@@ -129,6 +129,54 @@ TEST(AvailabilityHttp, HeaderSectionIsBoundedEvenWithoutItsEnd) {
   EXPECT_EQ(Parse(justFits + "\r\n\r\n", r).State, THttpParse::Complete);
 }
 
+// Random mixtures of request pieces: every outcome keeps its contract, whatever the bytes.
+TEST(AvailabilityHttp, RandomInputKeepsTheParserContract) {
+  const char* const pieces[] = {"GET ",
+                                "POST ",
+                                "/",
+                                "?a=1",
+                                "&",
+                                " HTTP/1.1",
+                                " HTTP/1.0",
+                                "\r\n",
+                                "\r",
+                                "\n",
+                                ":",
+                                " ",
+                                "Content-Length: ",
+                                "7",
+                                "0",
+                                "x",
+                                "\x80",
+                                "\0",
+                                "Connection: close"};
+  uint32_t seed = 12345;
+  auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7fff; };
+  for (int round = 0; round < 5000; ++round) {
+    std::string text;
+    int count = static_cast<int>(next() % 40);
+    for (int i = 0; i < count; ++i) text += pieces[next() % std::size(pieces)];
+    if (next() % 2) text += "\r\n\r\n";
+    THttpRequest r;
+    auto res = ParseHttpRequest(text, r);
+    switch (res.State) {
+      case THttpParse::Complete:
+        EXPECT_LE(res.Consumed, text.size()) << text;
+        EXPECT_FALSE(r.Method.empty());
+        EXPECT_EQ(r.Path.front(), '/');
+        break;
+      case THttpParse::Incomplete:
+        EXPECT_LE(text.size(), kMaxHttpHeader + kMaxHttpBody);
+        break;
+      case THttpParse::Bad:
+        EXPECT_TRUE(res.Status == 400 || res.Status == 413 || res.Status == 431 ||
+                    res.Status == 501 || res.Status == 505)
+            << res.Status;
+        break;
+    }
+  }
+}
+
 TEST(AvailabilityHttp, RepliesFrameTheirBodies) {
   using test::ParseRawReply;
   auto plain = ParseRawReply(BuildHttpReply(200, "<OQN/>", true));

@@ -57,9 +57,15 @@ TAvailScenario LoadScenario(const std::string& prmFile, int prmPort) {
   return sc;
 }
 
-void PrintSummary(const TAvailabilityServer& prmServer) {
-  for (const TAvailRequest& r : prmServer.Requests())
+// Each request is printed as it arrives, so a demo shows the client's progress.
+void PrintRequests(TAvailabilityServer& prmServer) {
+  prmServer.SetRequestCallback([](const TAvailRequest& r) {
     std::printf("request %d: %s %s\n", r.Index, r.Method.c_str(), PrintableTarget(r).c_str());
+    std::fflush(stdout);
+  });
+}
+
+void PrintSummary(const TAvailabilityServer& prmServer) {
   std::printf("availability stopped: connections %d, requests %zu\n",
               prmServer.ConnectionsAccepted(), prmServer.Requests().size());
   for (const std::string& e : prmServer.Errors()) std::printf("error: %s\n", e.c_str());
@@ -89,8 +95,8 @@ TGatewayScenario DemoGatewayScenario(TGatewayScenario prmBase,
 const char* AvailabilityUsage() {
   return "  availability [--scenario FILE] [--port N]\n"
          "      the availability server (plain HTTP); runs until SIGINT or SIGTERM. The first\n"
-         "      output line is \"listening 127.0.0.1:PORT\"; the requests served are listed when\n"
-         "      it stops. Scenario keys below; an example is scenarios/avail-demo.json.\n"
+         "      output line is \"listening 127.0.0.1:PORT\"; each request is printed as it\n"
+         "      arrives. Scenario keys below; an example is scenarios/avail-demo.json.\n"
          "  demo [--gateway-scenario FILE] [--scenario FILE] [--port N] [--avail-port N]\n"
          "      a first-protocol gateway (--port; FILE as for gateway) and the availability\n"
          "      server (--scenario, --avail-port) together. The gateway maps 127.0.0.1:9090 and\n"
@@ -109,6 +115,7 @@ int RunAvailability(const std::vector<std::string>& prmArgs,
     return 0;
   }
   TAvailabilityServer server(LoadScenario(o.Scenario, o.Port));
+  PrintRequests(server);
   server.Start();
   std::printf("listening %s\n", server.HostPort().c_str());
   std::fflush(stdout);
@@ -125,6 +132,7 @@ int RunDemo(const std::vector<std::string>& prmArgs, const std::function<void()>
     return 0;
   }
   TAvailabilityServer avail(LoadScenario(o.Scenario, o.AvailPort));
+  PrintRequests(avail);
   avail.Start();
   TGatewayScenario gw =
       o.GatewayScenario.empty() ? TGatewayScenario{} : ScenarioFromFile(o.GatewayScenario);

@@ -219,6 +219,7 @@ void TAvailabilityServer::ServeConnection(int prmFd, int prmConnection) {
 
 TAvailabilityServer::TPlan TAvailabilityServer::Record(THttpRequest prmRequest, int prmConnection) {
   TPlan plan;
+  TAvailRequest recorded;
   std::vector<std::string> errors;
   {
     std::lock_guard<std::mutex> g(m_Lock);
@@ -231,15 +232,15 @@ TAvailabilityServer::TPlan TAvailabilityServer::Record(THttpRequest prmRequest, 
     if (!replaced) plan.Answer = m_State.Handle(prmRequest, errors);
     if (f && f->Status != 0) plan.Answer.Status = f->Status;
     if (f && f->Body) plan.Answer.Body = *f->Body;
-    TAvailRequest r;
-    static_cast<THttpRequest&>(r) = std::move(prmRequest);
-    r.Connection = prmConnection;
-    r.Index = static_cast<int>(m_Requests.size()) + 1;
-    m_Requests.push_back(std::move(r));
+    static_cast<THttpRequest&>(recorded) = std::move(prmRequest);
+    recorded.Connection = prmConnection;
+    recorded.Index = static_cast<int>(m_Requests.size()) + 1;
+    m_Requests.push_back(recorded);
     for (const std::string& e : errors)
       m_Errors.push_back("connection " + std::to_string(prmConnection) + ": " + e);
   }
   m_Changed.notify_all();
+  if (m_RequestCallback) m_RequestCallback(recorded);
   return plan;
 }
 

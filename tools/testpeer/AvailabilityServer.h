@@ -73,6 +73,13 @@ class TAvailabilityServer {
   std::vector<std::string> Errors() const;
   int ConnectionsAccepted() const;
 
+  // Called on the connection's thread for each request as it arrives, before it is answered,
+  // without the server's lock held (set before Start).
+  using TRequestCallback = std::function<void(const TAvailRequest&)>;
+  void SetRequestCallback(TRequestCallback prmCallback) {
+    m_RequestCallback = std::move(prmCallback);
+  }
+
   // --- Scenario and state (thread-safe; changes apply to later requests) ---
   TAvailScenario Scenario() const;
   void UpdateScenario(const std::function<void(TAvailScenario&)>& prmChange);
@@ -113,6 +120,7 @@ class TAvailabilityServer {
   std::map<std::string, int> m_PathCounts;
   std::vector<std::string> m_Errors;
   int m_ConnectionCount = 0;
+  TRequestCallback m_RequestCallback;
 
   TEvent m_Stop{true};
   int m_ListenFd = -1;
