@@ -1,0 +1,107 @@
+// Byte-exact forwarding under load through the legacy tunnel: many application connections at
+// once, each sending and receiving a different amount of data through the reference gateway to
+// a real echo server.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "testpeer/TcpTestServer.h"
+#include "tunnel_legacy_fixture.h"
+
+namespace vantrel::test {
+namespace {
+
+constexpr int kConnections = 100;
+constexpr uint64_t kMaxBytes = 3u << 20;
+// A lost or stuck byte fails the test instead of hanging it.
+constexpr int kStallSeconds = 60;
+
+// Each connection's bytes: a cheap generator both ends can replay.
+struct TPattern {
+  explicit TPattern(uint32_t prmSeed) : State(prmSeed * 2654435761u + 1) {}
+  uint8_t Next() {
+    State ^= State << 13;
+    State ^= State >> 17;
+    State ^= State << 5;
+    return static_cast<uint8_t>(State);
+  }
+  uint32_t State;
+};
+
+struct TResult {
+  uint64_t Sent = 0, Matched = 0;
+  bool Mismatch = false;
+};
+
+void RunConnection(int prmPort, uint32_t prmSeed, uint64_t prmBytes, TResult& prmResult) {
+  int s = ConnectLoopback(prmPort);
+  timeval tv{kStallSeconds, 0};
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  std::thread writer([&] {
+    TPattern p(prmSeed);
+    std::mt19937 sizes(prmSeed);
+    std::vector<uint8_t> chunk(65536);
+    while (prmResult.Sent < prmBytes) {
+      size_t n = std::min<uint64_t>(1 + sizes() % chunk.size(), prmBytes - prmResult.Sent);
+      for (size_t i = 0; i < n; ++i) chunk[i] = p.Next();
+      if (!SendAll(s, chunk.data(), n)) return;
+      prmResult.Sent += n;
+    }
+  });
+  TPattern expect(prmSeed);
+  std::vector<uint8_t> buf(65536);
+  while (prmResult.Matched < prmBytes) {
+    ssize_t n = recv(s, buf.data(), buf.size(), 0);
+    if (n <= 0) break;
+    for (ssize_t i = 0; i < n; ++i) {
+      if (buf[static_cast<size_t>(i)] != expect.Next()) prmResult.Mismatch = true;
+    }
+    prmResult.Matched += static_cast<uint64_t>(n);
+    if (prmResult.Mismatch) break;
+  }
+  // Ends a writer stuck behind a failed read.
+  shutdown(s, SHUT_RDWR);
+  writer.join();
+  close(s);
+}
+
+TEST_F(TLegacyTunnelTest, HundredConcurrentConnectionsArriveByteIdentical) {
+  testpeer::TTcpTestServer echo(testpeer::TTcpServerMode::Echo);
+  uint16_t local = echo.Start();
+  testpeer::TGatewayScenario sc;
+  sc.Mapping["127.0.0.5:3389"] = "127.0.0.1:" + std::to_string(local);
+  sc.RecordDataLimit = 0;
+  Connect(sc);
+  int listen = 0;
+  ASSERT_TRUE(m_Mng->AddConn("127.0.0.5", 3389, 0, listen, nullptr, 0, 1, 0, false, false));
+
+  std::mt19937 rng(20261209);
+  std::vector<uint64_t> sizes(kConnections);
+  for (auto& n : sizes) n = rng() % kMaxBytes;
+  sizes[0] = kMaxBytes;  // at least one large transfer
+  sizes[1] = 1;
+  std::vector<TResult> results(kConnections);
+  std::vector<std::thread> apps;
+  for (int i = 0; i < kConnections; ++i)
+    apps.emplace_back(RunConnection, listen, static_cast<uint32_t>(i + 1), sizes[i],
+                      std::ref(results[i]));
+  for (auto& t : apps) t.join();
+  for (int i = 0; i < kConnections; ++i) {
+    EXPECT_FALSE(results[i].Mismatch) << "connection " << i;
+    EXPECT_EQ(results[i].Matched, sizes[i]) << "connection " << i;
+  }
+  EXPECT_TRUE(m_Peer->Errors().empty());
+  // The applications closed their sides: every identifier came free again.
+  EXPECT_TRUE(Eventually([&] { return m_Mng->GetConnsCount() == 0; }));
+}
+
+}  // namespace
+}  // namespace vantrel::test
