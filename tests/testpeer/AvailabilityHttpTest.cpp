@@ -148,7 +148,7 @@ TEST(AvailabilityHttp, RandomInputKeepsTheParserContract) {
                                 "0",
                                 "x",
                                 "\x80",
-                                "\0",
+                                "\t",
                                 "Connection: close"};
   uint32_t seed = 12345;
   auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7fff; };
