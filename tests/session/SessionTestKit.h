@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "FileExchangeDoubles.h"
 #include "catalogue/TCSCodes.h"
 #include "diag/Exceptions.h"
 #include "platform/Event.h"
@@ -40,9 +41,13 @@ struct TFakeTunnelState {
   uint32_t OnCloseMsg = 0;
 };
 
-class TFakeAppMng : public CAppMng {
+// The file exchange's tunnel double with every connection refused, plus what start-up asks of a
+// tunnel: set-up failures, readiness, gateway log lines and the loss handling.
+class TFakeAppMng : public TListenerTunnel {
  public:
-  explicit TFakeAppMng(std::shared_ptr<TFakeTunnelState> prmState) : m_State(std::move(prmState)) {}
+  explicit TFakeAppMng(std::shared_ptr<TFakeTunnelState> prmState) : m_State(std::move(prmState)) {
+    RefuseConns = true;
+  }
   ~TFakeAppMng() override {
     std::lock_guard<std::mutex> g(m_State->Lock);
     m_State->Destroyed = true;
@@ -50,33 +55,12 @@ class TFakeAppMng : public CAppMng {
   void InitControlConnection() override {
     if (m_State->InitThrows) throw EBaseException("Failed to connect to gateway");
   }
-  bool AddConn(const std::string&, int, int, int&, HWND, uint32_t, int, int, bool, bool) override {
-    return false;
-  }
-  bool AddConn(const std::string&, int, int, int&, HWND, uint32_t, int, bool, int, bool,
-               bool) override {
-    return false;
-  }
-  bool AddConn(const std::string&, int, int, int&, HWND, uint32_t, int, TConnSendCallback, int,
-               bool, bool) override {
-    return false;
-  }
-  bool AddConnHost(const std::string&, int, int, int&, HWND, uint32_t, int, int, bool,
-                   bool) override {
-    return false;
-  }
-  bool AddConnHost(const std::string&, int, int, int&, HWND, uint32_t, int, bool, int, bool,
-                   bool) override {
-    return false;
-  }
   void SendLogMsg(uint8_t prmLogLevel, const std::string& prmProtocol, uint32_t, const std::string&,
                   const std::string& prmMsg) override {
     EXPECT_EQ(prmProtocol, "VantrelTCS");
     std::lock_guard<std::mutex> g(m_State->Lock);
     m_State->LogMsgs.emplace_back(prmLogLevel, prmMsg);
   }
-  void ResetTimers() override {}
-  uint32_t ResolveHost(const std::string&) override { return 0; }
   std::string GetUsername(bool prmNoAlt) override { return prmNoAlt ? "portal" : "effective"; }
   std::string GetPassword(bool prmNoAlt) override { return prmNoAlt ? "portalpw" : "effpw"; }
   void GetTimers(uint32_t& prmIdle, uint32_t& prmLife) override {
@@ -96,7 +80,6 @@ class TFakeAppMng : public CAppMng {
     m_State->OnCloseWnd = prmWnd;
     m_State->OnCloseMsg = prmMsgID;
   }
-  void RegisterOnCloseCallback(TOnCloseCallback) override {}
   void CloseClientConns() override {
     std::lock_guard<std::mutex> g(m_State->Lock);
     ++m_State->CloseClientConnsCalls;
