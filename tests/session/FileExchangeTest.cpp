@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <sstream>
 #include <thread>
 
@@ -161,6 +162,8 @@ TEST_F(FileExchangeTest, StopEndsAFetchTheServerNeverAnswers) {
 }
 
 TEST(FileExchangeGateway, GatewayFilesGoOverTlsWithTheCookie) {
+  // Gateway files honour the environment's proxy; this test talks to its server directly.
+  for (const char* name : {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) unsetenv(name);
   THttpTestServer tls(true);
   TFileExchangeHostDouble host;
   TFileExchange files(host);
