@@ -1,24 +1,13 @@
 #include "platform/LastInput.h"
 
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <time.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 #include "diag/DebugLog.h"
-#include "platform/Event.h"
-
-extern char** environ;
+#include "platform/ProcessSpawn.h"
 
 namespace vantrel {
 
@@ -117,52 +106,8 @@ class TX11Source : public ILastInputSource {
   int (*m_QueryInfo)(void*, unsigned long, TXssInfo*) = nullptr;
 };
 
+// A logind that does not answer must not hold the monitor past its next round.
 constexpr int kLoginctlTimeoutMs = 2000;
-constexpr size_t kLoginctlMaxOutput = 4096;
-
-// Runs loginctl with a bounded wait; a child that overstays is killed and reaped.
-bool RunLoginctl(const std::vector<std::string>& prmArgs, std::string& prmOut) {
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return false;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  std::vector<char*> argv;
-  for (const std::string& a : prmArgs) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(fds[1]);
-  if (rc != 0) {
-    close(fds[0]);
-    return false;
-  }
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLoginctlTimeoutMs);
-  bool complete = false;
-  for (;;) {
-    pollfd p{fds[0], POLLIN, 0};
-    int n = poll(&p, 1, MsLeft(deadline));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    char buf[512];
-    ssize_t got = read(fds[0], buf, sizeof(buf));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      complete = got == 0;
-      break;
-    }
-    if (prmOut.size() + static_cast<size_t>(got) > kLoginctlMaxOutput) break;
-    prmOut.append(buf, static_cast<size_t>(got));
-  }
-  close(fds[0]);
-  if (!complete) kill(pid, SIGKILL);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return complete && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 class TLogindSource : public ILastInputSource {
  public:
@@ -170,9 +115,9 @@ class TLogindSource : public ILastInputSource {
     const char* id = std::getenv("XDG_SESSION_ID");
     std::string session = id != nullptr && *id != '\0' ? id : "auto";
     std::string out;
-    if (!RunLoginctl({"loginctl", "show-session", session, "--property=IdleHint",
-                      "--property=IdleSinceHintMonotonic"},
-                     out))
+    if (!RunCaptureOutput({"loginctl", "show-session", session, "--property=IdleHint",
+                           "--property=IdleSinceHintMonotonic"},
+                          kLoginctlTimeoutMs, out, 4096))
       return false;
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
