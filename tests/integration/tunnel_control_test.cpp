@@ -170,12 +170,8 @@ TEST_F(TTunnelTest, ReaderCopesWithSplitJoinedUnknownAndStrayMessages) {
   m_Mng->InitControlConnection();
   ASSERT_TRUE(m_Peer->WaitForMessage(mcInit, kWaitMs));
   auto hdr = [](uint8_t prmCode, uint16_t prmId, uint32_t prmLen) {
-    TBytes b(16, 0);
-    b[0] = prmCode;
-    b[10] = static_cast<uint8_t>(prmId >> 8);
-    b[11] = static_cast<uint8_t>(prmId);
-    for (int i = 0; i < 4; ++i) b[12 + i] = static_cast<uint8_t>(prmLen >> (24 - 8 * i));
-    return b;
+    return testpeer::EncodeHeader(testpeer::TProtocol::First,
+                                  testpeer::GatewayHeader(prmCode, prmId, prmLen));
   };
   auto cat = [](std::initializer_list<TBytes> prmParts) {
     TBytes all;
@@ -200,12 +196,8 @@ TEST_F(TTunnelTest, ReaderCopesWithSplitJoinedUnknownAndStrayMessages) {
 TEST_F(TTunnelTest, OversizedLengthEndsTheControlThread) {
   TLogCapture log;
   Connect();
-  TBytes big(16, 0);
-  big[0] = 50;
-  big[13] = 0x00;
-  big[14] = 0x9C;
-  big[15] = 0x40;  // 40000
-  ASSERT_TRUE(m_Peer->SendRaw(big));
+  ASSERT_TRUE(m_Peer->SendRaw(
+      testpeer::EncodeHeader(testpeer::TProtocol::First, testpeer::GatewayHeader(50, 0, 40000))));
   EXPECT_TRUE(log.WaitFor("Control : Allocation too large (40000)", kWaitMs));
   EXPECT_TRUE(
       log.WaitFor("_ControlConThd Exception (Control : Failed to allocate memory)", kWaitMs));
@@ -268,6 +260,7 @@ TEST_F(TTunnelTest, LossTellsTheWindowThenReconnectThenCallback) {
   EXPECT_EQ(seenAtCallback, 2u);
   EXPECT_FALSE(m_Mng->IsConnected());
   EXPECT_FALSE(m_Mng->IsReady(0));
+  m_Mng.reset();  // before the window it notifies
 }
 
 TEST_F(TTunnelTest, DestructionDuringReachabilityCheckIsPrompt) {

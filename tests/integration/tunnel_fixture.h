@@ -1,8 +1,11 @@
 // A tunnel manager connected to the reference gateway over loopback TLS, for the tunnel tests.
 #pragma once
 
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,6 +19,20 @@
 namespace vantrel::test {
 
 constexpr int kWaitMs = 20000;
+
+// A blocking TCP connection to a local listener; -1 when refused.
+inline int ConnectLocal(int prmPort) {
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(prmPort));
+  inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(s);
+    return -1;
+  }
+  return s;
+}
 
 inline int CountDir(const char* prmPath) {
   int n = 0;

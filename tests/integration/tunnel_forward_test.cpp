@@ -23,16 +23,6 @@ using testpeer::TGatewayScenario;
 using testpeer::TTcpServerMode;
 using testpeer::TTcpTestServer;
 
-int ConnectLocal(int prmPort) {
-  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(prmPort));
-  inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
-  EXPECT_EQ(connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  return s;
-}
-
 void SendAllTo(int prmSock, const std::vector<uint8_t>& prmData) {
   size_t off = 0;
   while (off < prmData.size()) {
@@ -210,6 +200,7 @@ TEST_F(TForwardTest, ApplicationCloseFreesIdentifierAndNotifiesTheWindow) {
   ASSERT_TRUE(open2);
   EXPECT_EQ(open2->Id(), id + 1);
   close(s2);
+  m_Mng.reset();  // before the window it notifies
 }
 
 TEST_F(TForwardTest, DestroyingTheManagerMidTransferEndsEveryThreadAndSocket) {

@@ -16,15 +16,8 @@ namespace {
 
 // One application connection: writes its bytes while a second thread reads the echo back.
 bool EchoThrough(int prmPort, const std::vector<uint8_t>& prmData) {
-  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(prmPort));
-  inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
-  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(s);
-    return false;
-  }
+  int s = ConnectLocal(prmPort);
+  if (s < 0) return false;
   std::vector<uint8_t> back;
   back.reserve(prmData.size());
   std::thread reader([&] {
