@@ -24,10 +24,13 @@
 #include "platform/RdpClient.h"
 #include "platform/Window.h"
 #include "session/AppMngFactory.h"
+#include "session/DesktopLaunch.h"
 #include "session/FileExchange.h"
 #include "session/FileExchangeHost.h"
 #include "session/MonitorHost.h"
 #include "session/Monitors.h"
+#include "session/RdpClientControl.h"
+#include "session/RdpFile.h"
 #include "session/WindowDialogs.h"
 
 namespace vantrel {
@@ -123,6 +126,23 @@ class TVantrelTCSMng final : public IHostOwner, public IFileExchangeHost, public
   void MonitorTimeoutsThd() { m_Monitors->MonitorTimeoutsThd(); }
   void MonitorKeyBoardThd() { m_Monitors->MonitorKeyBoardThd(); }
 
+  // --- desktop launch (VantrelTCSMngLaunch.cpp); window thread ---
+  // Failures are reported as errors 6, 7, 8, 10 and 11. prmPerfFlags, prmSound, prmSpan and
+  // prmKeyboardHook are accepted but the store's values are used.
+  void LaunchDesktop(const std::string& prmDest, int prmHostIndex, int prmWidth, int prmHeight,
+                     int prmColorDepth, bool prmBitmapCaching, int prmPerfFlags, int prmSound,
+                     bool prmConnectToConsole, bool prmSpan, bool prmSSO,
+                     const std::string& prmStartApp, const std::string& prmWorkDir,
+                     int prmKeyboardHook, TDBMng* prmDBMng);
+  // Writes the connection file and starts the RDP client program on it; true once both were
+  // attempted. Start failures are shown as error boxes.
+  bool LaunchWinDesktop(const TWinDesktopParams& prmParams);
+  // Re-targets a page-hosted RDP client control at a loopback listener for its server; false
+  // when one of the control's property calls failed.
+  bool SetRdpClient(IRdpClientControl& prmRDP);
+  // The background clean-up of connection files (created with the first launch).
+  TRdpLaunchWorker& LaunchWorker();
+
   // --- IHostOwner, IFileExchangeHost, IMonitorHost ---
   TDBMng& GetDBMng() override;
   bool FetchOstra(const std::string& prmURL, std::string& prmBody,
@@ -192,6 +212,13 @@ class TVantrelTCSMng final : public IHostOwner, public IFileExchangeHost, public
   void DeleteTempRdpFiles();
 
   std::shared_ptr<CAppMng> Protocol() const;
+  // --- desktop launch helpers (VantrelTCSMngLaunch.cpp) ---
+  // Steps 7 and 8 of a launch: the host's address (error 7) and a listener for it (error 8).
+  bool OpenDesktopListener(CAppMng& prmProtocol, const std::string& prmHost, int prmPort,
+                           int& prmLocalPort);
+  // Waits prmMs on the window thread while keeping its messages flowing; false when the session
+  // is going.
+  bool LaunchPause(int prmMs);
 
   // Fields in the order of the design; the values are the initial ones.
   std::string m_SP;
@@ -242,6 +269,8 @@ class TVantrelTCSMng final : public IHostOwner, public IFileExchangeHost, public
   std::mutex m_ThreadLock;
   std::thread m_ConnectThd;
   std::shared_ptr<TConnectState> m_ConnectState;
+  // Declared last so that it stops first; it touches only the connection-file folder.
+  std::unique_ptr<TRdpLaunchWorker> m_LaunchWorker;
 };
 
 }  // namespace vantrel

@@ -90,6 +90,7 @@ class SessionStartup : public ::testing::Test {
 TEST_F(SessionStartup, FirstProtocolSessionBecomesReadyWithItsDesktops) {
   testpeer::TAvailScenario sc;
   sc.Version = "4.0.2";
+  sc.Settings = {{"keepalive", "1"}};
   sc.Hosts = {Desk("10.0.0.5", "10.0.0.5"), Desk("10.0.0.6", "10.0.0.6")};
   StartPeers(sc);
   MakeManager();
@@ -118,6 +119,9 @@ TEST_F(SessionStartup, FirstProtocolSessionBecomesReadyWithItsDesktops) {
   EXPECT_EQ(hosts->Param("_devtype"), "1");
   ASSERT_TRUE(m_Gateway->WaitForLogRecords(1, kHangGuardMs));
   EXPECT_EQ(m_Gateway->LogRecords()[0].Message, "Vantrel Client Started");
+  // The server's keep-alive setting reaches the tunnel.
+  EXPECT_TRUE(m_Gateway->WaitForCounters(
+      [](const testpeer::TPeerCounters& prmC) { return prmC.Keepalives >= 1; }, kHangGuardMs));
 }
 
 TEST_F(SessionStartup, DestructionWhileTheTunnelIsNotUpIsBounded) {
