@@ -203,6 +203,30 @@ TEST_F(TForwardTest, ApplicationCloseFreesIdentifierAndNotifiesTheWindow) {
   m_Mng.reset();  // before the window it notifies
 }
 
+TEST_F(TForwardTest, CloseClientConnsEndsConnectionsButKeepsListeners) {
+  ConnectTo(TTcpServerMode::Echo);
+  int port = Listen();
+  std::vector<int> socks;
+  for (int i = 0; i < 3; ++i) socks.push_back(ConnectLocal(port));
+  ASSERT_TRUE(Eventually([&] { return m_Mng->GetConnsCount() == 3; }));
+  m_Mng->CloseClientConns();
+  for (int s : socks) {
+    char c;
+    EXPECT_EQ(recv(s, &c, 1, 0), 0);  // every application socket was closed
+    close(s);
+  }
+  EXPECT_TRUE(Eventually([&] { return m_Peer->ReceivedMessages(mcClose).size() == 3; }));
+  EXPECT_EQ(m_Mng->GetConnsCount(), 0);
+  for (int id = 1; id < kMaxConns; ++id) EXPECT_EQ(m_Mng->GetConn(id), nullptr);
+  // The listener still accepts and relays.
+  int s = ConnectLocal(port);
+  SendAllTo(s, {'p', 'i', 'n', 'g'});
+  char back[4];
+  EXPECT_EQ(recv(s, back, sizeof back, MSG_WAITALL), 4);
+  EXPECT_EQ(std::string(back, 4), "ping");
+  close(s);
+}
+
 TEST_F(TForwardTest, DestroyingTheManagerMidTransferEndsEveryThreadAndSocket) {
   m_Server = std::make_unique<TTcpTestServer>(TTcpServerMode::Echo);
   uint16_t local = m_Server->Start();
