@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -41,6 +42,10 @@ void CAppMngCommon::InitControlConnection() {
   if (!shaken) fail("Failed to connect to gateway (SSL failed)");
   m_SSPIInit = true;
   fcntl(sock, F_SETFL, fcntl(sock, F_GETFL) | O_NONBLOCK);
+  // Every message goes out as one whole TLS record already; holding small ones back until the
+  // gateway acknowledges the last (Nagle) only adds its delayed-ACK time to each exchange.
+  int one = 1;
+  setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   try {
     std::string req = TunnelRequest();
     if (!m_SSPI->SendSec(sock, req.data(), static_cast<int>(req.size())))
