@@ -100,7 +100,8 @@ class TVantrelTCSMng final : public IHostOwner, public IFileExchangeHost, public
   std::string GetDevID();
 
   // Starts the connect thread and waits until it ended; true when the session became ready.
-  // Never on the window thread. A second call starts nothing and returns the first's result.
+  // Meant for the control's start-up thread; on the window thread the wait handles messages.
+  // A second call starts nothing and returns the first's result.
   bool ConnectStart();
 
   // Offered every message of the control's window first; prmHandled tells whether it was one of

@@ -34,7 +34,12 @@ bool TVantrelTCSMng::ConnectStart() {
   }
   if (state == nullptr) return false;
   // Bounded by the connect thread, whose every step ends on the terminate event or a timeout.
-  state->Done.Wait(-1);
+  // Called on the window thread after all, the wait keeps handling the window's messages, since
+  // the connect thread's dialogs and the tunnel's notices need that thread.
+  if (m_Hwnd != nullptr && m_Hwnd->IsWindowThread())
+    m_Hwnd->WaitHandlingMessages(state->Done, -1);
+  else
+    state->Done.Wait(-1);
   return state->Ready;
 }
 

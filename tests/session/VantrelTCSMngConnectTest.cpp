@@ -182,5 +182,15 @@ TEST_F(TSessionTest, DestructionEndsAWaitForTheLoginDialog) {
   EXPECT_TRUE(m_Dialogs.Shown().empty());
 }
 
+TEST_F(TSessionTest, StartUpOnTheWindowThreadStillShowsItsDialogs) {
+  m_DB.SetExtraAuth(true);
+  Make(PLATFORM_TYPE_PELX);
+  m_Dialogs.PushLogin("wu", "wp");
+  m_Server.Script("/query/hosts", {{true, kHostsReply}});
+  EXPECT_TRUE(m_Mng->ConnectStart());
+  ASSERT_EQ(m_Dialogs.Shown().size(), 1u);
+  EXPECT_NE(m_Server.URLsFor("/query/hosts").at(0).find("_uname=wu&"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace vantrel::test::mng
