@@ -9,6 +9,7 @@
 #include "session/FileExchangeDoubles.h"
 #include "session/FileExchangeFormat.h"
 #include "session/FileExchangeTestServer.h"
+#include "support/LogCapture.h"
 #include "tunnel/LocalHost.h"
 
 namespace vantrel::test {
@@ -210,10 +211,13 @@ TEST_F(FileExchangeTest, PostSendsItsHeadersInOrder) {
 }
 
 TEST_F(FileExchangeTest, PostJudgesTheStatusAndDecodesOwnChunks) {
+  TLogCapture log;
   std::string res;
   Server.Script({THttpTestServer::Reply(204, ""), THttpTestServer::Reply(302, "x")});
   EXPECT_FALSE(Files.PostFile("http://10.4.4.4/a", "b", res));
-  EXPECT_FALSE(Files.PostFile("http://10.4.4.4/a", "b", res));
+  EXPECT_FALSE(Files.PostFile2("http://10.4.4.4/a", "b", 1, res));
+  EXPECT_TRUE(log.HasLine("PostFile - Got a non 200 response (204)"));
+  EXPECT_TRUE(log.HasLine("PostFile2 - Got a non 200 response (302)"));
 
   Server.Script(
       {"HTTP/1.1 200 OK\r\nTransfer-Coding: CHUNKED\r\nConnection: close\r\n\r\n"
@@ -242,6 +246,7 @@ TEST_F(FileExchangeTest, PostJudgesTheStatusAndDecodesOwnChunks) {
 }
 
 TEST_F(FileExchangeTest, PostWithoutListenerOrServerFails) {
+  TLogCapture log;
   std::string res;
   Host.Tunnel.RefuseConns = true;
   EXPECT_FALSE(Files.PostFile("http://10.4.4.4/a", "b", res));
@@ -252,6 +257,7 @@ TEST_F(FileExchangeTest, PostWithoutListenerOrServerFails) {
   }
   EXPECT_FALSE(Files.PostFile("http://10.4.4.4/a", "b", res));
   EXPECT_EQ(res, "");
+  EXPECT_TRUE(log.HasLine("PostFile - Failed to connect (7)."));
 }
 
 TEST_F(FileExchangeTest, UserProfileRoundTrip) {
