@@ -1,0 +1,219 @@
+#include "session/DesktopLaunch.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "diag/DebugLog.h"
+#include "diag/TextCodecs.h"
+#include "platform/Settings.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr int REAP_POLL_MS = 1000;
+
+bool AllDigits(std::string_view prmText) {
+  return !prmText.empty() &&
+         std::all_of(prmText.begin(), prmText.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool EndsWith(std::string_view prmText, std::string_view prmEnd) {
+  return prmText.size() >= prmEnd.size() &&
+         prmText.compare(prmText.size() - prmEnd.size(), prmEnd.size(), prmEnd) == 0;
+}
+
+}  // namespace
+
+bool IsValidIP(const std::string& IP) {
+  std::string_view rest(IP);
+  for (int part = 0; part < 4; ++part) {
+    size_t dot = rest.find('.');
+    std::string_view field = rest.substr(0, dot);
+    if (!AllDigits(field) || field.size() > 3 || std::stoi(std::string(field)) > 255) return false;
+    if (part < 3) {
+      if (dot == std::string_view::npos) return false;
+      rest.remove_prefix(dot + 1);
+    } else if (dot != std::string_view::npos) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ParseTypedDestination(const std::string& prmDest, std::string& prmHost, int& prmPort) {
+  size_t colon = prmDest.find(':');
+  if (colon == std::string::npos) {
+    prmHost = prmDest;
+    prmPort = DEFAULT_RDP_PORT;
+    return true;
+  }
+  int port = 0;
+  // A port outside the TCP range would only fail later, at the gateway, without a clear error.
+  if (!TryStrToInt(std::string_view(prmDest).substr(colon + 1), port) || port < 1 || port > 65535)
+    return false;
+  prmHost = prmDest.substr(0, colon);
+  prmPort = port;
+  return true;
+}
+
+std::string RdpFileFolder() {
+  return TempDir() + "/Vantrel";
+}
+
+bool EnsurePrivateFolder(const std::string& prmFolder) {
+  if (mkdir(prmFolder.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  struct stat st {};
+  if (lstat(prmFolder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) {
+    WriteDebugLog("create dir failed,dir:" + prmFolder);
+    return false;
+  }
+  return (st.st_mode & 077) == 0 || chmod(prmFolder.c_str(), 0700) == 0;
+}
+
+std::string RdpFilePath(const std::string& prmFolder, const std::string& prmDeskName) {
+  std::string name = prmDeskName;
+  std::replace(name.begin(), name.end(), '/', '_');
+  std::replace(name.begin(), name.end(), '\0', '_');
+  return prmFolder + "/" + name + ".rdp";
+}
+
+bool WritePrivateFile(const std::string& prmPath, const std::string& prmData) {
+  int fd = open(prmPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  bool ok = fchmod(fd, 0600) == 0;
+  size_t done = 0;
+  while (ok && done < prmData.size()) {
+    ssize_t n = write(fd, prmData.data() + done, prmData.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      ok = false;
+    else
+      done += static_cast<size_t>(n);
+  }
+  int err = errno;
+  close(fd);
+  errno = err;
+  return ok;
+}
+
+int ClearRDPFiles(const std::string& prmFolder, const std::string& prmPattern) {
+  DIR* dir = opendir(prmFolder.c_str());
+  if (dir == nullptr) return 0;
+  int deleted = 0;
+  while (dirent* e = readdir(dir)) {
+    std::string name = e->d_name;
+    if (name == "." || name == ".." || !EndsWith(name, ".rdp")) continue;
+    if (fnmatch(prmPattern.c_str(), name.c_str(), FNM_PERIOD) != 0) continue;
+    std::string path = prmFolder + "/" + name;
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
+    if (unlink(path.c_str()) == 0)
+      ++deleted;
+    else
+      WriteDebugLog("ClearRDPFiles - cannot delete " + path + ": " + std::strerror(errno));
+  }
+  closedir(dir);
+  return deleted;
+}
+
+std::vector<std::string> RdpClientCommandLine(const std::string& prmProgram, bool prmConsole,
+                                              const std::string& prmFile) {
+  std::vector<std::string> argv{prmProgram};
+  if (prmConsole) argv.push_back("/admin");
+  argv.push_back(prmFile);
+  return argv;
+}
+
+void DisableMstscWarningDialog() {
+  WriteDebugLog("DisableMstscWarningDialog - nothing to change");
+}
+
+TRdpLaunchWorker::~TRdpLaunchWorker() {
+  {
+    std::lock_guard<std::mutex> g(m_Lock);
+    m_Stop = true;
+  }
+  m_Wake.notify_all();
+  if (m_Thread.joinable()) m_Thread.join();
+}
+
+void TRdpLaunchWorker::ScheduleCleanup(int prmDelayMs) {
+  std::lock_guard<std::mutex> g(m_Lock);
+  m_CleanupAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(prmDelayMs);
+  StartLocked();
+  m_Wake.notify_all();
+}
+
+void TRdpLaunchWorker::Watch(pid_t prmPid) {
+  std::lock_guard<std::mutex> g(m_Lock);
+  m_Pids.push_back(prmPid);
+  StartLocked();
+  m_Wake.notify_all();
+}
+
+bool TRdpLaunchWorker::CleanupPending() {
+  std::lock_guard<std::mutex> g(m_Lock);
+  return m_CleanupAt.has_value();
+}
+
+int TRdpLaunchWorker::CleanupsDone() {
+  std::lock_guard<std::mutex> g(m_Lock);
+  return m_CleanupsDone;
+}
+
+size_t TRdpLaunchWorker::Watched() {
+  std::lock_guard<std::mutex> g(m_Lock);
+  return m_Pids.size();
+}
+
+void TRdpLaunchWorker::StartLocked() {
+  if (!m_Thread.joinable() && !m_Stop) m_Thread = std::thread([this] { Thd(); });
+}
+
+void TRdpLaunchWorker::ReapLocked() {
+  std::erase_if(m_Pids, [](pid_t pid) {
+    int status = 0;
+    pid_t r = waitpid(pid, &status, WNOHANG);
+    return r == pid || (r < 0 && errno == ECHILD);
+  });
+}
+
+void TRdpLaunchWorker::Thd() {
+  try {
+    std::unique_lock<std::mutex> lock(m_Lock);
+    while (!m_Stop) {
+      ReapLocked();
+      auto now = std::chrono::steady_clock::now();
+      if (m_CleanupAt && *m_CleanupAt <= now) {
+        m_CleanupAt.reset();
+        lock.unlock();
+        ClearRDPFiles(m_Folder, "*.rdp");
+        lock.lock();
+        ++m_CleanupsDone;
+        continue;
+      }
+      std::optional<std::chrono::steady_clock::time_point> wake = m_CleanupAt;
+      if (!m_Pids.empty()) {
+        auto poll = now + std::chrono::milliseconds(REAP_POLL_MS);
+        if (!wake || poll < *wake) wake = poll;
+      }
+      if (wake)
+        m_Wake.wait_until(lock, *wake);
+      else
+        m_Wake.wait(lock);
+    }
+  } catch (...) {
+    WriteDebugLog("TRdpLaunchWorker - unexpected failure");
+  }
+}
+
+}  // namespace vantrel
