@@ -30,6 +30,15 @@ TVantrelTCSMng::~TVantrelTCSMng() {
   m_AppHostAndPort.clear();
   // Everything that may still use the tunnel ends before it goes: the connect thread (whose
   // waits end on the terminate event), then the desktops' request threads.
+  std::shared_ptr<TConnectState> connect;
+  {
+    std::lock_guard<std::mutex> g(m_ThreadLock);
+    connect = m_ConnectState;
+  }
+  // The connect thread may wait for the tunnel, whose control thread may be sending its loss
+  // notice to this very thread: the wait keeps handling messages so neither blocks the other.
+  if (connect != nullptr && m_Hwnd != nullptr && m_Hwnd->IsWindowThread())
+    m_Hwnd->WaitHandlingMessages(connect->Done, -1);
   {
     std::lock_guard<std::mutex> g(m_ThreadLock);
     if (m_ConnectThd.joinable()) m_ConnectThd.join();
