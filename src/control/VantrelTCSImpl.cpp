@@ -7,6 +7,18 @@
 
 namespace vantrel {
 
+void RunTrapped(const char* prmWhere, const std::function<void()>& prmBody) {
+  try {
+    prmBody();
+  } catch (const EBaseException& e) {
+    WriteDebugLog(std::string(prmWhere) + " - " + e.GetMsg());
+  } catch (const std::exception& e) {
+    WriteDebugLog(std::string(prmWhere) + " - " + e.what());
+  } catch (...) {
+    WriteDebugLog(std::string(prmWhere) + " - unknown exception");
+  }
+}
+
 TVantrelTCSX::TVantrelTCSX(IDialogs& prmDialogs) : m_Dialogs(prmDialogs) {
   Initialize();
 }
@@ -55,7 +67,7 @@ intptr_t TVantrelTCSX::SubClassWndProc(uint32_t prmMsg, uintptr_t prmWParam, int
   bool handled = false;
   if (m_TCSMng != nullptr) m_TCSMng->MsgProc(prmMsg, prmWParam, prmLParam, handled);
   if (handled) return 0;
-  try {
+  RunTrapped("TVantrelTCSX.SubClassWndProc", [&] {
     switch (prmMsg) {
       case WM_TimeoutAlert:
         WMTimeoutAlert(prmWParam, prmLParam);
@@ -78,11 +90,7 @@ intptr_t TVantrelTCSX::SubClassWndProc(uint32_t prmMsg, uintptr_t prmWParam, int
       default:
         break;
     }
-  } catch (const EBaseException& e) {
-    WriteDebugLog("TVantrelTCSX.SubClassWndProc - " + e.GetMsg());
-  } catch (const std::exception& e) {
-    WriteDebugLog(std::string("TVantrelTCSX.SubClassWndProc - ") + e.what());
-  }
+  });
   return 0;
 }
 
@@ -92,15 +100,7 @@ void TVantrelTCSX::StartDoInit() {
     return;
   }
   m_InitThd = std::thread([this] {
-    try {
-      DoInit();
-    } catch (const EBaseException& e) {
-      WriteDebugLog("TVantrelTCSX.DoInit - " + e.GetMsg());
-    } catch (const std::exception& e) {
-      WriteDebugLog(std::string("TVantrelTCSX.DoInit - ") + e.what());
-    } catch (...) {
-      WriteDebugLog("TVantrelTCSX.DoInit - unknown exception");
-    }
+    RunTrapped("TVantrelTCSX.DoInit", [this] { DoInit(); });
     m_StartupDone = true;
     m_StartupDoneEvent.Set();
   });

@@ -50,6 +50,10 @@ class IAppFolder {
   virtual std::string AppID(int prmIndex) const = 0;
 };
 
+// Runs prmBody and logs anything it raises under prmWhere: the control's window procedure, its
+// start-up thread and its persistence never let a failure escape to the host.
+void RunTrapped(const char* prmWhere, const std::function<void()>& prmBody);
+
 class TVantrelTCSX {
  public:
   // Initialize: builds the form, the store, the adapter and the manager. The calling thread

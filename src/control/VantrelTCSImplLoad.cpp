@@ -22,7 +22,7 @@ bool ReadInt(IPropertyBag& prmBag, const std::string& prmName, int& prmValue) {
 }  // namespace
 
 HRESULT TVantrelTCSX::Load(IPropertyBag& prmBag) {
-  try {
+  RunTrapped("TVantrelTCSX.Load", [&] {
     std::string text;
     std::string moduleID;
     if (prmBag.Read("platform", text)) {
@@ -78,11 +78,7 @@ HRESULT TVantrelTCSX::Load(IPropertyBag& prmBag) {
     if (prmBag.Read("hide_ui", text) && text == "1") m_Form.PageControl1.Visible = false;
 
     if (!m_CustomPortal) StartDoInit();
-  } catch (const EBaseException& e) {
-    WriteDebugLog("TVantrelTCSX.Load - " + e.GetMsg());
-  } catch (const std::exception& e) {
-    WriteDebugLog(std::string("TVantrelTCSX.Load - ") + e.what());
-  }
+  });
   return S_OK;
 }
 
