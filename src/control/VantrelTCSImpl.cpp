@@ -52,7 +52,8 @@ void TVantrelTCSX::BeforeDestruction() {
   m_Stopping = true;
   m_Window->Destroy();
   if (m_InitThd.joinable()) {
-    // The connect thread's waits end on the terminate event, which lets ConnectStart return.
+    // The connect thread's waits for the server end on the terminate event, which lets
+    // ConnectStart return; its wait for the tunnel to come up is bounded by the tunnel's 30 s.
     m_TCSMng->GetTerminateEvent().Set();
     m_InitThd.join();
   }
