@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <map>
 #include <memory>
 #include <string>
@@ -45,6 +47,8 @@ class TRecordingSink : public IVantrelTCSXEvents {
 class ControlTest : public ::testing::Test {
  protected:
   ControlTest() : m_X(std::make_unique<TVantrelTCSX>(m_Dialogs)) {
+    // Launches that get through start a harmless program instead of a real RDP client.
+    setenv("VANTREL_RDP_CLIENT", "true", 1);
     m_X->Advise(&m_Sink);
     TVantrelTCSMng& mng = m_X->TCSMng();
     mng.SetAppMngFactory(
