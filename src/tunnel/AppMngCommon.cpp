@@ -219,6 +219,24 @@ void CAppMngCommon::OnData(int prmID, const uint8_t* prmBuf, int prmLen) {
   if (target) target->SendData(prmBuf, prmLen);
 }
 
+bool CAppMngCommon::OnSharedMessage(const TLegacyAppHeader& prmHdr, const uint8_t* prmPayload,
+                                    size_t prmLen) {
+  switch (prmHdr.ActionCode) {
+    case mcClose:
+      if (auto conn = GetConn(prmHdr.RemotePort)) conn->CloseConn();
+      return true;
+    case mcUserName:
+    case mcPassword:
+      AnswerName(prmHdr.ActionCode == mcUserName, NameFromPayload(prmPayload, prmLen));
+      return true;
+    case mcResolve:
+      AnswerHost(ToNetOrder(prmHdr.ListenIP));
+      return true;
+    default:
+      return false;
+  }
+}
+
 // Listeners
 
 bool CAppMngCommon::AddConnImpl(const std::string& prmDestIP, int prmDestPort, int prmSrcPort,

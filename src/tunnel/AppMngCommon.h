@@ -106,6 +106,9 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
 
   // IControlDispatch parts common to the protocols.
   void OnData(int prmID, const uint8_t* prmBuf, int prmLen) override;
+  // The second reactions both protocols share: a connection's close request, the name and
+  // password answers and the resolve answer. False when prmHdr is none of them.
+  bool OnSharedMessage(const TLegacyAppHeader& prmHdr, const uint8_t* prmPayload, size_t prmLen);
 
   // One whole message under the send lock; a failure is logged with prmErrPrefix and gives false.
   bool SendMsg(const TLegacyAppHeader& prmHdr, const void* prmPayload = nullptr, size_t prmLen = 0,

@@ -109,21 +109,12 @@ void CAppMngMorv::OnMessage(const TLegacyAppHeader& prmHdr, const uint8_t* prmPa
     case mcConnReady:
       SignalConnReady();
       break;
-    case mcClose:
-      if (auto conn = GetConn(prmHdr.RemotePort)) conn->CloseConn();
-      break;
-    case mcUserName:
-    case mcPassword:
-      AnswerName(prmHdr.ActionCode == mcUserName, NameFromPayload(prmPayload, prmLen));
-      break;
-    case mcResolve:
-      AnswerHost(ToNetOrder(prmHdr.ListenIP));
-      break;
     case mcProbe:
       // Answered once, when the probe has been read whole.
       SendHeaderOnly(mcProbeAnswer, "SendCtrlMsg Exception (");
       break;
     default:
+      OnSharedMessage(prmHdr, prmPayload, prmLen);
       break;
   }
 }

@@ -102,23 +102,11 @@ IControlDispatch::TPayload CAppMngPelx::OnHeader(const TLegacyAppHeader& prmHdr)
 
 void CAppMngPelx::OnMessage(const TLegacyAppHeader& prmHdr, const uint8_t* prmPayload,
                             size_t prmLen) {
-  switch (prmHdr.ActionCode) {
-    case mcTunnelUp:
-      SendModuleID();
-      SetReady(true);
-      break;
-    case mcClose:
-      if (auto conn = GetConn(prmHdr.RemotePort)) conn->CloseConn();
-      break;
-    case mcUserName:
-    case mcPassword:
-      AnswerName(prmHdr.ActionCode == mcUserName, NameFromPayload(prmPayload, prmLen));
-      break;
-    case mcResolve:
-      AnswerHost(ToNetOrder(prmHdr.ListenIP));
-      break;
-    default:
-      break;
+  if (prmHdr.ActionCode == mcTunnelUp) {
+    SendModuleID();
+    SetReady(true);
+  } else {
+    OnSharedMessage(prmHdr, prmPayload, prmLen);
   }
 }
 

@@ -1,10 +1,7 @@
-// A legacy-header tunnel manager connected to the reference gateway over loopback TLS, and the
-// application-side socket helpers the legacy tunnel tests share.
+// A legacy-header tunnel manager connected to the reference gateway over loopback TLS.
 #pragma once
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <memory>
@@ -16,16 +13,6 @@
 #include "tunnel_fixture.h"
 
 namespace vantrel::test {
-
-inline int ConnectLoopback(int prmPort) {
-  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(prmPort));
-  inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
-  EXPECT_EQ(connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  return s;
-}
 
 // All of prmLen bytes, or false when the socket failed first.
 inline bool SendAll(int prmSock, const uint8_t* prmData, size_t prmLen) {

@@ -59,9 +59,9 @@ void ExpectLoopbackEnd(const testpeer::TPeerMessage& prmMsg) {
 TEST_F(TLegacyForwardTest, OpenRequestAndDataPiecesCarryTheLoopbackEnd) {
   ConnectTo(TTcpServerMode::Sink);
   int port = Listen();
-  int first = ConnectLoopback(port);
+  int first = ConnectLocal(port);
   ASSERT_TRUE(m_Peer->WaitForMessage(mcOpen, kWaitMs));
-  int s = ConnectLoopback(port);
+  int s = ConnectLocal(port);
   auto open = m_Peer->WaitForMessage(mcOpen, kWaitMs, 2);
   ASSERT_TRUE(open);
   EXPECT_EQ(open->Raw(), TBytes({0x09, 0x7f, 0x00, 0x00, 0x01, 0x00, 0x87, 0x00, 0x02, 0x00, 0x00,
@@ -103,21 +103,21 @@ TEST_F(TLegacyForwardTest, SecurityRdpLimitFollowsSingleSignOnOnly) {
   size_t ended = 0;
   for (TCase c : {TCase{1001, true, false, 2}, TCase{1002, false, true, 1}}) {
     int port = Listen(c.DestPort, 5, c.SSO, c.SSP);
-    for (int i = 0; i < 3; ++i) socks.push_back(ConnectLoopback(port));
+    for (int i = 0; i < 3; ++i) socks.push_back(ConnectLocal(port));
     ++ended;
     ASSERT_TRUE(Eventually([&] { return log.Count("ListenThd - End") == ended; }));
     ASSERT_TRUE(Eventually([&] { return OpensTo(c.DestPort) >= c.Allowed; }));
     EXPECT_EQ(OpensTo(c.DestPort), c.Allowed) << c.DestPort;
   }
   int port = Listen(1003);
-  for (int i = 0; i < 12; ++i) socks.push_back(ConnectLoopback(port));
+  for (int i = 0; i < 12; ++i) socks.push_back(ConnectLocal(port));
   EXPECT_TRUE(Eventually([&] { return OpensTo(1003) == 12; }));
   for (int s : socks) close(s);
 }
 
 TEST_F(TLegacyForwardTest, GatewayCloseClosesTheApplicationAndIsAnswered) {
   ConnectTo(TTcpServerMode::Echo);
-  int s = ConnectLoopback(Listen());
+  int s = ConnectLocal(Listen());
   auto open = m_Peer->WaitForMessage(mcOpen, kWaitMs);
   ASSERT_TRUE(open);
   const uint16_t id = open->Id();
@@ -141,7 +141,7 @@ TEST_F(TLegacyForwardTest, ApplicationCloseFreesTheIdentifierWithoutTellingTheGa
   });
   ConnectTo(TTcpServerMode::Echo);
   int port = Listen(3389, 0, false, false, &wnd, WM_USER + 40);
-  int s = ConnectLoopback(port);
+  int s = ConnectLocal(port);
   auto open = m_Peer->WaitForMessage(mcOpen, kWaitMs);
   ASSERT_TRUE(open);
   const int id = open->Id();
@@ -177,7 +177,7 @@ TEST_F(TLegacyForwardTest, DestroyingTheManagerMidTransferEndsEveryThreadAndSock
   std::vector<std::thread> clients;
   for (int i = 0; i < 5; ++i) {
     clients.emplace_back([port] {
-      int s = ConnectLoopback(port);
+      int s = ConnectLocal(port);
       std::thread reader([s] {
         char buf[4096];
         while (recv(s, buf, sizeof buf, 0) > 0) {

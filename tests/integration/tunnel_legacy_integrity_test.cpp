@@ -41,7 +41,7 @@ struct TResult {
 };
 
 void RunConnection(int prmPort, uint32_t prmSeed, uint64_t prmBytes, TResult& prmResult) {
-  int s = ConnectLoopback(prmPort);
+  int s = ConnectLocal(prmPort);
   timeval tv{kStallSeconds, 0};
   setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
   setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
