@@ -1,0 +1,37 @@
+// The window thread of the host: it handles the window's messages and runs the page's calls
+// against the control's dispatch table, one at a time and in arrival order, until the page ends
+// the channel. Page calls are not window messages, so a call never starts inside a dialog the
+// window thread is showing (those waits handle window messages only).
+#pragma once
+
+#include <functional>
+
+#include "control/Dispatch.h"
+#include "host/vantreltcs/PageChannel.h"
+#include "platform/Event.h"
+#include "platform/Window.h"
+
+namespace vantrel::host {
+
+class THostLoop {
+ public:
+  // For the channel's callbacks (any thread).
+  void CallQueued() { m_CallsReady.Set(); }
+  void ChannelClosed() { m_Closed.Set(); }
+
+  // On prmWindow's thread; all borrowed. Returns once the channel closed and every call queued
+  // before that was answered. prmIdle (may be empty) runs whenever the queue ran dry, so a
+  // terminal form can be redrawn.
+  void Run(TWindow& prmWindow, const TDispatchTable& prmTable, TPageChannel& prmChannel,
+           const std::function<void()>& prmIdle = {});
+
+ private:
+  TEvent m_CallsReady{true};
+  TEvent m_Closed{true};
+};
+
+// Runs one page call. Out parameters may be left out of "args" or passed as placeholders (as an
+// automation caller does); placeholders are dropped.
+TDispResult InvokePageCall(const TDispatchTable& prmTable, const TPageCall& prmCall);
+
+}  // namespace vantrel::host

@@ -1,0 +1,102 @@
+#include "host/vantreltcs/HostOptions.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "diag/Exceptions.h"
+#include "diag/TextCodecs.h"
+
+namespace vantrel::host {
+
+namespace {
+
+// Start parameter files are a few hundred bytes; anything far larger is a wrong file.
+constexpr std::streamoff kMaxParamsFile = 1 << 20;
+
+std::string ReadParamsFile(const std::string& prmPath) {
+  std::ifstream in(prmPath, std::ios::binary);
+  if (!in) throw EBaseException("cannot read parameter file " + prmPath);
+  in.seekg(0, std::ios::end);
+  std::streamoff size = in.tellg();
+  if (size < 0 || size > kMaxParamsFile)
+    throw EBaseException("parameter file " + prmPath + " is not a parameter file (too large)");
+  in.seekg(0);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+void AddParam(const std::string& prmText, const std::string& prmWhere, TMapPropertyBag& prmBag,
+              bool prmTrimValue) {
+  size_t eq = prmText.find('=');
+  std::string name = eq == std::string::npos ? std::string() : Trim(prmText.substr(0, eq));
+  if (name.empty())
+    throw EBaseException(prmWhere + ": expected NAME=VALUE, got \"" + prmText + "\"");
+  std::string value = prmText.substr(eq + 1);
+  prmBag.Set(name, prmTrimValue ? Trim(value) : value);
+}
+
+void AddParamLines(const std::string& prmText, const std::string& prmWhere,
+                   TMapPropertyBag& prmBag) {
+  std::istringstream lines(prmText);
+  std::string line;
+  for (int no = 1; std::getline(lines, line); ++no) {
+    std::string t = Trim(line);
+    if (t.empty() || t[0] == '#') continue;
+    AddParam(t, prmWhere + " line " + std::to_string(no), prmBag, true);
+  }
+}
+
+THostOptions ParseHostOptions(const std::vector<std::string>& prmArgs) {
+  THostOptions o;
+  std::string paramsFile;
+  std::vector<std::string> params;
+  for (size_t i = 0; i < prmArgs.size(); ++i) {
+    const std::string& a = prmArgs[i];
+    auto value = [&]() -> const std::string& {
+      if (i + 1 >= prmArgs.size()) throw EBaseException(a + " needs a value");
+      return prmArgs[++i];
+    };
+    if (a == "--params") {
+      paramsFile = value();
+    } else if (a == "--param") {
+      params.push_back(value());
+    } else if (a == "--api") {
+      if (value() != "stdio") throw EBaseException("--api knows only stdio");
+      o.Api = TApiKind::Stdio;
+    } else if (a == "--ui") {
+      const std::string& v = value();
+      if (v == "terminal")
+        o.Ui = TUiKind::Terminal;
+      else if (v == "none")
+        o.Ui = TUiKind::None;
+      else
+        throw EBaseException("--ui must be terminal or none");
+    } else if (a == "--help" || a == "-h") {
+      o.Help = true;
+    } else {
+      throw EBaseException("unknown option " + a);
+    }
+  }
+  // The file first, whatever the order on the command line, so a --param always overrides it.
+  if (!paramsFile.empty()) AddParamLines(ReadParamsFile(paramsFile), paramsFile, o.Bag);
+  for (const std::string& p : params) AddParam(p, "--param", o.Bag, false);
+  return o;
+}
+
+const char* HostUsage() {
+  return "usage: vantreltcs [--params FILE] [--param NAME=VALUE]... [--api stdio]\n"
+         "                  [--ui terminal|none]\n"
+         "  Hosts the thin-client control as a portal page would. FILE holds NAME=VALUE lines\n"
+         "  (# starts a comment); each --param follows and replaces an earlier value.\n"
+         "  --api stdio   drive the control with JSON lines on standard input and output;\n"
+         "                end of input releases the control and ends the program.\n"
+         "  --ui terminal show the control's form and dialogs on the terminal (default);\n"
+         "  --ui none     no form; dialogs are answered over the page channel only.\n"
+         "  The RDP client program is VANTREL_RDP_CLIENT, else RdpClient= in settings.ini,\n"
+         "  else vantrel-mstsc.\n";
+}
+
+}  // namespace vantrel::host

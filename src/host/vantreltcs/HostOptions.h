@@ -1,0 +1,41 @@
+// The host's command line and the page's start parameters it assembles: the property bag is the
+// --params file's NAME=VALUE lines, then each --param in order; a later value replaces an earlier.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "control/PropertyBag.h"
+
+namespace vantrel::host {
+
+enum class TApiKind { None, Stdio };
+enum class TUiKind { Terminal, None };
+
+struct THostOptions {
+  TMapPropertyBag Bag;
+  TApiKind Api = TApiKind::None;
+  TUiKind Ui = TUiKind::Terminal;
+  bool Help = false;
+};
+
+// Parses the program's arguments (without the program name) and reads the --params file.
+// Raises EBaseException with a message for the user on any mistake: unknown option, missing
+// value, an unreadable file, a line that is not NAME=VALUE.
+THostOptions ParseHostOptions(const std::vector<std::string>& prmArgs);
+
+// Adds the NAME=VALUE lines of prmText to prmBag. Names and values are trimmed (a file is
+// written by hand); empty lines and lines starting with '#' are skipped; the value is everything
+// after the first '='. prmWhere names the
+// source in error messages ("FILE line N").
+void AddParamLines(const std::string& prmText, const std::string& prmWhere,
+                   TMapPropertyBag& prmBag);
+
+// One "NAME=VALUE" parameter; the name (trimmed) may not be empty. The value is kept exactly as
+// given unless prmTrimValue.
+void AddParam(const std::string& prmText, const std::string& prmWhere, TMapPropertyBag& prmBag,
+              bool prmTrimValue);
+
+const char* HostUsage();
+
+}  // namespace vantrel::host

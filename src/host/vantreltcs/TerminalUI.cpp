@@ -1,0 +1,178 @@
+#include "host/vantreltcs/TerminalUI.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "control/VantrelTCSImpl.h"
+#include "diag/TextCodecs.h"
+#include "host/vantreltcs/PageDialogs.h"
+
+namespace vantrel::host {
+
+namespace {
+
+std::string Mark(const TCheckBox& prmBox) {
+  return std::string(prmBox.Checked ? "[x] " : "[ ] ") + prmBox.Caption;
+}
+
+std::string Selected(const TComboBox& prmBox) {
+  if (prmBox.ItemIndex >= 0 && static_cast<size_t>(prmBox.ItemIndex) < prmBox.Items.size())
+    return prmBox.Items[prmBox.ItemIndex];
+  return prmBox.Text;
+}
+
+}  // namespace
+
+std::string FormText(TVantrelTCSX& prmControl) {
+  const TVantrelTCSForm& f = prmControl.Form();
+  std::string out = "== " + f.Caption + " ==\n";
+  if (f.lblInfo.Visible && !f.lblInfo.Caption.empty())
+    out += std::string(f.lblInfo.Red ? "!! " : ".. ") + f.lblInfo.Caption + "\n";
+  if (f.cbHost.Visible) {
+    out += "Desktops:\n";
+    for (size_t i = 0; i < f.cbHost.Items.size(); ++i)
+      out += std::string(static_cast<int>(i) == f.cbHost.ItemIndex ? " * " : "   ") +
+             std::to_string(i) + " " + f.cbHost.Items[i] + "\n";
+  } else {
+    out += "Host\\IP Address: " + f.edHost.Text + "\n";
+  }
+  out += "Size: " + Selected(f.cbSize);
+  if (f.edWidth.Enabled) out += " " + f.edWidth.Text + "x" + f.edHeight.Text;
+  out += "  Color Depth: " + Selected(f.cbColor) + "  Sound: " + Selected(f.cbSound) + "\n";
+  if (f.gbRedirection.Visible)
+    out += "Redirection: " + Mark(f.cbDrv) + " " + Mark(f.cbPrt) + " " + Mark(f.cbPorts) + " " +
+           Mark(f.cbSmartCards) + " " + Mark(f.cbClipboard) + " " + Mark(f.cbPOS) + "\n";
+  out += std::string("Connect: ") + (f.btConnect.Enabled ? "enabled" : "disabled") + "\n";
+  return out;
+}
+
+TTerminalUI::TTerminalUI() {
+  m_Tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+}
+
+TTerminalUI::~TTerminalUI() {
+  if (m_Tty >= 0) close(m_Tty);
+}
+
+void TTerminalUI::Print(const std::string& prmText) {
+  if (m_Tty < 0) return;
+  size_t done = 0;
+  while (done < prmText.size()) {
+    ssize_t n = write(m_Tty, prmText.data() + done, prmText.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
+void TTerminalUI::Render(TVantrelTCSX& prmControl) {
+  if (m_Tty < 0) return;
+  std::string text = FormText(prmControl);
+  if (text == m_Shown) return;
+  m_Shown = text;
+  Print(text);
+}
+
+bool TTerminalUI::ReadLine(std::string& prmLine) {
+  prmLine.clear();
+  bool onWindow = m_Window != nullptr && m_Window->IsWindowThread();
+  for (;;) {
+    pollfd fds[3] = {{m_Tty, POLLIN, 0}, {m_Cancel.Fd(), POLLIN, 0}, {-1, POLLIN, 0}};
+    if (onWindow) fds[2].fd = m_Window->Fd();
+    if (poll(fds, 3, -1) < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (fds[1].revents != 0) return false;
+    if (fds[2].revents != 0) m_Window->ProcessMessages();
+    if (fds[0].revents == 0) continue;
+    char c = 0;
+    ssize_t n = read(m_Tty, &c, 1);
+    if (n <= 0) return false;
+    if (c == '\n') return true;
+    if (prmLine.size() < 4096) prmLine += c;
+  }
+}
+
+int TTerminalUI::AskButton(const std::vector<int>& prmButtons, int prmDismissed) {
+  std::string choices;
+  for (int b : prmButtons) choices += std::string(choices.empty() ? "" : "/") + ButtonName(b);
+  for (;;) {
+    Print("[" + choices + "]? ");
+    std::string line;
+    if (!ReadLine(line)) return prmDismissed;
+    std::string answer = LowerCase(Trim(line));
+    for (int b : prmButtons) {
+      std::string name = ButtonName(b);
+      if (!answer.empty() && (answer == name || answer == name.substr(0, 1))) return b;
+    }
+  }
+}
+
+int TTerminalUI::MessageBox(const std::string& prmText, const std::string& prmCaption,
+                            uint32_t prmFlags) {
+  if (m_Tty < 0) return TLoggingDialogs().MessageBox(prmText, prmCaption, prmFlags);
+  Print("\n-- " + prmCaption + " --\n" + prmText + "\n");
+  std::vector<int> buttons = MessageBoxButtons(prmFlags);
+  bool question = (prmFlags & MB_TYPEMASK) == MB_YESNO;
+  return AskButton(buttons, question ? IDNO : DefaultMessageBoxResult(prmFlags));
+}
+
+int TTerminalUI::AskButtons(const std::string& prmText, const std::string& prmCaption,
+                            const std::string& prmFirst, const std::string& prmSecond) {
+  if (m_Tty < 0) return TLoggingDialogs().AskButtons(prmText, prmCaption, prmFirst, prmSecond);
+  Print("\n-- " + prmCaption + " --\n" + prmText + "\n yes = " + prmFirst + ", no = " + prmSecond +
+        ", cancel = close\n");
+  return AskButton({IDYES, IDNO, IDCANCEL}, IDCANCEL);
+}
+
+int TTerminalUI::Login(TLoginPrompt& prmPrompt) {
+  if (m_Tty < 0) return TLoggingDialogs().Login(prmPrompt);
+  Print("\n-- " + prmPrompt.Caption + " --\n");
+  TLoginPrompt entered = prmPrompt;
+  auto ask = [&](const std::string& prmLabel, std::string& prmValue, bool prmSecret) {
+    Print(prmLabel + (prmSecret || prmValue.empty() ? "" : " [" + prmValue + "]") + ": ");
+    termios saved{};
+    bool hidden = prmSecret && tcgetattr(m_Tty, &saved) == 0;
+    if (hidden) {
+      termios quiet = saved;
+      quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+      tcsetattr(m_Tty, TCSANOW, &quiet);
+    }
+    std::string line;
+    bool ok = ReadLine(line);
+    if (hidden) {
+      tcsetattr(m_Tty, TCSANOW, &saved);
+      Print("\n");
+    }
+    if (ok && (prmSecret || !line.empty())) prmValue = line;
+    return ok;
+  };
+  if (!ask("User", entered.User, false) || !ask("Password", entered.Password, true) ||
+      (entered.DomainVisible && !ask("Domain", entered.Domain, false)))
+    return IDCANCEL;
+  Print(prmPrompt.ButtonText + " ");
+  if (AskButton({IDOK, IDCANCEL}, IDCANCEL) != IDOK) return IDCANCEL;
+  prmPrompt = entered;
+  return IDOK;
+}
+
+int TTerminalUI::SelectCertificate(const std::vector<TCertRow>& prmRows) {
+  if (m_Tty < 0) return TLoggingDialogs().SelectCertificate(prmRows);
+  Print("\n-- Select a certificate --\n");
+  for (size_t i = 0; i < prmRows.size(); ++i)
+    Print(" " + std::to_string(i) + " " + prmRows[i].Subject + " (" + prmRows[i].Issuer + ")\n");
+  for (;;) {
+    Print("number, or empty to cancel: ");
+    std::string line;
+    if (!ReadLine(line) || Trim(line).empty()) return -1;
+    int index = -1;
+    if (TryStrToInt(Trim(line), index) && index >= 0 && static_cast<size_t>(index) < prmRows.size())
+      return index;
+  }
+}
+
+}  // namespace vantrel::host

@@ -1,0 +1,58 @@
+// The embedded form on the terminal: the status line, the desktop list and the settings are
+// printed to the controlling terminal whenever they change, and message boxes and prompts are
+// asked there. Standard input and output stay free for the page channel.
+#pragma once
+
+#include <string>
+
+#include "platform/Dialogs.h"
+#include "platform/Event.h"
+#include "platform/Window.h"
+
+namespace vantrel {
+class TVantrelTCSX;
+}
+
+namespace vantrel::host {
+
+class TTerminalUI final : public IDialogs {
+ public:
+  // Opens the controlling terminal; without one the UI stays silent (HasTerminal false).
+  TTerminalUI();
+  ~TTerminalUI() override;
+  TTerminalUI(const TTerminalUI&) = delete;
+  TTerminalUI& operator=(const TTerminalUI&) = delete;
+
+  bool HasTerminal() const { return m_Tty >= 0; }
+  // Prompts on the window's thread keep handling its messages.
+  void SetWindow(HWND prmWindow) { m_Window = prmWindow; }
+  // Ends every prompt, now and later, with the answer of a dismissed box. Any thread.
+  void Cancel() { m_Cancel.Set(); }
+
+  // Window thread: prints the form when what it shows changed since the last call.
+  void Render(TVantrelTCSX& prmControl);
+
+  int MessageBox(const std::string& prmText, const std::string& prmCaption,
+                 uint32_t prmFlags) override;
+  int AskButtons(const std::string& prmText, const std::string& prmCaption,
+                 const std::string& prmFirst, const std::string& prmSecond) override;
+  int Login(TLoginPrompt& prmPrompt) override;
+  int SelectCertificate(const std::vector<TCertRow>& prmRows) override;
+
+ private:
+  void Print(const std::string& prmText);
+  // One line typed on the terminal; nothing when cancelled or the terminal went away.
+  bool ReadLine(std::string& prmLine);
+  // Asks until one of prmButtons is named (full name or its first letter).
+  int AskButton(const std::vector<int>& prmButtons, int prmDismissed);
+
+  int m_Tty = -1;
+  HWND m_Window = nullptr;
+  TEvent m_Cancel{true};
+  std::string m_Shown;  // the form as last printed
+};
+
+// The form as text: status line, desktop list, size, colour, sound and redirection settings.
+std::string FormText(TVantrelTCSX& prmControl);
+
+}  // namespace vantrel::host

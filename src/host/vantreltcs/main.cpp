@@ -1,0 +1,94 @@
+// vantreltcs: hosts the thin-client control as the portal page would. It runs the window thread,
+// creates the control, loads the start parameters and, with --api stdio, lets a page drive it
+// over JSON lines. The end of standard input (or SIGINT/SIGTERM) releases the control.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "control/VantrelTCSImpl.h"
+#include "diag/DebugLog.h"
+#include "diag/Exceptions.h"
+#include "host/vantreltcs/HostLoop.h"
+#include "host/vantreltcs/HostOptions.h"
+#include "host/vantreltcs/PageDialogs.h"
+#include "host/vantreltcs/PageEvents.h"
+#include "host/vantreltcs/TerminalUI.h"
+
+using namespace vantrel;
+using namespace vantrel::host;
+
+namespace {
+
+// Blocks the stop signals in every thread to come; they arrive through the returned fd.
+int StopSignalFd() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  // A page that stops reading must not kill the host in the middle of its shutdown.
+  signal(SIGPIPE, SIG_IGN);
+  return signalfd(-1, &set, SFD_CLOEXEC);
+}
+
+int Run(const THostOptions& prmOptions) {
+  bool page = prmOptions.Api == TApiKind::Stdio;
+  int sigFd = StopSignalFd();
+  // Without a page, standard input only tells the end; nothing is written back.
+  int outFd = page ? STDOUT_FILENO : open("/dev/null", O_WRONLY | O_CLOEXEC);
+
+  THostLoop loop;
+  std::unique_ptr<TTerminalUI> terminal;
+  if (prmOptions.Ui == TUiKind::Terminal) terminal = std::make_unique<TTerminalUI>();
+  // The end of the page's input also ends a prompt waiting on the terminal.
+  TPageChannel channel(
+      STDIN_FILENO, outFd, [&loop] { loop.CallQueued(); },
+      [&loop, &terminal] {
+        loop.ChannelClosed();
+        if (terminal) terminal->Cancel();
+      },
+      sigFd);
+  TPageDialogs pageDialogs(channel);
+  TLoggingDialogs noUser;
+  IDialogs& dialogs = terminal && terminal->HasTerminal() ? static_cast<IDialogs&>(*terminal)
+                      : page                              ? static_cast<IDialogs&>(pageDialogs)
+                                                          : static_cast<IDialogs&>(noUser);
+  TPageEvents events(channel);
+  {
+    TVantrelTCSX control(dialogs);
+    pageDialogs.SetWindow(&control.Window());
+    if (terminal) terminal->SetWindow(&control.Window());
+    if (page) control.Advise(&events);
+    TMapPropertyBag bag = prmOptions.Bag;
+    control.Load(bag);
+    channel.Start();
+    std::function<void()> idle;
+    if (terminal) idle = [&] { terminal->Render(control); };
+    loop.Run(control.Window(), control.Dispatch(), channel, idle);
+    WriteDebugLog("vantreltcs - the page released the control");
+    // Events fired while the control goes down still reach the page; the channel outlives it.
+  }
+  if (outFd != STDOUT_FILENO) close(outFd);
+  if (sigFd >= 0) close(sigFd);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    THostOptions options = ParseHostOptions({argv + 1, argv + argc});
+    if (options.Help) {
+      std::fputs(HostUsage(), stdout);
+      return 0;
+    }
+    return Run(options);
+  } catch (const EBaseException& e) {
+    std::fprintf(stderr, "vantreltcs: %s\n%s", e.GetMsg().c_str(), HostUsage());
+    return 2;
+  }
+}

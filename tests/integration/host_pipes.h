@@ -1,0 +1,77 @@
+// A page at the other end of two pipes: the test writes the page's lines and reads the host's,
+// each read bounded by a hang guard so a fault fails the test instead of stopping it.
+#pragma once
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "host/vantreltcs/PageProtocol.h"
+
+namespace vantrel::test {
+
+constexpr int kHostHangGuardMs = 60000;
+
+class TPagePipes {
+ public:
+  TPagePipes() {
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) std::abort();
+    HostIn = in[0];
+    PageOut = in[1];
+    PageIn = out[0];
+    HostOut = out[1];
+  }
+  ~TPagePipes() {
+    for (int fd : {HostIn, PageOut, PageIn, HostOut})
+      if (fd >= 0) close(fd);
+  }
+  TPagePipes(const TPagePipes&) = delete;
+  TPagePipes& operator=(const TPagePipes&) = delete;
+
+  void Send(const std::string& prmText) {
+    size_t done = 0;
+    while (done < prmText.size()) {
+      ssize_t n = write(PageOut, prmText.data() + done, prmText.size() - done);
+      if (n <= 0) return;
+      done += static_cast<size_t>(n);
+    }
+  }
+  // The page ends its input.
+  void EndInput() {
+    close(PageOut);
+    PageOut = -1;
+  }
+  // The next line from the host, without its newline; "<none>" when nothing came in time or
+  // the host closed its side.
+  std::string Line(int prmTimeoutMs = kHostHangGuardMs) {
+    for (;;) {
+      size_t nl = m_Buf.find('\n');
+      if (nl != std::string::npos) {
+        std::string line = m_Buf.substr(0, nl);
+        m_Buf.erase(0, nl + 1);
+        return line;
+      }
+      pollfd p{PageIn, POLLIN, 0};
+      if (poll(&p, 1, prmTimeoutMs) <= 0) return "<none>";
+      char chunk[4096];
+      ssize_t n = read(PageIn, chunk, sizeof(chunk));
+      if (n <= 0) return "<none>";
+      m_Buf.append(chunk, static_cast<size_t>(n));
+    }
+  }
+  host::TJson Json(int prmTimeoutMs = kHostHangGuardMs) {
+    return host::TJson::parse(Line(prmTimeoutMs), nullptr, false);
+  }
+
+  int HostIn = -1, HostOut = -1;  // the host's ends
+  int PageOut = -1, PageIn = -1;  // the page's ends
+
+ private:
+  std::string m_Buf;
+};
+
+}  // namespace vantrel::test
