@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# The main job on a fresh machine: installs what is missing, builds, starts the reference gateway
+# and availability server on loopback, an X display (Xvfb) and xrdp as the demo desktop, then
+# drives vantreltcs as a portal page would: start-up, desktop list, launch of the first desktop.
+# xfreerdp (through vantrel-mstsc) authenticates to xrdp through the tunnel (+auth-only).
+# Everything started here is stopped on exit; every wait is bounded.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+step() { printf '\n== %s\n' "$*"; }
+
+step "1. packages (scripts/bootstrap.sh)"
+bash scripts/bootstrap.sh
+
+build=${VANTREL_DEMO_BUILD:-build/demo}
+step "2. build ($build)"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j 2 --target vantreltcs vantrel-testpeer vantrel-mstsc
+bin=$root/$build/bin
+
+work=$(mktemp -d /tmp/vantrel-demo-XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  for p in "${pids[@]}"; do
+    for _ in $(seq 50); do kill -0 "$p" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$p" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime TMPDIR=$work/tmp
+mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$TMPDIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+
+# Waits up to $2 seconds for the file $1 to hold a line matching $3.
+wait_for() {
+  for _ in $(seq $(($2 * 10))); do
+    grep -q -- "$3" "$1" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "demo: timed out waiting for \"$3\" in $1" >&2
+  return 1
+}
+
+step "3. X display (Xvfb :87) and xrdp on 127.0.0.1:3389 as the demo desktop"
+Xvfb :87 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=:87
+xrdp --nodaemon --port 3389 >"$work/xrdp.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/3389) 2>/dev/null && break; sleep 0.1; done
+(exec 3<>/dev/tcp/127.0.0.1/3389) 2>/dev/null || { echo "demo: xrdp did not start"; cat "$work/xrdp.log"; exit 1; }
+echo "xrdp listening on 127.0.0.1:3389"
+
+step "4. reference gateway and availability server (vantrel-testpeer demo)"
+"$bin/vantrel-testpeer" demo --gateway-scenario tools/testpeer/scenarios/demo.json \
+  --scenario tools/testpeer/scenarios/avail-demo.json >"$work/peers.log" 2>&1 &
+pids+=($!)
+wait_for "$work/peers.log" 10 "^listening"
+port=$(sed -n 's/^listening 127.0.0.1:\([0-9]*\)$/\1/p' "$work/peers.log")
+cat "$work/peers.log"
+
+step "5. vantreltcs as the page's control, driven over JSON lines"
+# The RDP client: vantrel-mstsc running xfreerdp with +auth-only, so the run ends by itself.
+printf '#!/bin/sh\nexec xfreerdp +auth-only "$@"\n' >"$work/xfreerdp-auth-only"
+chmod +x "$work/xfreerdp-auth-only"
+export VANTREL_XFREERDP=$work/xfreerdp-auth-only VANTREL_RDP_CLIENT=$bin/vantrel-mstsc
+mkfifo "$work/page.in"
+"$bin/vantreltcs" --api stdio --ui none --param platform=Morv --param sp_name=127.0.0.1 \
+  --param sp_port="$port" --param session_id=demo-session --param custom_portal=1 \
+  <"$work/page.in" >"$work/page.out" 2>"$work/vantreltcs.err" &
+host=$!
+pids+=($host)
+exec 7>"$work/page.in"
+send() { echo "page -> $1"; echo "$1" >&7; }
+reply() { wait_for "$work/page.out" 30 "\"id\":$1," && grep -m1 "\"id\":$1," "$work/page.out"; }
+
+send '{"id":1,"method":"InitTCS"}'
+wait_for "$work/page.out" 60 '"OnTCSStatusChanged","args":\[6,'
+grep '"event"' "$work/page.out" | sed 's/^/host -> /'
+send '{"id":2,"get":"IsConnected"}'; reply 2 | sed 's/^/host -> /'
+send '{"id":3,"get":"RegDesktopsCount"}'; count=$(reply 3 | sed 's/.*"result":\([0-9]*\).*/\1/')
+echo "desktops: $count"
+for i in $(seq 0 $((count - 1))); do
+  send "{\"id\":$((10 + i)),\"method\":\"GetRegDesktop\",\"args\":[$i]}"
+  reply $((10 + i)) | sed 's/^/host -> /'
+done
+
+step "6. launch desktop 0 through the tunnel"
+send '{"id":30,"method":"LaunchDesktop","args":[0,1]}'
+reply 30 | sed 's/^/host -> /'
+wait_for "$work/peers.log" 30 "opens\|open" || true
+# xfreerdp authenticates to xrdp through the tunnel and ends (auth-only).
+for _ in $(seq 300); do pgrep -f "$work/xfreerdp-auth-only" >/dev/null || pgrep -x xfreerdp >/dev/null || break; sleep 0.1; done
+grep -E "xfreerdp|auth|connected|error" "$work/vantreltcs.err" | tail -n 20 || true
+grep -iE "connect|client" "$work/xrdp.log" | tail -n 10 || true
+
+step "7. the page releases the control (end of input)"
+exec 7>&-
+for _ in $(seq 300); do kill -0 "$host" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$host" 2>/dev/null; then echo "demo: vantreltcs did not end"; exit 1; fi
+wait "$host" && echo "vantreltcs ended with 0"
+grep '"event"' "$work/page.out" | tail -n 3 | sed 's/^/host -> /'
+echo
+echo "demo finished"
