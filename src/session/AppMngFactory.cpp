@@ -1,7 +1,7 @@
 #include "session/AppMngFactory.h"
 
-#include "diag/Exceptions.h"
 #include "tunnel/TCSProtocolMorv.h"
+#include "tunnel/TCSProtocolPelx.h"
 
 namespace vantrel {
 
@@ -9,8 +9,9 @@ std::unique_ptr<CAppMng> CreateAppMng(int prmPlatformType, const TAppMngParams& 
   if (prmPlatformType == PLATFORM_TYPE_MORV)
     return std::make_unique<CAppMngMorv>(prmParams.SP, prmParams.SPPort, prmParams.SPCookie,
                                          prmParams.SessID, prmParams.ModID, prmParams.DevID);
-  // The legacy-header manager plugs in here once it exists.
-  throw EBaseException::CreateFmt("Platform type %d is not supported", prmPlatformType);
+  // Every other platform type speaks the legacy-header protocol.
+  return std::make_unique<CAppMngPelx>(prmParams.SP, prmParams.SPPort, prmParams.SPCookie,
+                                       prmParams.SessID, prmParams.ModID);
 }
 
 }  // namespace vantrel

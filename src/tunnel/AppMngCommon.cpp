@@ -50,6 +50,12 @@ void CAppMngCommon::Shutdown() {
     m_LostEvent.Set();
     // Wakes the control thread's wait; the descriptor itself is closed once the thread is gone.
     if (m_ControlSock >= 0) ::shutdown(m_ControlSock, SHUT_RDWR);
+    // A requester still inside its wait leaves on the lost event; it holds its request lock until
+    // it is out, so taking each lock once means no requester touches this object any more.
+    { std::lock_guard r(m_HostResolution.CS); }
+    { std::lock_guard r(m_GetUserName.CS); }
+    { std::lock_guard r(m_GetPassword.CS); }
+    { std::lock_guard r(m_GetTimers.CS); }
     if (m_ControlThd.joinable()) {
       WaitOnWindow(m_ControlDone, m_OnCloseWnd);
       m_ControlThd.join();
