@@ -14,18 +14,18 @@ std::string FormatMsg(std::string_view prmFmt, const std::vector<TFmtArg>& prmAr
       out += c;
       continue;
     }
-    char spec = prmFmt[i + 1];
-    if (spec == '%') {
+    char kind = prmFmt[i + 1];
+    if (kind == '%') {
       out += '%';
       ++i;
       continue;
     }
-    if ((spec != 'd' && spec != 'x' && spec != 's') || next >= prmArgs.size()) {
+    if ((kind != 'd' && kind != 'x' && kind != 's') || next >= prmArgs.size()) {
       out += c;
       continue;
     }
     const TFmtArg& arg = prmArgs[next];
-    bool wantText = spec == 's';
+    bool wantText = kind == 's';
     if (arg.IsText != wantText) {
       out += c;
       continue;
@@ -33,10 +33,10 @@ std::string FormatMsg(std::string_view prmFmt, const std::vector<TFmtArg>& prmAr
     ++next;
     ++i;
     char buf[32];
-    if (spec == 'd') {
+    if (kind == 'd') {
       std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(arg.Int));
       out += buf;
-    } else if (spec == 'x') {
+    } else if (kind == 'x') {
       std::snprintf(buf, sizeof buf, "%X", static_cast<unsigned>(static_cast<uint32_t>(arg.Int)));
       out += buf;
     } else {
