@@ -26,7 +26,7 @@ cleanup() {
     for _ in $(seq 50); do kill -0 "$p" 2>/dev/null || break; sleep 0.1; done
     kill -9 "$p" 2>/dev/null || true
   done
-  rm -rf "$work"
+  if [ -n "${VANTREL_DEMO_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
 export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime TMPDIR=$work/tmp
@@ -63,7 +63,8 @@ cat "$work/peers.log"
 
 step "5. vantreltcs as the page's control, driven over JSON lines"
 # The RDP client: vantrel-mstsc running xfreerdp with +auth-only, so the run ends by itself.
-printf '#!/bin/sh\nexec xfreerdp +auth-only "$@"\n' >"$work/xfreerdp-auth-only"
+# xfreerdp wants the connection file first.
+printf '#!/bin/sh\nf=$1; shift\nexec xfreerdp "$f" +auth-only "$@"\n' >"$work/xfreerdp-auth-only"
 chmod +x "$work/xfreerdp-auth-only"
 export VANTREL_XFREERDP=$work/xfreerdp-auth-only VANTREL_RDP_CLIENT=$bin/vantrel-mstsc
 mkfifo "$work/page.in"
@@ -90,11 +91,11 @@ done
 step "6. launch desktop 0 through the tunnel"
 send '{"id":30,"method":"LaunchDesktop","args":[0,1]}'
 reply 30 | sed 's/^/host -> /'
-wait_for "$work/peers.log" 30 "opens\|open" || true
 # xfreerdp authenticates to xrdp through the tunnel and ends (auth-only).
-for _ in $(seq 300); do pgrep -f "$work/xfreerdp-auth-only" >/dev/null || pgrep -x xfreerdp >/dev/null || break; sleep 0.1; done
-grep -E "xfreerdp|auth|connected|error" "$work/vantreltcs.err" | tail -n 20 || true
-grep -iE "connect|client" "$work/xrdp.log" | tail -n 10 || true
+wait_for "$work/vantreltcs.err" 60 "Authentication only, exit status 0"
+grep -E "Authentication only|ERRCONNECT" "$work/vantreltcs.err" | head -n 3 | sed 's/^/xfreerdp: /'
+grep -m1 -iE "connection|connected|accept" "$work/xrdp.log" | sed 's/^/xrdp: /' || true
+echo "RDP traffic went through the tunnel: xfreerdp -> 127.0.0.1 listener -> gateway -> xrdp"
 
 step "7. the page releases the control (end of input)"
 exec 7>&-
