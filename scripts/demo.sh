@@ -16,7 +16,7 @@ build=${VANTREL_DEMO_BUILD:-build/demo}
 step "2. build ($build)"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j 2 --target vantreltcs vantrel-testpeer vantrel-mstsc
-bin=$root/$build/bin
+bin=$(cd "$build" && pwd)/bin
 
 work=$(mktemp -d /tmp/vantrel-demo-XXXXXX)
 pids=()

@@ -1,0 +1,211 @@
+// vantreltcs driven as a page would drive it, against the reference gateway and availability
+// server on loopback: start-up, desktop list and a launch whose RDP client exchanges bytes
+// through the tunnel; a page that disappears mid-launch; and real xfreerdp reaching real xrdp.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "integration/host_pipes.h"
+#include "platform/ProcessSpawn.h"
+#include "platform/Settings.h"
+#include "support/TestEnv.h"
+#include "testpeer/AvailabilityCommand.h"
+#include "testpeer/AvailabilityScenario.h"
+#include "testpeer/AvailabilityServer.h"
+#include "testpeer/GatewayPeer.h"
+#include "testpeer/PeerScenario.h"
+#include "testpeer/TcpTestServer.h"
+
+namespace vantrel::test {
+namespace {
+
+using host::TJson;
+
+// The peers' scenario folder and the source tree, from the demo scenario's path.
+std::filesystem::path ScenarioDir() {
+  return std::filesystem::path(VANTREL_TESTPEER_DEMO).parent_path();
+}
+std::filesystem::path SourceRoot() {
+  return ScenarioDir().parent_path().parent_path().parent_path();
+}
+
+// The fake RDP client: reads the loopback address from the connection file, sends a greeting
+// through it and writes what came back (the echo desktop returns it) to $HOST_TEST_RESULT.
+const char kFakeClient[] =
+    "#!/bin/bash\n"
+    "f=\"${@: -1}\"\n"
+    "addr=$(sed -n 's/^full address:s:\\(.*\\)\\r$/\\1/p' \"$f\")\n"
+    "exec 3<>/dev/tcp/${addr%:*}/${addr#*:} || exit 3\n"
+    "printf 'RDP-HELLO-THROUGH-TUNNEL\\n' >&3\n"
+    "read -t 20 -r back <&3\n"
+    "printf '%s|%s\\n' \"$addr\" \"$back\" > \"$HOST_TEST_RESULT.tmp\"\n"
+    "mv \"$HOST_TEST_RESULT.tmp\" \"$HOST_TEST_RESULT\"\n"
+    "sleep ${HOST_TEST_LINGER:-0}\n";
+
+class HostProgram : public ::testing::Test {
+ protected:
+  void StartPeers(uint16_t prmDesktopPort) {
+    m_Avail = std::make_unique<testpeer::TAvailabilityServer>(
+        testpeer::AvailScenarioFromFile((ScenarioDir() / "avail-demo.json").string()));
+    m_Avail->Start();
+    testpeer::TGatewayScenario gw = testpeer::ScenarioFromFile(VANTREL_TESTPEER_DEMO);
+    gw.Mapping["10.0.0.5:3389"] = "127.0.0.1:" + std::to_string(prmDesktopPort);
+    m_Gateway = std::make_unique<testpeer::TGatewayPeer>(
+        testpeer::DemoGatewayScenario(gw, m_Avail->HostPort()));
+    m_Gateway->Start();
+  }
+
+  // Starts vantreltcs with the page's pipes as its standard input and output.
+  void StartHost(const std::string& prmClient) {
+    setenv("VANTREL_RDP_CLIENT", prmClient.c_str(), 1);
+    m_Pid = fork();
+    ASSERT_GE(m_Pid, 0);
+    if (m_Pid == 0) {
+      dup2(m_Pipes.HostIn, 0);
+      dup2(m_Pipes.HostOut, 1);
+      std::string port = "sp_port=" + std::to_string(m_Gateway->Port());
+      execl((BinDir() + "/vantreltcs").c_str(), "vantreltcs", "--api", "stdio", "--ui", "none",
+            "--param", "platform=Morv", "--param", "sp_name=127.0.0.1", "--param", port.c_str(),
+            "--param", "custom_portal=1", "--param", "session_id=s1", nullptr);
+      _exit(127);
+    }
+    close(m_Pipes.HostIn);
+    close(m_Pipes.HostOut);
+    m_Pipes.HostIn = m_Pipes.HostOut = -1;
+  }
+
+  // The reply to request prmId; events met on the way are kept.
+  TJson Reply(int prmId) {
+    for (;;) {
+      TJson j = m_Pipes.Json();
+      if (j.is_discarded()) return j;
+      if (j.contains("event")) {
+        m_Events.push_back(j);
+        continue;
+      }
+      if (j.value("id", TJson()) == prmId) return j;
+    }
+  }
+
+  bool WaitForEvent(const std::string& prmName, int prmFirstArg) {
+    for (const TJson& e : m_Events)
+      if (e["event"] == prmName && e["args"][0] == prmFirstArg) return true;
+    for (;;) {
+      TJson j = m_Pipes.Json();
+      if (j.is_discarded()) return false;
+      m_Events.push_back(j);
+      if (j.value("event", "") == prmName && j["args"][0] == prmFirstArg) return true;
+    }
+  }
+
+  void StartUp() {
+    m_Pipes.Send(R"({"id":1,"method":"InitTCS"})"
+                 "\n");
+    ASSERT_TRUE(WaitForEvent("OnTCSStatusChanged", 6));
+    m_Pipes.Send(R"({"id":2,"get":"IsConnected"})"
+                 "\n");
+    ASSERT_EQ(Reply(2)["result"], 1);
+  }
+
+  // The host's exit code once it ended; -1 when it did not end within the guard.
+  int WaitHost() {
+    int code = -1;
+    if (!WaitProcess(m_Pid, nullptr, kHostHangGuardMs, code)) {
+      kill(m_Pid, SIGKILL);
+      WaitProcess(m_Pid, nullptr, -1, code);
+      return -1;
+    }
+    m_Pid = -1;
+    return code;
+  }
+
+  std::string WriteClient(const std::string& prmName, const std::string& prmText) {
+    std::string path = TempDir() + "/" + prmName;
+    std::ofstream(path) << prmText;
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    return path;
+  }
+
+  ~HostProgram() override {
+    if (m_Pid > 0) {
+      kill(m_Pid, SIGKILL);
+      int code = 0;
+      WaitProcess(m_Pid, nullptr, -1, code);
+    }
+  }
+
+  TPagePipes m_Pipes;
+  std::unique_ptr<testpeer::TAvailabilityServer> m_Avail;
+  std::unique_ptr<testpeer::TGatewayPeer> m_Gateway;
+  pid_t m_Pid = -1;
+  std::vector<TJson> m_Events;
+};
+
+TEST_F(HostProgram, StartUpDesktopListAndALaunchWhoseClientTalksThroughTheTunnel) {
+  testpeer::TTcpTestServer desktop(testpeer::TTcpServerMode::Echo);
+  StartPeers(desktop.Start());
+  std::string result = TempDir() + "/client.result";
+  setenv("HOST_TEST_RESULT", result.c_str(), 1);
+  StartHost(WriteClient("fake-rdp", kFakeClient));
+  StartUp();
+
+  m_Pipes.Send(R"({"id":3,"get":"RegDesktopsCount"})"
+               "\n");
+  EXPECT_EQ(Reply(3)["result"], 2);
+  m_Pipes.Send(R"({"id":4,"method":"GetRegDesktop","args":[0]})"
+               "\n");
+  EXPECT_EQ(Reply(4)["out"], TJson::parse(R"(["Office desktop","10.0.0.5",30])"));
+  m_Pipes.Send("{not json\n");
+  EXPECT_EQ(m_Pipes.Json()["error"], "malformed request: not JSON");
+  m_Pipes.Send(R"({"id":5,"dispid":4348,"args":[0,1]})"
+               "\n");
+  EXPECT_EQ(Reply(5)["result"], nullptr);
+
+  ASSERT_TRUE(desktop.WaitFor([](const auto& c) { return c.Closed >= 1; }, kHostHangGuardMs));
+  for (int i = 0; i < 600 && !std::filesystem::exists(result); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::ifstream in(result);
+  std::string line;
+  std::getline(in, line);
+  EXPECT_NE(line.find("127.0.0.1:"), std::string::npos) << line;
+  EXPECT_NE(line.find("|RDP-HELLO-THROUGH-TUNNEL"), std::string::npos) << line;
+
+  m_Pipes.EndInput();
+  EXPECT_EQ(WaitHost(), 0);
+}
+
+TEST_F(HostProgram, APageThatDisappearsMidLaunchLeavesNothingBehind) {
+  testpeer::TTcpTestServer desktop(testpeer::TTcpServerMode::Echo);
+  StartPeers(desktop.Start());
+  std::string result = TempDir() + "/linger.result";
+  setenv("HOST_TEST_RESULT", result.c_str(), 1);
+  StartHost(WriteClient("fake-rdp-linger", kFakeClient));
+  StartUp();
+  m_Pipes.Send(R"({"id":5,"method":"LaunchDesktop","args":[0,1]})"
+               "\n");
+  m_Pipes.EndInput();  // gone before the launch answered
+  EXPECT_EQ(WaitHost(), 0);
+  // The host ended; the gateway saw its session end and no listener is left behind.
+  EXPECT_TRUE(m_Gateway->WaitForSessionsEnded(1, kHostHangGuardMs));
+  EXPECT_FALSE(std::filesystem::exists(TempDir() + "/Vantrel/10.0.0.5.rdp"));
+}
+
+TEST_F(HostProgram, RealXfreerdpReachesRealXrdpThroughTheGateway) {
+  for (const char* p : {"xrdp", "xfreerdp", "Xvfb"})
+    ASSERT_FALSE(FindProgram(p).empty()) << p << " is missing: run scripts/bootstrap.sh";
+  std::string demo = (SourceRoot() / "scripts/demo.sh").string();
+  std::string out;
+  // The demo runs the whole chain (Xvfb, xrdp, peers, vantreltcs, vantrel-mstsc, xfreerdp).
+  setenv("VANTREL_DEMO_BUILD", std::filesystem::path(BinDir()).parent_path().c_str(), 1);
+  ASSERT_TRUE(RunCaptureOutput({"bash", demo}, 240000, out, 1 << 20)) << out;
+  EXPECT_NE(out.find("Authentication only, exit status 0"), std::string::npos) << out;
+  EXPECT_NE(out.find("vantreltcs ended with 0"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace vantrel::test
