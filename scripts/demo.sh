@@ -14,7 +14,8 @@ bash scripts/bootstrap.sh
 
 build=${VANTREL_DEMO_BUILD:-build/demo}
 step "2. build ($build)"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# An existing build folder keeps its own configuration (the tests run the demo in theirs).
+[ -f "$build/build.ninja" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j 2 --target vantreltcs vantrel-testpeer vantrel-mstsc
 bin=$(cd "$build" && pwd)/bin
 

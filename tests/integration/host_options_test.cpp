@@ -21,7 +21,7 @@ std::string WriteFile(const std::string& prmName, const std::string& prmText) {
   return path;
 }
 
-std::string Value(THostOptions& prmOptions, const std::string& prmName) {
+std::string Value(THostOptions prmOptions, const std::string& prmName) {
   std::string v;
   return prmOptions.Bag.Read(prmName, v) ? v : "<absent>";
 }
@@ -54,6 +54,8 @@ TEST(HostOptions, FileLinesThenParamsInOrderLaterValuesWin) {
   EXPECT_EQ(Value(o, "sp_name"), "");            // present with an empty value
   EXPECT_EQ(Value(o, "custom_portal"), "1");
   EXPECT_EQ(Value(o, "sp_port"), "9443");
+  // A value given on the command line is kept exactly, spaces included.
+  EXPECT_EQ(Value(ParseHostOptions({"--param", "dest_host= desk "}), "dest_host"), " desk ");
   EXPECT_EQ(Value(o, "hidedesks"), "<absent>");
   EXPECT_EQ(o.Api, host::TApiKind::Stdio);
   EXPECT_EQ(o.Ui, host::TUiKind::None);
