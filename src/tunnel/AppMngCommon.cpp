@@ -133,7 +133,8 @@ int CAppMngCommon::CreateConn(std::shared_ptr<CConn> prmConn) {
   std::lock_guard r(m_RelaysLock);
   // The relay keeps its connection alive while it runs and lets go before it reports done, so
   // whoever waits for it may destroy the object on its own thread.
-  HWND wnd = m_OnCloseWnd;
+  // The relay may destroy its connection, which sends the notification to this window.
+  HWND wnd = prmConn->GetNotifyDest() != nullptr ? prmConn->GetNotifyDest() : m_OnCloseWnd;
   m_Relays.push_back(TRelay{std::thread([conn = std::move(prmConn), done]() mutable {
                               conn->RunThd();
                               conn.reset();

@@ -37,6 +37,8 @@ class CConn {
     m_NotifyID = prmID;
   }
   int GetID() const { return m_ID; }
+  // Window told when the object goes; its thread must keep handling messages while it waits.
+  HWND GetNotifyDest() const { return m_NotifyDest; }
   IConnHost* GetAppMng() const { return m_AppMng; }
   // The gateway's close request: the relay stops, tells the gateway and ends.
   void CloseConn();
