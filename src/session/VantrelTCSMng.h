@@ -23,7 +23,6 @@
 #include "platform/Event.h"
 #include "platform/RdpClient.h"
 #include "platform/Window.h"
-#include "session/AppMngFactory.h"
 #include "session/DesktopLaunch.h"
 #include "session/FileExchange.h"
 #include "session/FileExchangeHost.h"
@@ -32,6 +31,7 @@
 #include "session/RdpClientControl.h"
 #include "session/RdpFile.h"
 #include "session/WindowDialogs.h"
+#include "tunnel/AppMngFactory.h"
 
 namespace vantrel {
 
@@ -241,6 +241,8 @@ class TVantrelTCSMng final : public IHostOwner, public IFileExchangeHost, public
   // frees it never sees it destroyed under it.
   mutable std::mutex m_ProtocolLock;
   std::shared_ptr<CAppMng> m_Protocol;
+  // Shared with the tunnel it builds; changed here while the tunnel runs.
+  const std::shared_ptr<TTunnelOptions> m_TunnelOptions = std::make_shared<TTunnelOptions>();
   std::mutex m_HostsLock;  // the connect thread fills m_Hosts while MsgProc may read it
   std::vector<std::unique_ptr<THost>> m_Hosts;
   HWND m_Hwnd;

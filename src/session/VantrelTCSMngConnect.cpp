@@ -4,7 +4,6 @@
 #include "diag/Exceptions.h"
 #include "session/VantrelTCSMng.h"
 #include "tunnel/LocalHost.h"
-#include "tunnel/TCSProtocolMorv.h"
 
 namespace vantrel {
 
@@ -109,12 +108,12 @@ void TVantrelTCSMng::RunConnectSteps() {
 bool TVantrelTCSMng::OpenTunnel() {
   try {
     SetFixedLocalHostAddr();
-    TAppMngParams params{m_SP, m_SPPort, m_SPCookie, m_SessID, m_ModID, std::string()};
+    TAppMngParams params{m_SP,    m_SPPort,      m_SPCookie,     m_SessID,
+                         m_ModID, std::string(), m_TunnelOptions};
     if (m_PlatformType == PLATFORM_TYPE_MORV) params.DevID = GetDevID();
+    m_TunnelOptions->SetReConnectMSGID(TCS_STATUS_RECONNECT);
     std::shared_ptr<CAppMng> protocol = m_AppMngFactory(m_PlatformType, params);
     if (!protocol) throw EBaseException("No tunnel manager for this gateway");
-    if (auto* morv = dynamic_cast<CAppMngMorv*>(protocol.get()))
-      morv->SetReConnectMSGID(TCS_STATUS_RECONNECT);
     {
       std::lock_guard<std::mutex> g(m_ProtocolLock);
       m_Protocol = protocol;
@@ -170,7 +169,7 @@ void TVantrelTCSMng::ApplyKeepAlive() {
   int k = GetDBMng().GetKeepAlive();
   if (k == 0) return;
   if (k == -1) k = kDefaultKeepAliveSec;
-  if (auto* morv = dynamic_cast<CAppMngMorv*>(Protocol().get())) morv->SetKeepAliveInterval(k);
+  m_TunnelOptions->SetKeepAliveInterval(k);
 }
 
 }  // namespace vantrel

@@ -7,7 +7,6 @@
 #include "diag/TextCodecs.h"
 #include "diag/Xml.h"
 #include "session/VantrelTCSMng.h"
-#include "tunnel/TCSProtocolMorv.h"
 
 namespace vantrel {
 
@@ -172,7 +171,7 @@ void TVantrelTCSMng::CatalogueCredentials(
     prmPwd = GetPassword(false);
     return;
   }
-  if (auto* morv = dynamic_cast<CAppMngMorv*>(Protocol().get())) morv->SetAltCred(prmUser, prmPwd);
+  m_TunnelOptions->SetAltCred(prmUser, prmPwd);
 }
 
 bool TVantrelTCSMng::GetHosts(const std::string& prmAnswer, std::string& prmFailureInfo) {

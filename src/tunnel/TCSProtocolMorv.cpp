@@ -16,28 +16,19 @@ constexpr int kOpenWaitStepMs = 200;
 }  // namespace
 
 CAppMngMorv::CAppMngMorv(std::string prmSP, int prmSPPort, std::string prmSPCookie,
-                         std::string prmSessCookie, std::string prmModuleID, std::string prmDevID)
+                         std::string prmSessCookie, std::string prmModuleID, std::string prmDevID,
+                         std::shared_ptr<TTunnelOptions> prmOptions)
     : CAppMngCommon(std::move(prmSP), prmSPPort, std::move(prmSPCookie), std::move(prmSessCookie),
                     std::move(prmModuleID)),
-      m_DevID(std::move(prmDevID)) {}
+      m_DevID(std::move(prmDevID)),
+      m_Options(prmOptions ? std::move(prmOptions) : std::make_shared<TTunnelOptions>()) {}
 
 CAppMngMorv::~CAppMngMorv() {
   Shutdown();
 }
 
-void CAppMngMorv::SetKeepAliveInterval(int interval) {
-  m_KeepAliveInterval = interval == -1 ? 60 : interval;
-  m_SendKeepAlive = interval != 0;
-}
-
-void CAppMngMorv::SetAltCred(const std::string& prmUsername, const std::string& prmPwd) {
-  m_AltUsername = prmUsername;
-  m_AltPwd = prmPwd;
-}
-
 bool CAppMngMorv::AltCredential(bool prmUser, std::string& prmValue) const {
-  prmValue = prmUser ? m_AltUsername : m_AltPwd;
-  return !prmValue.empty();
+  return m_Options->GetAltCred(prmUser, prmValue);
 }
 
 std::string CAppMngMorv::TunnelRequest() const {
@@ -63,7 +54,7 @@ TLegacyAppHeader CAppMngMorv::DecodeHdr(const uint8_t* prmHdr) const {
 }
 
 void CAppMngMorv::OnIdleSecond(int& prmIdleCount) {
-  if (m_SendKeepAlive && prmIdleCount == m_KeepAliveInterval) {
+  if (m_Options->KeepAliveEnabled() && prmIdleCount == m_Options->GetKeepAliveInterval()) {
     SendHeaderOnly(mcKeepAlive, "SendKeepAlive Exception (");
     prmIdleCount = 0;
   }
@@ -151,8 +142,8 @@ bool CAppMngMorv::SendOpenConn(int prmID, const std::string& prmDestIP, int prmD
 
 void CAppMngMorv::CloseConn(CConn& prmConn, bool prmSignalSP, bool prmFreeConn) {
   CAppMngCommon::CloseConn(prmConn, prmSignalSP, prmFreeConn);
-  if (m_DesktopId != 0)
-    WriteDebugLog("AppMng.CloseConn - DesktopId " + std::to_string(m_DesktopId));
+  if (int desktopId = m_Options->GetDesktopID(); desktopId != 0)
+    WriteDebugLog("AppMng.CloseConn - DesktopId " + std::to_string(desktopId));
 }
 
 std::shared_ptr<CConn> CAppMngMorv::NewConn(int prmCSock, const std::string& prmDestIP,
@@ -184,7 +175,7 @@ void CAppMngMorv::NotifyLost() {
   HWND wnd = m_OnCloseWnd;
   if (wnd == nullptr) return;
   SendMessage(wnd, m_OnCloseMsgID);
-  if (IsOnline(m_SPIp)) SendMessage(wnd, m_OnRecnnectMsgID);
+  if (IsOnline(m_SPIp)) SendMessage(wnd, m_Options->GetReConnectMSGID());
 }
 
 }  // namespace vantrel

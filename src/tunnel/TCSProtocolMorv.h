@@ -10,14 +10,17 @@
 #include <string>
 
 #include "tunnel/AppMngCommon.h"
+#include "tunnel/TunnelOptions.h"
 
 namespace vantrel {
 
 class CAppMngMorv : public CAppMngCommon {
  public:
-  // Raises "Security library is already loaded" while another manager exists.
+  // Raises "Security library is already loaded" while another manager exists. prmOptions is
+  // shared with the caller (a private one when none is given).
   CAppMngMorv(std::string prmSP, int prmSPPort, std::string prmSPCookie, std::string prmSessCookie,
-              std::string prmModuleID, std::string prmDevID);
+              std::string prmModuleID, std::string prmDevID,
+              std::shared_ptr<TTunnelOptions> prmOptions = nullptr);
   // Bounded: the control thread notices the stop within one wait; listeners and connections are
   // stopped and their threads joined.
   ~CAppMngMorv() override;
@@ -33,12 +36,14 @@ class CAppMngMorv : public CAppMngCommon {
                                  HWND prmNotifyDest, uint32_t prmNotifyMsg) override;
   int AllowedAccepts(bool prmSSO, bool prmSSP) const override { return prmSSO && prmSSP ? 1 : 0; }
 
-  void SetReConnectMSGID(uint32_t recntMsgID) { m_OnRecnnectMsgID = recntMsgID; }
-  void SetDesktopID(int desktopId) { m_DesktopId = desktopId; }
-  // 0 disables keepalives; -1 enables them every 60 s; other values are the interval in seconds.
-  void SetKeepAliveInterval(int interval);
-  int GetKeepAliveInterval() const { return m_KeepAliveInterval; }
-  void SetAltCred(const std::string& prmUsername, const std::string& prmPwd);
+  // Shortcuts to the shared options (TTunnelOptions says what each means).
+  void SetReConnectMSGID(uint32_t recntMsgID) { m_Options->SetReConnectMSGID(recntMsgID); }
+  void SetDesktopID(int desktopId) { m_Options->SetDesktopID(desktopId); }
+  void SetKeepAliveInterval(int interval) { m_Options->SetKeepAliveInterval(interval); }
+  int GetKeepAliveInterval() const { return m_Options->GetKeepAliveInterval(); }
+  void SetAltCred(const std::string& prmUsername, const std::string& prmPwd) {
+    m_Options->SetAltCred(prmUsername, prmPwd);
+  }
   const std::string& GetDevID() const { return m_DevID; }
 
   static constexpr int kOpenWaitMs = 10000;
@@ -68,12 +73,7 @@ class CAppMngMorv : public CAppMngCommon {
   void SignalConnReady();
 
   std::string m_DevID;
-  std::atomic<uint32_t> m_OnRecnnectMsgID{0};
-  std::string m_AltUsername;
-  std::string m_AltPwd;
-  std::atomic<int> m_DesktopId{0};
-  std::atomic<int> m_KeepAliveInterval{0};
-  std::atomic<bool> m_SendKeepAlive{false};
+  const std::shared_ptr<TTunnelOptions> m_Options;
   // Counts connection-ready messages; an open request waits for the count to move.
   std::mutex m_ConnReadyLock;
   std::condition_variable m_ConnReadyCv;

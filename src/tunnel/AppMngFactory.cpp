@@ -1,4 +1,4 @@
-#include "session/AppMngFactory.h"
+#include "tunnel/AppMngFactory.h"
 
 #include "tunnel/TCSProtocolMorv.h"
 #include "tunnel/TCSProtocolPelx.h"
@@ -8,8 +8,9 @@ namespace vantrel {
 std::unique_ptr<CAppMng> CreateAppMng(int prmPlatformType, const TAppMngParams& prmParams) {
   if (prmPlatformType == PLATFORM_TYPE_MORV)
     return std::make_unique<CAppMngMorv>(prmParams.SP, prmParams.SPPort, prmParams.SPCookie,
-                                         prmParams.SessID, prmParams.ModID, prmParams.DevID);
-  // Every other platform type speaks the legacy-header protocol.
+                                         prmParams.SessID, prmParams.ModID, prmParams.DevID,
+                                         prmParams.Options);
+  // Every other platform type speaks the legacy-header protocol, which has none of the options.
   return std::make_unique<CAppMngPelx>(prmParams.SP, prmParams.SPPort, prmParams.SPCookie,
                                        prmParams.SessID, prmParams.ModID);
 }

@@ -1,4 +1,5 @@
-// The one place that turns a gateway's platform type into a tunnel manager.
+// The one place that turns a gateway's platform type into a tunnel manager. Callers see only
+// the CAppMng contract; protocol settings travel in TTunnelOptions.
 #pragma once
 
 #include <functional>
@@ -6,13 +7,15 @@
 #include <string>
 
 #include "tunnel/TCSProtocolBase.h"
+#include "tunnel/TunnelOptions.h"
 
 namespace vantrel {
 
 constexpr int PLATFORM_TYPE_PELX = 1;  // legacy-header gateway
 constexpr int PLATFORM_TYPE_MORV = 2;  // first-protocol gateway
 
-// What a tunnel manager is built from. DevID is used by the first protocol only.
+// What a tunnel manager is built from. DevID is used by the first protocol only; Options, when
+// given, is shared with the caller, who may change it while the tunnel runs.
 struct TAppMngParams {
   std::string SP;
   int SPPort = 0;
@@ -20,6 +23,7 @@ struct TAppMngParams {
   std::string SessID;
   std::string ModID;
   std::string DevID;
+  std::shared_ptr<TTunnelOptions> Options;
 };
 
 // Builds the manager of prmPlatformType (2: first protocol; anything else: legacy header).
