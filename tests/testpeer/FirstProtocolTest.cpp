@@ -123,7 +123,7 @@ TEST_F(FirstProtocol, RelaysThroughMappingToEcho) {
       [&](const TPeerCounters&) { return peer->ReceivedMessages(9).size() == 1; }, kWait));
   auto open = peer->WaitForMessage(9, kWait);
   ASSERT_TRUE(open);
-  EXPECT_EQ(FormatIPv4(open->DestAddr), "10.1.2.3");
+  EXPECT_EQ(FormatDottedQuad(open->DestAddr), "10.1.2.3");
   EXPECT_EQ(open->DestPort, 3389);
   ASSERT_TRUE(client.Send(ClientHeader(7, "10.1.2.3", 3389, 7)));
   EXPECT_TRUE(echo.WaitFor([](const TTcpServerCounters& c) { return c.Closed == 1; }, kWait));

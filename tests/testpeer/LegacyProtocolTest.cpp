@@ -52,7 +52,7 @@ TEST_F(LegacyProtocol, OpensDataAndTimersInLegacyEncoding) {
   EXPECT_EQ(*echoed, Hex("06 00000000 0000 0002 00000004 09080706"));
   auto open = peer->WaitForMessage(9, kWait);
   ASSERT_TRUE(open);
-  EXPECT_EQ(FormatIPv4(open->DestAddr), "127.0.0.5");
+  EXPECT_EQ(FormatDottedQuad(open->DestAddr), "127.0.0.5");
   EXPECT_EQ(open->DestPort, 3389);
 
   // Timers: idle little-endian in ListenIP, lifetime big-endian in Len, no payload.

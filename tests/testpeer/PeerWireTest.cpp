@@ -14,7 +14,7 @@ TEST(PeerWire, DecodesClientHeadersOfBothProtocols) {
   TBytes first = Hex("06 00 00 00 05 00 00 7f 0d 3d 00 03 00 00 00 64");
   TWireHeader h = DecodeHeader(TProtocol::First, first.data());
   EXPECT_EQ(h.ActionCode, 6u);
-  EXPECT_EQ(FormatIPv4(FirstProtocolDestAddr(h)), "127.0.0.5");
+  EXPECT_EQ(FormatDottedQuad(FirstProtocolDestAddr(h)), "127.0.0.5");
   EXPECT_EQ(h.ListenPort, 3389);
   EXPECT_EQ(h.RemotePort, 3);
   EXPECT_EQ(h.Len, 100u);
@@ -30,7 +30,7 @@ TEST(PeerWire, DecodesClientHeadersOfBothProtocols) {
   uint32_t addr = 0;
   uint16_t port = 0;
   ASSERT_TRUE(ParseLegacyOpen(TBytes(legacy.begin() + 13, legacy.end()), addr, port));
-  EXPECT_EQ(FormatIPv4(addr), "127.0.0.5");
+  EXPECT_EQ(FormatDottedQuad(addr), "127.0.0.5");
   EXPECT_EQ(port, 3389);
   EXPECT_FALSE(ParseLegacyOpen(Hex("0002 0d3d 7f000005"), addr, port));
   EXPECT_FALSE(ParseLegacyOpen(Hex("0004 0d3d 7f0000"), addr, port));
@@ -84,7 +84,7 @@ TEST(PeerScenario, ReadsJsonAndRejectsMistakes) {
   EXPECT_EQ(s.Protocol, TProtocol::Legacy);
   EXPECT_TRUE(s.IsSilent(9));
   EXPECT_FALSE(s.IsSilent(20));
-  EXPECT_EQ(FormatIPv4(s.UnknownHostAddress), "10.9.8.7");
+  EXPECT_EQ(FormatDottedQuad(s.UnknownHostAddress), "10.9.8.7");
   ASSERT_EQ(s.AfterUp.size(), 3u);
   EXPECT_EQ(s.AfterUp[1].Bytes, (TBytes{0x0d, 0x00}));
   EXPECT_TRUE(s.AfterUp[2].Close);

@@ -93,7 +93,7 @@ uint16_t TAvailabilityServer::Start() {
   if (m_ListenFd >= 0) throw EBaseException("availability peer: already started");
   TAvailScenario sc = Scenario();
   uint32_t addr = 0;
-  if (!ParseIPv4(sc.ListenAddress, addr) || !IsLoopbackAddr(addr))
+  if (!ParseDottedQuad(sc.ListenAddress, addr) || !IsLoopbackAddr(addr))
     throw EBaseException("availability peer: " + sc.ListenAddress + " is not a loopback address");
   m_ListenFd = ListenOn(addr, sc.Port, m_Port);
   m_Address = sc.ListenAddress;

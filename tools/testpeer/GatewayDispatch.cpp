@@ -171,7 +171,7 @@ void TGatewaySession::AnswerResolve(const TPeerMessage& prmMsg) {
   auto sc = Scenario();
   uint32_t addr = sc->UnknownHostAddress;
   for (const auto& [host, dotted] : sc->Hosts)
-    if (SameText(host, name)) ParseIPv4(dotted, addr);
+    if (SameText(host, name)) ParseDottedQuad(dotted, addr);
   TWireHeader h = GatewayHeader(20);
   h.ListenIP = BigEndian32(addr);  // network byte order in both protocols
   QueueMessage(h);

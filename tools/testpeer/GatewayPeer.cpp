@@ -42,7 +42,7 @@ uint16_t TGatewayPeer::Start() {
   if (m_ListenFd >= 0) throw EBaseException("gateway peer: already started");
   auto sc = ScenarioSnapshot();
   uint32_t addr = 0;
-  if (!ParseIPv4(sc->ListenAddress, addr) || !IsLoopbackAddr(addr))
+  if (!ParseDottedQuad(sc->ListenAddress, addr) || !IsLoopbackAddr(addr))
     throw EBaseException("gateway peer: " + sc->ListenAddress + " is not a loopback address");
   m_Ctx =
       CreateServerContext({sc->CertFile, sc->KeyFile, sc->RequireClientCert, sc->TlsMaxVersion});

@@ -27,7 +27,7 @@ bool TGatewaySession::InputPaused() const {
 bool TGatewaySession::ResolveTarget(uint32_t prmAddr, uint16_t prmPort, uint32_t& prmLocal,
                                     uint16_t& prmLocalPort) {
   auto sc = Scenario();
-  const std::string dotted = FormatIPv4(prmAddr);
+  const std::string dotted = FormatDottedQuad(prmAddr);
   auto it = sc->Mapping.find(dotted + ":" + std::to_string(prmPort));
   if (it == sc->Mapping.end()) it = sc->Mapping.find(dotted);
   if (it == sc->Mapping.end()) {
@@ -38,7 +38,7 @@ bool TGatewaySession::ResolveTarget(uint32_t prmAddr, uint16_t prmPort, uint32_t
   std::string host;
   int port = prmPort;
   SplitHostPort(it->second, prmPort, host, port);
-  if (!ParseIPv4(host, prmLocal) || !IsLoopbackAddr(prmLocal) || port <= 0 || port > 65535) {
+  if (!ParseDottedQuad(host, prmLocal) || !IsLoopbackAddr(prmLocal) || port <= 0 || port > 65535) {
     Error("mapping of " + it->first + " to \"" + it->second + "\" is not a loopback address");
     return false;
   }
@@ -71,7 +71,7 @@ void TGatewaySession::OnOpen(TPeerMessage& prmMsg) {
   uint32_t local = 0;
   uint16_t localPort = 0;
   if (!ResolveTarget(prmMsg.DestAddr, prmMsg.DestPort, local, localPort)) {
-    WriteDebugLog("testpeer: no way to " + FormatIPv4(prmMsg.DestAddr) + ":" +
+    WriteDebugLog("testpeer: no way to " + FormatDottedQuad(prmMsg.DestAddr) + ":" +
                   std::to_string(prmMsg.DestPort));
     Refuse(id);
     return;
@@ -160,8 +160,8 @@ void TGatewaySession::CheckConnFields(const TPeerMessage& prmMsg, const TDest& p
     if (h.ListenPort != kLegacyOpenPort)
       Error(what + " with port " + std::to_string(h.ListenPort) + " in the header");
   } else if (prmMsg.DestAddr != prmDest.DestAddr || prmMsg.DestPort != prmDest.DestPort) {
-    Error(what + " names " + FormatIPv4(prmMsg.DestAddr) + ":" + std::to_string(prmMsg.DestPort) +
-          ", opened as " + FormatIPv4(prmDest.DestAddr) + ":" + std::to_string(prmDest.DestPort));
+    Error(what + " names " + FormatDottedQuad(prmMsg.DestAddr) + ":" + std::to_string(prmMsg.DestPort) +
+          ", opened as " + FormatDottedQuad(prmDest.DestAddr) + ":" + std::to_string(prmDest.DestPort));
   }
 }
 

@@ -51,7 +51,7 @@ std::map<std::string, std::string> GetTextMap(const json& prmValue, const std::s
 uint32_t GetAddress(const json& prmValue, const std::string& prmKey) {
   uint32_t addr = 0;
   if (prmValue.is_number_unsigned()) return prmValue.get<uint32_t>();
-  if (!prmValue.is_string() || !ParseIPv4(prmValue.get<std::string>(), addr))
+  if (!prmValue.is_string() || !ParseDottedQuad(prmValue.get<std::string>(), addr))
     Bad(prmKey, "must be a dotted IPv4 address or a number");
   return addr;
 }
@@ -91,7 +91,7 @@ void Apply(TGatewayScenario& s, const std::string& k, const json& v) {
   } else if (k == "listenAddress") {
     uint32_t a = 0;
     s.ListenAddress = GetText(v, k);
-    if (!ParseIPv4(s.ListenAddress, a) || !IsLoopbackAddr(a)) Bad(k, "must be a loopback address");
+    if (!ParseDottedQuad(s.ListenAddress, a) || !IsLoopbackAddr(a)) Bad(k, "must be a loopback address");
   } else if (k == "port") {
     s.Port = static_cast<uint16_t>(GetInt(v, k, 0, 65535));
   } else if (k == "cert") {
@@ -144,7 +144,7 @@ void Apply(TGatewayScenario& s, const std::string& k, const json& v) {
     s.Hosts = GetTextMap(v, k);
     uint32_t a = 0;
     for (auto& [name, addr] : s.Hosts)
-      if (!ParseIPv4(addr, a)) Bad("hosts." + name, "must be a dotted IPv4 address");
+      if (!ParseDottedQuad(addr, a)) Bad("hosts." + name, "must be a dotted IPv4 address");
   } else if (k == "unknownHostAddress") {
     s.UnknownHostAddress = GetAddress(v, k);
   } else if (k == "idleTime") {

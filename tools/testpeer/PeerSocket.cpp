@@ -43,7 +43,7 @@ int ListenOn(uint32_t prmAddr, uint16_t prmPort, uint16_t& prmBound) {
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
     int err = errno;
     if (fd >= 0) ::close(fd);
-    throw EBaseException("cannot listen on " + FormatIPv4(prmAddr) + ":" + std::to_string(prmPort) +
+    throw EBaseException("cannot listen on " + FormatDottedQuad(prmAddr) + ":" + std::to_string(prmPort) +
                          " (" + std::strerror(err) + ")");
   }
   prmBound = ntohs(sa.sin_port);

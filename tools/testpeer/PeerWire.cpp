@@ -1,8 +1,5 @@
 #include "testpeer/PeerWire.h"
 
-#include <charconv>
-#include <cstdio>
-
 namespace vantrel::testpeer {
 
 namespace {
@@ -96,32 +93,6 @@ std::array<uint8_t, 4> LittleEndian32(uint32_t v) {
 
 uint32_t ReadBigEndian32(const std::array<uint8_t, 4>& prmBytes) {
   return GetBE32(prmBytes.data());
-}
-
-bool ParseIPv4(std::string_view prmText, uint32_t& prmAddr) {
-  uint32_t addr = 0;
-  const char* p = prmText.data();
-  const char* end = p + prmText.size();
-  for (int part = 0; part < 4; ++part) {
-    if (part > 0) {
-      if (p == end || *p != '.') return false;
-      ++p;
-    }
-    unsigned v = 0;
-    auto [next, ec] = std::from_chars(p, end, v);
-    if (ec != std::errc() || next == p || next - p > 3 || v > 255) return false;
-    addr = addr << 8 | v;
-    p = next;
-  }
-  if (p != end) return false;
-  prmAddr = addr;
-  return true;
-}
-
-std::string FormatIPv4(uint32_t a) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", a >> 24, (a >> 16) & 255, (a >> 8) & 255, a & 255);
-  return buf;
 }
 
 uint32_t FirstProtocolDestAddr(const TWireHeader& prmHeader) {

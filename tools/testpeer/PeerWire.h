@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "diag/NetAddress.h"
 #include "diag/TextCodecs.h"
 
 namespace vantrel::testpeer {
@@ -44,9 +45,7 @@ std::array<uint8_t, 4> BigEndian32(uint32_t prmValue);
 std::array<uint8_t, 4> LittleEndian32(uint32_t prmValue);
 uint32_t ReadBigEndian32(const std::array<uint8_t, 4>& prmBytes);
 
-// IPv4 addresses as numbers with a.b.c.d = a<<24 | b<<16 | c<<8 | d.
-bool ParseIPv4(std::string_view prmText, uint32_t& prmAddr);
-std::string FormatIPv4(uint32_t prmAddr);
+// IPv4 addresses as numbers with a.b.c.d = a<<24 | b<<16 | c<<8 | d (diag/NetAddress.h).
 inline bool IsLoopbackAddr(uint32_t prmAddr) {
   return (prmAddr >> 24) == 127;
 }
