@@ -117,7 +117,7 @@ struct TFirstProtocol {
   static std::vector<std::string> RefusedReplies() {
     return {"HTTP/1.0 200 OK\r\n\r\n", "HTTP/1.1 403 Forbidden\r\n\r\n"};
   }
-  // Accepts a listener with security-RDP identifier allows: {SSO, SSP, connections let through}.
+  // How many of three connections a listener with a security-RDP identifier lets through.
   struct TAcceptCase {
     bool SSO, SSP;
     size_t Allowed;
