@@ -13,12 +13,14 @@
 #include <thread>
 #include <vector>
 
+#include "diag/UniqueFd.h"
 #include "platform/Event.h"
 #include "platform/Window.h"
 #include "tls/sspi.h"
 #include "tunnel/ConnHost.h"
 #include "tunnel/ConnTable.h"
 #include "tunnel/ControlReader.h"
+#include "tunnel/ListenRequest.h"
 #include "tunnel/Listener.h"
 #include "tunnel/ProxySelector.h"
 #include "tunnel/TCSProtocolBase.h"
@@ -51,7 +53,7 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
   void SendLogMsg(uint8_t prmLogLevel, const std::string& prmProtocol, uint32_t prmDest,
                   const std::string& prmDestName, const std::string& prmMsg) override;
   void ResetTimers() override;
-  // A name longer than kMaxHostNameLen is not sent: 0xFFFFFFFF at once.
+  // A name longer than kMaxHostNameLen is not sent: kResolveNotYet at once.
   uint32_t ResolveHost(const std::string& prmHost) override;
   std::string GetUsername(bool prmNoAlt) override;
   std::string GetPassword(bool prmNoAlt) override;
@@ -69,6 +71,11 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
   void IncConnCount() override;
   int CreateConn(std::shared_ptr<CConn> prmConn) override;
   const TEvent& StopEvent() const override { return m_StopEvent; }
+
+  // What every connection operation comes down to: creates and starts a listener for
+  // prmRequest; prmLocalPort receives the bound port. Raises the listener-creation failures;
+  // false once the manager is shutting down.
+  bool Listen(TListenRequest prmRequest, int& prmLocalPort);
 
   // The manual proxy; the control connection tries it first and goes direct when it fails.
   void SetProxy(const std::string& prmProxy, int prmProxyPort);
@@ -127,7 +134,7 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
   // prmGot, when given, receives the byte count.
   bool ReadReply(char* prmBuf, int prmLen, bool prmOneRecord, int* prmGot = nullptr);
   CSSPI* Channel() const { return m_SSPI.get(); }
-  int ControlSock() const { return m_ControlSock; }
+  int ControlSock() const { return m_ControlSock.Get(); }
 
   std::string m_SP;
   std::string m_SPIp;
@@ -161,15 +168,12 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
   template <typename T>
   void Answer(TRequest<T>& prmReq, T prmValue);
 
-  bool AddConnImpl(const std::string& prmDestIP, int prmDestPort, int prmSrcPort, int& prmLocalPort,
-                   HWND prmNotifyDest, uint32_t prmNotifyMsg, int prmID, bool prmCloseAfterEmpty,
-                   TConnSendCallback prmSendCallback, int securityRDPFlag, bool SSOFlag,
-                   bool SSPFlag);
-  // prmDestHost as dotted text, resolved through the gateway when it is a name.
-  bool DestAddress(const std::string& prmDestHost, std::string& prmDestIP);
-  int ConnectControlSocket();
-  int ConnectDirect();
-  int ConnectThroughProxies();
+  // prmRequest with its destination taken from prmDestHost: a dotted address as it is, a name
+  // resolved through the gateway (false, nothing created, when it is not resolved).
+  bool ListenHost(const std::string& prmDestHost, TListenRequest prmRequest, int& prmLocalPort);
+  TUniqueFd ConnectControlSocket();
+  TUniqueFd ConnectDirect();
+  TUniqueFd ConnectThroughProxies();
   void CloseControlSock();
   void StartControlThd();
   void ControlConnThd();
@@ -185,7 +189,7 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
     HWND Wnd;
   };
 
-  int m_ControlSock = -1;
+  TUniqueFd m_ControlSock;
   bool m_SSPIInit = false;
   std::unique_ptr<CSSPI> m_SSPI;
   std::thread m_ControlThd;

@@ -105,7 +105,7 @@ TEST_F(TTunnelTest, RequestsGetTheGatewaysAnswers) {
   EXPECT_EQ(m_Mng->GetUsername(false), "bob");
   EXPECT_EQ(m_Mng->GetPassword(true), "s3cret");
   uint32_t addr = m_Mng->ResolveHost("desk.corp");
-  EXPECT_EQ(FormatIPv4(FromNetOrder(addr)), "127.0.0.5");
+  EXPECT_EQ(FormatNetAddress(addr), "127.0.0.5");
   uint32_t idle = 0, life = 0;
   m_Mng->GetTimers(idle, life);
   EXPECT_EQ(idle, 300u);
@@ -233,7 +233,7 @@ TEST_F(TTunnelTest, OpenRequestWithoutAnswerReturnsTrueAfterItsWait) {
   auto open = m_Peer->WaitForMessage(mcOpen, kWaitMs);
   ASSERT_TRUE(open);
   EXPECT_EQ(open->Id(), 3);
-  EXPECT_EQ(FormatIPv4(open->DestAddr), "10.0.0.5");
+  EXPECT_EQ(FormatDottedQuad(open->DestAddr), "10.0.0.5");
   EXPECT_EQ(open->DestPort, 3389);
 }
 

@@ -96,7 +96,7 @@ TEST_F(TForwardTest, ApplicationDataGoesOutInPiecesOfAtMost1024) {
   for (const auto& m : m_Peer->ReceivedMessages(mcData)) {
     EXPECT_LE(m.Payload.size(), 1024u);
     EXPECT_EQ(m.Fields.Len, m.Payload.size());
-    EXPECT_EQ(FormatIPv4(m.DestAddr), "10.0.0.5");
+    EXPECT_EQ(FormatDottedQuad(m.DestAddr), "10.0.0.5");
     seen.insert(seen.end(), m.Payload.begin(), m.Payload.end());
     ++pieces;
   }

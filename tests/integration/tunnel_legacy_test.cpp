@@ -97,7 +97,7 @@ TEST_F(TLegacyTunnelTest, RequestsGetTheGatewaysAnswers) {
   m_Mng->GetTimers(idle, life);
   EXPECT_EQ(idle, 300u);
   EXPECT_EQ(life, 7200u);
-  EXPECT_EQ(FormatIPv4(FromNetOrder(m_Mng->ResolveHost("desk.example"))), "127.0.0.5");
+  EXPECT_EQ(FormatNetAddress(m_Mng->ResolveHost("desk.example")), "127.0.0.5");
   // No alternative credentials in this protocol: the gateway is always asked.
   EXPECT_EQ(m_Mng->GetUsername(false), "bob");
   EXPECT_EQ(m_Mng->GetPassword(false), "pw");
