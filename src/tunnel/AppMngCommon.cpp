@@ -43,12 +43,8 @@ CAppMngCommon::~CAppMngCommon() {
 }
 
 void CAppMngCommon::Shutdown() {
-  if (m_ShutDown) return;
-  m_ShutDown = true;
+  if (!SetState(TTunnelState::Stopping)) return;
   try {
-    m_Terminate = true;
-    m_StopEvent.Set();
-    m_LostEvent.Set();
     // Wakes the control thread's wait; the descriptor itself is closed once the thread is gone.
     if (m_ControlSock) ::shutdown(m_ControlSock.Get(), SHUT_RDWR);
     // A requester still inside its wait leaves on the lost event; it holds its request lock until
@@ -70,6 +66,7 @@ void CAppMngCommon::Shutdown() {
     StopConns();
     CloseControlSock();
     m_SSPI.reset();
+    SetState(TTunnelState::Stopped);
   } catch (const EBaseException& e) {
     WriteDebugLog("AppsMng Destroy Exception (" + e.GetMsg() + ")");
   } catch (...) {
@@ -94,13 +91,23 @@ bool CAppMngCommon::IsReady(int prmTO) {
   return m_ReadyEvent.Wait(prmTO);
 }
 
-void CAppMngCommon::SetReady(bool prmReady) {
-  // The flag first: whoever sees the event signalled also sees the tunnel connected.
-  m_Connected = prmReady;
-  if (prmReady)
+bool CAppMngCommon::SetState(TTunnelState prmTo) {
+  std::lock_guard g(m_StateLock);
+  const TTunnelState from = m_State;
+  if (from == prmTo || !IsTunnelTransitionAllowed(from, prmTo)) return false;
+  m_State = prmTo;
+  WriteDebugLog(std::string("AppMng state ") + TunnelStateName(from) + " -> " +
+                TunnelStateName(prmTo));
+  if (prmTo == TTunnelState::Up)
     m_ReadyEvent.Set();
-  else
+  else if (prmTo == TTunnelState::Lost || prmTo == TTunnelState::Created)
     m_ReadyEvent.Reset();
+  if (IsTunnelLive(prmTo))
+    m_LostEvent.Reset();
+  else
+    m_LostEvent.Set();
+  if (prmTo == TTunnelState::Stopping) m_StopEvent.Set();
+  return true;
 }
 
 void CAppMngCommon::SetProxy(const std::string& prmProxy, int prmProxyPort) {
@@ -248,7 +255,7 @@ bool CAppMngCommon::OnSharedMessage(const TLegacyAppHeader& prmHdr, const uint8_
 
 bool CAppMngCommon::Listen(TListenRequest prmRequest, int& prmLocalPort) {
   std::lock_guard g(m_ConnsCS);
-  if (m_ShutDown) return false;
+  if (IsTunnelStopping(m_State)) return false;
   const std::string dest = prmRequest.DestIP + ":" + std::to_string(prmRequest.DestPort);
   const int asked = prmRequest.SrcPort;
   auto listener = std::make_unique<CListener>(this, std::move(prmRequest), prmLocalPort);

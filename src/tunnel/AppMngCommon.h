@@ -24,6 +24,7 @@
 #include "tunnel/Listener.h"
 #include "tunnel/ProxySelector.h"
 #include "tunnel/TCSProtocolBase.h"
+#include "tunnel/TunnelState.h"
 
 namespace vantrel {
 
@@ -59,7 +60,7 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
   std::string GetPassword(bool prmNoAlt) override;
   void GetTimers(uint32_t& prmIdleTime, uint32_t& prmLifetime) override;
   bool IsReady(int prmTO) override;
-  bool IsConnected() override { return m_Connected; }
+  bool IsConnected() override { return m_ReadyEvent.IsSet(); }
   void RegisterOnClose(HWND prmWnd, uint32_t prmMsgID) override;
   void RegisterOnCloseCallback(TOnCloseCallback prmCallback) override;
   void CloseClientConns() override;
@@ -121,7 +122,11 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
   bool SendMsg(const TLegacyAppHeader& prmHdr, const void* prmPayload = nullptr, size_t prmLen = 0,
                const char* prmErrPrefix = "SendMsg Exception (");
   bool SendHeaderOnly(uint8_t prmCode, const char* prmErrPrefix = "SendMsg Exception (");
-  void SetReady(bool prmReady);
+  // The one place the tunnel's state changes. Refused (false, nothing logged) when prmTo cannot
+  // follow the current state; otherwise logs "AppMng state <from> -> <to>" and sets or resets
+  // the events that waits depend on. Any thread.
+  bool SetState(TTunnelState prmTo);
+  TTunnelState State() const { return m_State; }
   // Answers from the control thread.
   void AnswerHost(uint32_t prmNetAddr);
   void AnswerName(bool prmUser, std::string prmName);
@@ -142,12 +147,12 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
   std::string m_SessCookie;
   std::string m_SPCookie;
   std::string m_ModuleID;
-  std::atomic<bool> m_Terminate{false};
-  std::atomic<bool> m_Terminated{true};
-  std::atomic<bool> m_Connected{false};
+  // Events derived from m_State (SetState keeps them in step), for waits that poll:
+  // signalled while Up; kept as it was when the control thread halts or the manager stops.
   TEvent m_ReadyEvent{true};
-  // Set while no control thread runs, and when the manager stops: every wait ends on it.
+  // Signalled unless the control connection is live: a request waiting for an answer ends on it.
   TEvent m_LostEvent{true, true};
+  // Signalled once the manager is stopping: every wait of a connection or a check ends on it.
   TEvent m_StopEvent{true};
   std::recursive_mutex m_SendCS;
   mutable std::recursive_mutex m_ConnsCS;
@@ -171,6 +176,8 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
   // prmRequest with its destination taken from prmDestHost: a dotted address as it is, a name
   // resolved through the gateway (false, nothing created, when it is not resolved).
   bool ListenHost(const std::string& prmDestHost, TListenRequest prmRequest, int& prmLocalPort);
+  // The set-up steps up to the init message; raises on failure.
+  void OpenControlConnection();
   TUniqueFd ConnectControlSocket();
   TUniqueFd ConnectDirect();
   TUniqueFd ConnectThroughProxies();
@@ -190,9 +197,13 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
   };
 
   TUniqueFd m_ControlSock;
-  bool m_SSPIInit = false;
+  // Written only by SetState, under m_StateLock; read anywhere.
+  std::atomic<TTunnelState> m_State{TTunnelState::Created};
+  std::mutex m_StateLock;
   std::unique_ptr<CSSPI> m_SSPI;
   std::thread m_ControlThd;
+  // Signalled when the control thread has returned: the destructor waits on it while handling
+  // the window's messages (the thread may be sending one), then joins.
   TEvent m_ControlDone{true};
   TConnTable m_Conns;
   int m_ConnsCount = 0;
@@ -209,7 +220,6 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
   std::shared_ptr<IProxySelector> m_ProxySelector;
   TConnectThroughProxy m_ProxyConnect;
   int m_ReplyTimeoutMs = 180000;
-  std::atomic<bool> m_ShutDown{false};
   bool m_LibraryLoaded = false;
 };
 

@@ -26,22 +26,32 @@ constexpr int kControlWaitMs = 1000;
 }  // namespace
 
 void CAppMngCommon::InitControlConnection() {
-  m_ControlSock = ConnectControlSocket();
-  const int sock = m_ControlSock.Get();
-  auto fail = [this](const char* prmMsg) {
-    CloseControlSock();
-    throw EBaseException(prmMsg);
-  };
-  m_SSPI = std::make_unique<CSSPI>(DeviceType());
-  bool shaken = false;
+  if (!SetState(TTunnelState::Connecting))
+    throw EBaseException(std::string("InitControlConnection - tunnel is ") +
+                         TunnelStateName(m_State));
   try {
-    shaken = m_SSPI->PerformHandshake(sock, m_SP, DeviceType());
+    OpenControlConnection();
   } catch (...) {
+    // Whatever failed, the half-open connection goes: the manager is as it was created.
     CloseControlSock();
+    SetState(TTunnelState::Created);
     throw;
   }
-  if (!shaken) fail("Failed to connect to gateway (SSL failed)");
-  m_SSPIInit = true;
+  SetState(TTunnelState::Opened);
+  try {
+    StartControlThd();
+  } catch (...) {
+    SetState(TTunnelState::Halted);
+    throw;
+  }
+}
+
+void CAppMngCommon::OpenControlConnection() {
+  m_ControlSock = ConnectControlSocket();
+  const int sock = m_ControlSock.Get();
+  m_SSPI = std::make_unique<CSSPI>(DeviceType());
+  if (!m_SSPI->PerformHandshake(sock, m_SP, DeviceType()))
+    throw EBaseException("Failed to connect to gateway (SSL failed)");
   fcntl(sock, F_SETFL, fcntl(sock, F_GETFL) | O_NONBLOCK);
   // Every message goes out as one whole TLS record already; holding small ones back until the
   // gateway acknowledges the last (Nagle) only adds its delayed-ACK time to each exchange.
@@ -52,23 +62,18 @@ void CAppMngCommon::InitControlConnection() {
     if (!m_SSPI->SendSec(sock, req.data(), static_cast<int>(req.size())))
       throw EBaseException("send failed");
   } catch (...) {
-    fail("Failed to send init message");
+    throw EBaseException("Failed to send init message");
   }
-  if (!CheckReply()) fail("Gateway did not open control connection");
+  if (!CheckReply()) throw EBaseException("Gateway did not open control connection");
   SendInitMsg();
-  m_Terminated = false;
-  m_LostEvent.Reset();
-  StartControlThd();
 }
 
 bool CAppMngCommon::ReadReply(char* prmBuf, int prmLen, bool prmOneRecord, int* prmGot) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_ReplyTimeoutMs);
   CTlsControlSource source(*m_SSPI, m_ControlSock.Get(), m_StopEvent);
   for (;;) {
-    if (source.Wait(MsLeft(deadline)) != IControlSource::TWait::Ready) {
-      CloseControlSock();
+    if (source.Wait(MsLeft(deadline)) != IControlSource::TWait::Ready)
       throw EBaseException("Failed to establish control connection");
-    }
     int got = 0;
     try {
       if (prmOneRecord)
@@ -141,8 +146,8 @@ void CAppMngCommon::StartControlThd() {
 
 void CAppMngCommon::ControlConnThd() {
   RunGuarded("_ControlConThd", [this] { ControlLoop(); });
-  m_Terminated = true;
-  m_LostEvent.Set();
+  // Still live here only when the loop failed: the window is not told (refused otherwise).
+  SetState(TTunnelState::Halted);
   m_ControlDone.Set();
 }
 
@@ -151,7 +156,7 @@ void CAppMngCommon::ControlLoop() {
   CControlReader reader(source, *this);
   bool drain = false;
   int idle = 0;
-  while (!m_Terminate) {
+  while (IsTunnelLive(m_State)) {
     if (!drain) {
       IControlSource::TWait w = source.Wait(kControlWaitMs);
       if (w == IControlSource::TWait::Stopped) break;
@@ -163,7 +168,7 @@ void CAppMngCommon::ControlLoop() {
       idle = 0;
     }
     CControlReader::TStep step = reader.Step();
-    if (m_Terminate || step == CControlReader::TStep::Stopped) break;
+    if (!IsTunnelLive(m_State) || step == CControlReader::TStep::Stopped) break;
     if (step == CControlReader::TStep::Closed) {
       OnControlLost();
       return;
@@ -174,11 +179,9 @@ void CAppMngCommon::ControlLoop() {
 
 void CAppMngCommon::OnControlLost() {
   WriteDebugLog("Control connection closed by the gateway");
-  SetReady(false);
-  m_Terminate = true;
-  m_Terminated = true;
-  // Requests in flight end now, not after the reachability check.
-  m_LostEvent.Set();
+  // Requests in flight end now, not after the reachability check. A manager already stopping
+  // tells nobody.
+  if (!SetState(TTunnelState::Lost)) return;
   NotifyLost();
   if (m_OncloseCallback) m_OncloseCallback();
 }

@@ -83,7 +83,7 @@ IControlDispatch::TPayload CAppMngMorv::OnHeader(const TLegacyAppHeader& prmHdr)
       return TPayload::Data;
     case mcInit:
     case mcTunnelUp2:
-      SetReady(true);
+      SetState(TTunnelState::Up);
       return TPayload::Read;
     default:
       return TPayload::Read;
@@ -96,7 +96,7 @@ void CAppMngMorv::OnMessage(const TLegacyAppHeader& prmHdr, const uint8_t* prmPa
     case mcTunnelUp:
     case mcInit:
     case mcTunnelUp2:
-      SetReady(true);
+      SetState(TTunnelState::Up);
       break;
     case mcConnReady:
       SignalConnReady();

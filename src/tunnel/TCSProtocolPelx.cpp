@@ -105,7 +105,7 @@ void CAppMngPelx::OnMessage(const TLegacyAppHeader& prmHdr, const uint8_t* prmPa
                             size_t prmLen) {
   if (prmHdr.ActionCode == mcTunnelUp) {
     SendModuleID();
-    SetReady(true);
+    SetState(TTunnelState::Up);
   } else {
     OnSharedMessage(prmHdr, prmPayload, prmLen);
   }
