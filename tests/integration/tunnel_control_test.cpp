@@ -100,7 +100,7 @@ TYPED_TEST(TTunnelTest, RequestsGetTheGatewaysAnswers) {
   EXPECT_EQ(mng.GetUsername(false), "bob");
   EXPECT_EQ(mng.GetPassword(false), "s3cret");
   EXPECT_EQ(mng.GetPassword(true), "s3cret");
-  EXPECT_EQ(FormatIPv4(FromNetOrder(mng.ResolveHost("desk.corp"))), "127.0.0.5");
+  EXPECT_EQ(FormatNetAddress(mng.ResolveHost("desk.corp")), "127.0.0.5");
   uint32_t idle = 0, life = 0;
   mng.GetTimers(idle, life);
   EXPECT_EQ(idle, 300u);
@@ -230,7 +230,7 @@ TYPED_TEST(TTunnelTest, OpenRequestWithoutAnswerReturnsTrue) {
   auto open = this->m_Peer->WaitForMessage(mcOpen, kWaitMs);
   ASSERT_TRUE(open);
   EXPECT_EQ(open->Id(), 3);
-  EXPECT_EQ(FormatIPv4(open->DestAddr), TypeParam::kDestIP);
+  EXPECT_EQ(FormatDottedQuad(open->DestAddr), TypeParam::kDestIP);
   EXPECT_EQ(open->DestPort, 3389);
 }
 

@@ -107,7 +107,7 @@ struct TFirstProtocol {
   }
   // A connection's messages name its destination.
   static void ExpectConnEnd(const testpeer::TPeerMessage& prmMsg) {
-    EXPECT_EQ(FormatIPv4(prmMsg.DestAddr), kDestIP);
+    EXPECT_EQ(FormatDottedQuad(prmMsg.DestAddr), kDestIP);
   }
   // The open request of connection 2 to kDestIP:3389.
   static TBytes OpenOfConnTwo() {
