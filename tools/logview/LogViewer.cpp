@@ -32,11 +32,8 @@ sockaddr_un AddressOf(const std::string& prmPath) {
 
 // True when something is bound and reading at prmAddr (a live viewer, not a stale file).
 bool ViewerAlive(const sockaddr_un& prmAddr) {
-  int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  bool alive = connect(fd, reinterpret_cast<const sockaddr*>(&prmAddr), sizeof prmAddr) == 0;
-  close(fd);
-  return alive;
+  TUniqueFd fd(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  return fd && connect(fd.Get(), reinterpret_cast<const sockaddr*>(&prmAddr), sizeof prmAddr) == 0;
 }
 
 }  // namespace
@@ -50,23 +47,22 @@ TLogViewer::TLogViewer(std::string prmPath) : m_Path(std::move(prmPath)) {
   chmod(dir.c_str(), 0700);
   if (ViewerAlive(addr)) throw std::runtime_error("another viewer is running on " + m_Path);
   unlink(m_Path.c_str());
-  m_Fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (m_Fd < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
-  if (bind(m_Fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+  m_Fd.Reset(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!m_Fd) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+  if (bind(m_Fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     int err = errno;
-    close(m_Fd);
     throw std::runtime_error("cannot bind " + m_Path + ": " + std::strerror(err));
   }
 }
 
 TLogViewer::~TLogViewer() {
-  close(m_Fd);
+  m_Fd.Reset();
   unlink(m_Path.c_str());
 }
 
 bool TLogViewer::Receive(std::string& prmRecord) {
   static std::vector<char> buf(kMaxRecord);
-  ssize_t n = recv(m_Fd, buf.data(), buf.size(), MSG_DONTWAIT);
+  ssize_t n = recv(m_Fd.Get(), buf.data(), buf.size(), MSG_DONTWAIT);
   if (n < 0) return false;
   prmRecord.assign(buf.data(), static_cast<size_t>(n));
   return true;

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "diag/UniqueFd.h"
+
 namespace vantrel::logview {
 
 class TLogViewer {
@@ -18,14 +20,14 @@ class TLogViewer {
   TLogViewer(const TLogViewer&) = delete;
   TLogViewer& operator=(const TLogViewer&) = delete;
 
-  int Fd() const { return m_Fd; }
+  int Fd() const { return m_Fd.Get(); }
   const std::string& Path() const { return m_Path; }
   // Takes one queued record without blocking; false when none is queued.
   bool Receive(std::string& prmRecord);
 
  private:
   std::string m_Path;
-  int m_Fd = -1;
+  TUniqueFd m_Fd;
 };
 
 // "YYYY-MM-DD HH:MM:SS.mmm text": local time, the record's trailing zero byte dropped and its

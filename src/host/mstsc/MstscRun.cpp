@@ -13,6 +13,7 @@
 
 #include "config/RdpFileFormat.h"
 #include "diag/TextCodecs.h"
+#include "diag/UniqueFd.h"
 #include "platform/ProcessSpawn.h"
 #include "platform/Settings.h"
 #include "session/DesktopLaunch.h"
@@ -28,12 +29,12 @@ namespace {
 constexpr size_t kMaxFileSize = 1024 * 1024;
 
 bool ReadSmallFile(const std::string& prmPath, std::string& prmBytes) {
-  int fd = open(prmPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  TUniqueFd fd(open(prmPath.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return false;
   char buf[8192];
   bool ok = true;
   for (;;) {
-    ssize_t n = read(fd, buf, sizeof(buf));
+    ssize_t n = read(fd.Get(), buf, sizeof(buf));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) ok = false;
     if (n <= 0) break;
@@ -43,7 +44,6 @@ bool ReadSmallFile(const std::string& prmPath, std::string& prmBytes) {
       break;
     }
   }
-  close(fd);
   return ok;
 }
 
@@ -69,27 +69,24 @@ std::string BaseName(const std::string& prmPath) {
 }
 
 // Starts the client with a pipe as its standard input; -1 and prmErr on failure.
-pid_t SpawnWithInput(const std::vector<std::string>& prmArgv, int& prmWriteFd, int& prmErr) {
+pid_t SpawnWithInput(const std::vector<std::string>& prmArgv, TUniqueFd& prmWriteFd, int& prmErr) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) {
     prmErr = errno;
     return -1;
   }
+  TUniqueFd readEnd(fds[0]), writeEnd(fds[1]);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, readEnd.Get(), 0);
   std::vector<char*> argv;
   for (const std::string& a : prmArgv) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   pid_t pid = -1;
   prmErr = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  close(fds[0]);
-  if (prmErr != 0) {
-    close(fds[1]);
-    return -1;
-  }
-  prmWriteFd = fds[1];
+  if (prmErr != 0) return -1;
+  prmWriteFd = std::move(writeEnd);
   return pid;
 }
 
@@ -181,17 +178,18 @@ int RunMstsc(const std::vector<std::string>& prmArgs) {
   if (!WritePrivateFile(copy, conn.ClientFile)) {
     std::cerr << "vantrel-mstsc: cannot write " << copy << ": " << std::strerror(errno) << "\n";
   } else {
-    int input = -1, err = 0;
+    TUniqueFd input;
+    int err = 0;
     pid_t pid = SpawnWithInput(XfreerdpArgs(program, copy, admin), input, err);
     if (pid < 0) {
       std::cerr << "vantrel-mstsc: cannot start " << program << ": " << std::strerror(err) << "\n";
       code = 127;
     } else {
       std::string answers = conn.UserName + "\n" + conn.Domain + "\n" + conn.Password + "\n";
-      if (!WriteAll(input, answers))
+      if (!WriteAll(input.Get(), answers))
         std::cerr << "vantrel-mstsc: " << program << " did not take the credentials\n";
       Wipe(answers);
-      close(input);
+      input.Reset();
       code = WaitExit(pid);
     }
   }
