@@ -14,7 +14,7 @@ fuzz_seconds=${VANTREL_FUZZ_SECONDS:-20}
 
 echo "== build (gcc) =="
 rm -rf build/ci-gcc
-cmake -S . -B build/ci-gcc -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build/ci-gcc -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_WERROR=ON
 cmake --build build/ci-gcc -j "$jobs"
 echo "== tests (gcc) =="
 (cd build/ci-gcc && ctest --output-on-failure -j "$jobs" --timeout 600)
@@ -22,7 +22,8 @@ echo "== tests (gcc) =="
 echo "== build (clang, address+undefined, fuzz targets) =="
 rm -rf build/ci-asan
 CC=clang-14 CXX=clang++-14 cmake -S . -B build/ci-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-  -DVANTREL_SANITIZE=address,undefined -DVANTREL_FUZZ=ON -DVANTREL_FUZZ_SECONDS="$fuzz_seconds"
+  -DVANTREL_WERROR=ON -DVANTREL_SANITIZE=address,undefined -DVANTREL_FUZZ=ON \
+  -DVANTREL_FUZZ_SECONDS="$fuzz_seconds"
 cmake --build build/ci-asan -j "$jobs"
 echo "== tests (address+undefined) and fuzzing =="
 (cd build/ci-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \

@@ -136,7 +136,6 @@ class TVantrelTCSX {
   int CurAppCount() const;
   bool ValidCurApp() const;
 
-  // Fields in the order of the design.
   std::string m_DestHost;
   bool m_CustomPortal = false;
   std::unique_ptr<TDBMng> m_DBMng;

@@ -7,13 +7,11 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <vector>
 
 #include "diag/TextCodecs.h"
-#include "platform/Settings.h"
 
 namespace vantrel {
 
@@ -26,6 +24,7 @@ struct TLogState {
   std::mutex Lock;
   int Fd = -1;
   bool DbgView = false;
+  std::string ViewerPath;
   // Set when the viewer let a record wait out its grace period; cleared by the next write that
   // goes through. While set, records are tried once and dropped when the viewer is still full.
   bool Stalled = false;
@@ -36,14 +35,13 @@ TLogState& State() {
   return *s;
 }
 
-int OpenViewerSocket() {
-  std::string path = DebugLogSocketPath();
+int OpenViewerSocket(const std::string& prmPath) {
   sockaddr_un addr{};
-  if (path.size() >= sizeof addr.sun_path) return -1;
+  if (prmPath.size() >= sizeof addr.sun_path) return -1;
   int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   addr.sun_family = AF_UNIX;
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  std::memcpy(addr.sun_path, prmPath.c_str(), prmPath.size() + 1);
   // Open-existing: only when the viewer has bound the socket.
   if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     close(fd);
@@ -72,35 +70,17 @@ TWrite WriteRecord(int prmFd, const std::vector<char>& prmRec, bool prmMayWait) 
   }
 }
 
-// On exactly for "1", from either place: the settings file is the machine's switch, the
-// environment lets one run of a program turn it on.
-bool DebugOutputSwitch() {
-  const char* env = std::getenv("VANTREL_DBGVIEW");
-  if (env != nullptr && std::strcmp(env, "1") == 0) return true;
-  auto sw = ReadSetting("DBGView");
-  return sw.has_value() && *sw == "1";
-}
-
-struct TLogInit {
-  TLogInit() { InitDebugLog(); }
-} g_LogInit;
-
 }  // namespace
 
-std::string DebugLogSocketPath() {
-  std::string rt = RuntimeDir();
-  if (!rt.empty()) return rt + "/VantrelLogger/Msgs";
-  return "/tmp/VantrelLogger-" + std::to_string(getuid()) + "/Msgs";
-}
-
-void InitDebugLog() {
+void ConfigureDebugLog(bool prmDbgView, const std::string& prmViewerPath) {
   TLogState& s = State();
   std::lock_guard<std::mutex> g(s.Lock);
   if (s.Fd >= 0) close(s.Fd);
   s.Fd = -1;
   s.Stalled = false;
-  s.DbgView = DebugOutputSwitch();
-  if (!s.DbgView) s.Fd = OpenViewerSocket();
+  s.DbgView = prmDbgView;
+  s.ViewerPath = prmViewerPath;
+  if (!s.DbgView) s.Fd = OpenViewerSocket(s.ViewerPath);
 }
 
 void WriteDebugLog(const std::string& prmText) {
@@ -119,7 +99,7 @@ void WriteDebugLog(const std::string& prmText) {
     if (w == TWrite::Failed) {
       // The viewer went away (or restarted): reopen once and try the same record again.
       close(s.Fd);
-      s.Fd = OpenViewerSocket();
+      s.Fd = OpenViewerSocket(s.ViewerPath);
       w = WriteRecord(s.Fd, rec, !s.Stalled);
     }
     s.Stalled = w == TWrite::Busy;

@@ -1,5 +1,6 @@
 // Debug log channel: one record per line to the log viewer's socket, or to standard error when
-// the DBGView switch is on. Safe from any thread; never raises.
+// the DBGView switch is on. Safe from any thread; never raises. Until it is configured, lines are
+// dropped; the platform layer configures it when the library is loaded (platform/DebugLogSetup.h).
 #pragma once
 
 #include <string>
@@ -8,11 +9,9 @@ namespace vantrel {
 
 void WriteDebugLog(const std::string& prmText);
 
-// Re-reads the switch and reopens the viewer's socket as at load time. For tests and for a host
-// that changes its environment before the first session.
-void InitDebugLog();
-
-// Path of the viewer's datagram socket (the XDG runtime folder, or a per-user /tmp folder).
-std::string DebugLogSocketPath();
+// With prmDbgView, lines go to standard error; otherwise to the viewer's datagram socket at
+// prmViewerPath, opened now and only now: a viewer that starts later is not seen until the next
+// call. A write that fails reopens the same path once.
+void ConfigureDebugLog(bool prmDbgView, const std::string& prmViewerPath);
 
 }  // namespace vantrel

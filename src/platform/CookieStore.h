@@ -1,4 +1,4 @@
-// The browser's cookie store stand-in: a Netscape-format cookie file (the one browsers and curl
+// The browser's cookies: a Netscape-format cookie file (the one browsers and curl
 // export) named by "CookieFile=" in settings.ini.
 #pragma once
 

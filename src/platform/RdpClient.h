@@ -1,4 +1,4 @@
-// The platform RDP client stand-in: whether a client instance can be created (the client program
+// The RDP client on this machine: whether a client instance can be created (the client program
 // is found) and the version the embedded client control would report, derived from the
 // installed FreeRDP. Behind an interface so that tests can put any answer in its place.
 #pragma once

@@ -1,4 +1,4 @@
-// Per-user folders and the settings file that stand in for the registry switches.
+// Per-user folders and the settings file (settings.ini) that holds this machine's switches.
 #pragma once
 
 #include <optional>

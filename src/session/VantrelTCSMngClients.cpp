@@ -8,10 +8,10 @@
 #include <fstream>
 
 #include "diag/DebugLog.h"
-#include "diag/Registration.h"
 #include "diag/TextCodecs.h"
 #include "platform/ArchiveExpand.h"
 #include "platform/ProcessSpawn.h"
+#include "platform/Registration.h"
 #include "platform/Settings.h"
 #include "session/VantrelTCSMng.h"
 

@@ -1,6 +1,6 @@
-// CSSPI: TLS client channel over a socket the caller connected and owns. OpenSSL stands in for
-// the platform security package; the channel's contract (plaintext queue, leftover bytes, partial
-// reads on non-blocking sockets, single library load, stream sizes) is kept exactly.
+// CSSPI: TLS client channel over a socket the caller connected and owns, built on OpenSSL. Its
+// callers rely on its contract: the plaintext queue, leftover bytes, partial reads on non-blocking
+// sockets, a single library load and the stream sizes.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-// A session stand-in for desktop records: a real store, a real window receiving the host-status
+// A session double for desktop records: a real store, a real window receiving the host-status
 // messages, a scripted availability server behind FetchOstra, and a real stop event.
 #pragma once
 

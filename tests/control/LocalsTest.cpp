@@ -22,7 +22,7 @@ struct TPosted {
   std::shared_ptr<TTCSErrorInfo> Error;
 };
 
-// A control stand-in: a real window whose handler takes the records as the control does.
+// A control double: a real window whose handler takes the records as the control does.
 class LocalsTest : public ::testing::Test {
  protected:
   LocalsTest()

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/DebugLogSetup.h"
 #include "platform/Settings.h"
 #include "support/LogCapture.h"
 #include "support/TestEnv.h"

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "diag/DebugLog.h"
+#include "platform/DebugLogSetup.h"
 #include "platform/Settings.h"
 #include "support/TestEnv.h"
 

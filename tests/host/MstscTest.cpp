@@ -1,4 +1,4 @@
-// vantrel-mstsc against a recording stand-in for xfreerdp: the command line, the credentials on
+// vantrel-mstsc against a recording fake xfreerdp: the command line, the credentials on
 // standard input (never in the arguments), the client's copy of the file, and the failures.
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "diag/DebugLog.h"
+#include "platform/DebugLogSetup.h"
 
 namespace vantrel::test {
 

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "diag/DebugLog.h"
+#include "platform/DebugLogSetup.h"
 
 namespace vantrel::test {
 
@@ -18,7 +18,9 @@ namespace {
 std::string g_Root;
 }
 
-const std::string& TestRoot() { return g_Root; }
+const std::string& TestRoot() {
+  return g_Root;
+}
 
 std::string BinDir() {
   const char* d = std::getenv("VANTREL_BIN_DIR");

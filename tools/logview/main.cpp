@@ -11,7 +11,7 @@
 #include <string>
 
 #include "LogViewer.h"
-#include "diag/DebugLog.h"
+#include "platform/DebugLogSetup.h"
 
 namespace {
 

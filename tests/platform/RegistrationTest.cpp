@@ -1,4 +1,4 @@
-#include "diag/Registration.h"
+#include "platform/Registration.h"
 
 #include <gtest/gtest.h>
 
