@@ -3,6 +3,7 @@
 #include <deque>
 #include <utility>
 
+#include "config/DbMng.h"
 #include "platform/Event.h"
 #include "platform/LastInput.h"
 #include "session/MonitorHost.h"
@@ -21,6 +22,7 @@ class TMonitorHostDouble : public IMonitorHost {
   int Resets = 0;
   TRecordingUI UI;
   TEvent Terminate{true};
+  TDBMng Store;
 
   bool GetTimers(int& prmIdleLeft, int& prmLifetimeLeft) override {
     if (Timers.empty()) return false;
@@ -34,7 +36,8 @@ class TMonitorHostDouble : public IMonitorHost {
   int GetIdleAlert() override { return IdleAlert; }
   int GetIdleTimeoutKM() override { return IdleTimeoutKM; }
   bool InDestruction() override { return Destroying; }
-  TEvent& GetTerminateEvent() override { return Terminate; }
+  TEvent& GetStopEvent() override { return Terminate; }
+  TDBMng& GetDBMng() override { return Store; }
 };
 
 // Idle times in seconds, one per query; a negative entry is a failed query.
