@@ -34,7 +34,7 @@ void TVantrelTCSX::Initialize() {
   m_DBMng = std::make_unique<TDBMng>();
   m_DestHost.clear();
   m_CustomPortal = false;
-  m_Hosts.clear();
+  m_HostsShown = false;
   m_CurHost = m_CurApp = m_CurSubFolder = -1;
   m_UI = std::make_unique<TTCSUserInterface>(m_Window.get(), m_DBMng.get());
   m_TCSMng = std::make_unique<TVantrelTCSMng>(*m_UI, m_Window.get(), m_Dialogs);
@@ -57,7 +57,7 @@ void TVantrelTCSX::BeforeDestruction() {
     m_TCSMng->GetTerminateEvent().Set();
     m_InitThd.join();
   }
-  m_Hosts.clear();
+  m_HostsShown = false;
   m_CurFolder = nullptr;
   m_TCSMng.reset();
   m_DBMng.reset();
@@ -107,9 +107,13 @@ void TVantrelTCSX::StartDoInit() {
   });
 }
 
+int TVantrelTCSX::HostCount() const {
+  return m_HostsShown ? static_cast<int>(m_TCSMng->GetHosts().size()) : 0;
+}
+
 THost* TVantrelTCSX::HostAt(int prmIndex) const {
-  if (prmIndex < 0 || prmIndex >= static_cast<int>(m_Hosts.size())) return nullptr;
-  return m_Hosts[prmIndex];
+  if (prmIndex < 0 || prmIndex >= HostCount()) return nullptr;
+  return m_TCSMng->GetHosts()[prmIndex].get();
 }
 
 THost* TVantrelTCSX::CurHost() const {

@@ -111,6 +111,8 @@ class TVantrelTCSX {
   void StartDoInit();
   THost* CurHost() const;
   THost* HostAt(int prmIndex) const;
+  // The desktops the page sees: the manager's, once shown.
+  int HostCount() const;
   // --- VantrelTCSImplInit.cpp ---
   void DoInit();
   void ApplyDefaults();
@@ -142,7 +144,8 @@ class TVantrelTCSX {
   std::unique_ptr<TDBMng> m_DBMng;
   std::unique_ptr<TVantrelTCSMng> m_TCSMng;
   std::unique_ptr<TTCSUserInterface> m_UI;
-  std::vector<THost*> m_Hosts;  // the manager's records; not owned
+  // The manager's desktops are shown to the page once start-up listed them on the form.
+  bool m_HostsShown = false;
   int m_CurHost = -1;
   int m_CurApp = -1;
   const IAppFolder* m_CurFolder = nullptr;
