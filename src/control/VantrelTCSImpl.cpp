@@ -4,20 +4,9 @@
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
 #include "diag/TextCodecs.h"
+#include "diag/ThreadEntry.h"
 
 namespace vantrel {
-
-void RunTrapped(const char* prmWhere, const std::function<void()>& prmBody) {
-  try {
-    prmBody();
-  } catch (const EBaseException& e) {
-    WriteDebugLog(std::string(prmWhere) + " - " + e.GetMsg());
-  } catch (const std::exception& e) {
-    WriteDebugLog(std::string(prmWhere) + " - " + e.what());
-  } catch (...) {
-    WriteDebugLog(std::string(prmWhere) + " - unknown exception");
-  }
-}
 
 TVantrelTCSX::TVantrelTCSX(IDialogs& prmDialogs) : m_Dialogs(prmDialogs) {
   Initialize();
@@ -68,7 +57,7 @@ intptr_t TVantrelTCSX::SubClassWndProc(uint32_t prmMsg, uintptr_t prmWParam, int
   bool handled = false;
   if (m_TCSMng != nullptr) m_TCSMng->MsgProc(prmMsg, prmWParam, prmLParam, handled);
   if (handled) return 0;
-  RunTrapped("TVantrelTCSX.SubClassWndProc", [&] {
+  RunGuarded("TVantrelTCSX.SubClassWndProc", [&] {
     switch (prmMsg) {
       case WM_TimeoutAlert:
         WMTimeoutAlert(prmWParam, prmLParam);
@@ -101,7 +90,7 @@ void TVantrelTCSX::StartDoInit() {
     return;
   }
   m_InitThd = std::thread([this] {
-    RunTrapped("TVantrelTCSX.DoInit", [this] { DoInit(); });
+    RunGuarded("TVantrelTCSX.DoInit", [this] { DoInit(); });
     m_StartupDone = true;
     m_StartupDoneEvent.Set();
   });

@@ -50,10 +50,6 @@ class IAppFolder {
   virtual std::string AppID(int prmIndex) const = 0;
 };
 
-// Runs prmBody and logs anything it raises under prmWhere: the control's window procedure, its
-// start-up thread and its persistence never let a failure escape to the host.
-void RunTrapped(const char* prmWhere, const std::function<void()>& prmBody);
-
 class TVantrelTCSX {
  public:
   // Initialize: builds the form, the store, the adapter and the manager. The calling thread
@@ -138,7 +134,6 @@ class TVantrelTCSX {
   int CurAppCount() const;
   bool ValidCurApp() const;
 
-  // Fields in the order of the design.
   std::string m_DestHost;
   bool m_CustomPortal = false;
   std::unique_ptr<TDBMng> m_DBMng;

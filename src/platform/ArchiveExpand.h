@@ -1,4 +1,4 @@
-// Expansion of a downloaded client package (the cabinet stand-in) with libarchive.
+// Expansion of a downloaded client package (a cabinet or any archive) with libarchive.
 #pragma once
 
 #include <string>

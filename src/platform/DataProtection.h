@@ -1,4 +1,4 @@
-// Per-user data protection (the stand-in for the platform's protect/unprotect service): AES-256-GCM
+// Per-user data protection (protect/unprotect of small secrets): AES-256-GCM
 // with a key kept in ConfigDir()/protect.key (32 random bytes, mode 0600, created on first use).
 // Only the same user (who can read the key file) can unprotect a blob; any change to a blob makes
 // unprotecting fail instead of yielding altered data.

@@ -1,4 +1,4 @@
-// Starting programs (the CreateProcess stand-in): posix_spawnp, waits that a stop event ends,
+// Starting programs: posix_spawnp, waits that a stop event ends,
 // and a bounded run that captures a program's standard output.
 #pragma once
 

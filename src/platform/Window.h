@@ -1,4 +1,4 @@
-// The window stand-in: a message queue owned by one thread (the window thread). Post from any
+// The control's window: a message queue owned by one thread (the window thread). Post from any
 // thread; Send blocks the caller until the window thread handled the message (inline when called
 // on that thread). Waits made on the window thread should go through WaitHandlingMessages so a
 // worker blocked in Send can never deadlock with them. Send to a window being destroyed returns 0
@@ -18,7 +18,8 @@ namespace vantrel {
 
 constexpr uint32_t WM_USER = 0x0400;
 
-using TMsgHandler = std::function<intptr_t(uint32_t prmMsg, uintptr_t prmWParam, intptr_t prmLParam)>;
+using TMsgHandler =
+    std::function<intptr_t(uint32_t prmMsg, uintptr_t prmWParam, intptr_t prmLParam)>;
 
 class TWindow {
  public:

@@ -28,7 +28,7 @@ uint32_t Resolve(CAppMng& prmProtocol, const std::string& prmHost) {
     return prmProtocol.ResolveHost(prmHost);
   } catch (const EBaseException& e) {
     WriteDebugLog("ResolveHost - " + e.GetMsg());
-    return 0;
+    return kResolveNotFound;
   }
 }
 
