@@ -1,14 +1,14 @@
 #include "catalogue/Host.h"
 
-#include <arpa/inet.h>
-
 #include <system_error>
 
 #include "catalogue/MaskUnmask.h"
 #include "config/DbMng.h"
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
+#include "diag/NetAddress.h"
 #include "diag/TextCodecs.h"
+#include "diag/ThreadEntry.h"
 #include "diag/Xml.h"
 
 namespace vantrel {
@@ -42,25 +42,6 @@ std::string UnmaskHalf(std::string_view prmHalf) {
 }
 
 }  // namespace
-
-bool IsDottedQuad(const std::string& prmText) {
-  int parts = 0;
-  size_t i = 0;
-  for (;;) {
-    size_t start = i;
-    int value = 0;
-    while (i < prmText.size() && prmText[i] >= '0' && prmText[i] <= '9') {
-      value = value * 10 + (prmText[i] - '0');
-      if (value > 255) return false;
-      ++i;
-    }
-    if (i == start) return false;
-    ++parts;
-    if (i == prmText.size()) return parts == 4;
-    if (prmText[i] != '.' || parts == 4) return false;
-    ++i;
-  }
-}
 
 THost::THost(IHostOwner& prmOwner, int prmIndex, const TXmlNode& prmHost)
     : m_Owner(prmOwner), m_Index(prmIndex) {
@@ -128,15 +109,10 @@ void THost::SetHost(const std::string& prmHost) {
 }
 
 std::string THost::GetID_DNSHost() {
-  if (IsDottedQuad(m_ID)) return m_ID;
-  uint32_t addr = m_Owner.ResolveHost(m_ID);
-  // 0 is "not found"; all ones is the tunnel's "not resolved yet", never an address to query.
-  if (addr == 0 || addr == 0xFFFFFFFFu) return m_ID;
-  char text[INET_ADDRSTRLEN] = {};
-  in_addr in{};
-  in.s_addr = addr;
-  if (!inet_ntop(AF_INET, &in, text, sizeof text)) return m_ID;
-  return text;
+  auto resolve = [this](const std::string& prmHost) { return m_Owner.ResolveHost(prmHost); };
+  // A name not found, or not resolved yet, is queried as it is.
+  std::string addr;
+  return ResolveDotted(m_ID, resolve, addr) ? addr : m_ID;
 }
 
 int THost::GetPort() const {
@@ -167,15 +143,8 @@ void THost::StartRequest(void (THost::*prmBody)(), const char* prmName) {
   std::thread t;
   try {
     t = std::thread([this, prmBody, prmName, done] {
-      try {
-        (this->*prmBody)();
-      } catch (const EBaseException& e) {
-        WriteDebugLog(std::string("THost.") + prmName + " - " + e.GetMsg());
-      } catch (const std::exception& e) {
-        WriteDebugLog(std::string("THost.") + prmName + " - " + e.what());
-      } catch (...) {
-        WriteDebugLog(std::string("THost.") + prmName + " - unknown exception");
-      }
+      RunGuarded((std::string("THost.") + prmName).c_str(),
+                 [this, prmBody] { (this->*prmBody)(); });
       done->store(true);
     });
   } catch (const std::system_error& e) {

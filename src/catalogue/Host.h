@@ -168,7 +168,4 @@ class THost {
 // store's current port), then one host per "Host" below it, in document order, indexed from 0.
 std::vector<std::unique_ptr<THost>> LoadHosts(const TXmlNode& prmRoot, IHostOwner& prmOwner);
 
-// Exactly four "."-separated decimal parts, each 0 to 255.
-bool IsDottedQuad(const std::string& prmText);
-
 }  // namespace vantrel

@@ -5,22 +5,17 @@
 #include <cstdint>
 #include <string>
 
-namespace vantrel {
+#include "catalogue/SessionServices.h"
 
-class TDBMng;
-class TEvent;
+namespace vantrel {
 
 // Contract towards the record's request threads (state query, wake-up monitor): every operation
 // may be called from them. Before the owner frees what these operations use (tunnel, store,
 // window) it signals GetStopEvent() and then stops its hosts (THost::StopRequests or their
 // destruction, which join those threads). FetchOstra must return in bounded time, and promptly
 // once the stop event is signalled.
-class IHostOwner {
+class IHostOwner : public virtual ISessionServices {
  public:
-  virtual ~IHostOwner() = default;
-
-  virtual TDBMng& GetDBMng() = 0;
-
   // An HTTP GET to the availability server carried through the tunnel. prmURL is program text;
   // the fetch converts it to the wire's 8-bit text. True with the reply body, or false with a
   // failure text.
@@ -32,8 +27,8 @@ class IHostOwner {
   virtual std::string GetUsername(bool prmNoAlt) = 0;
   virtual std::string GetPassword(bool prmNoAlt) = 0;
 
-  // Name resolution through the tunnel: an IPv4 address in network byte order, 0 when the name
-  // was not found, 0xFFFFFFFF when it is not resolved yet.
+  // Name resolution through the tunnel: an IPv4 address in network byte order, or
+  // kResolveNotFound / kResolveNotYet (diag/NetAddress.h).
   virtual uint32_t ResolveHost(const std::string& prmHost) = 0;
 
   // Reports an error code with its extra text to the user (never blocks).
@@ -41,9 +36,6 @@ class IHostOwner {
 
   // Posts a desktop's new status (WM_HostStateChanged to the session's window); never blocks.
   virtual void PostHostStatus(int prmIndex, int prmStatus) = 0;
-
-  // Manual-reset event signalled when the owner goes; ends waits of the request threads.
-  virtual TEvent& GetStopEvent() = 0;
 };
 
 }  // namespace vantrel

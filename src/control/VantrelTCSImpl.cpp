@@ -4,20 +4,9 @@
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
 #include "diag/TextCodecs.h"
+#include "diag/ThreadEntry.h"
 
 namespace vantrel {
-
-void RunTrapped(const char* prmWhere, const std::function<void()>& prmBody) {
-  try {
-    prmBody();
-  } catch (const EBaseException& e) {
-    WriteDebugLog(std::string(prmWhere) + " - " + e.GetMsg());
-  } catch (const std::exception& e) {
-    WriteDebugLog(std::string(prmWhere) + " - " + e.what());
-  } catch (...) {
-    WriteDebugLog(std::string(prmWhere) + " - unknown exception");
-  }
-}
 
 TVantrelTCSX::TVantrelTCSX(IDialogs& prmDialogs) : m_Dialogs(prmDialogs) {
   Initialize();
@@ -34,7 +23,7 @@ void TVantrelTCSX::Initialize() {
   m_DBMng = std::make_unique<TDBMng>();
   m_DestHost.clear();
   m_CustomPortal = false;
-  m_Hosts.clear();
+  m_HostsShown = false;
   m_CurHost = m_CurApp = m_CurSubFolder = -1;
   m_UI = std::make_unique<TTCSUserInterface>(m_Window.get(), m_DBMng.get());
   m_TCSMng = std::make_unique<TVantrelTCSMng>(*m_UI, m_Window.get(), m_Dialogs);
@@ -57,7 +46,7 @@ void TVantrelTCSX::BeforeDestruction() {
     m_TCSMng->GetTerminateEvent().Set();
     m_InitThd.join();
   }
-  m_Hosts.clear();
+  m_HostsShown = false;
   m_CurFolder = nullptr;
   m_TCSMng.reset();
   m_DBMng.reset();
@@ -68,7 +57,7 @@ intptr_t TVantrelTCSX::SubClassWndProc(uint32_t prmMsg, uintptr_t prmWParam, int
   bool handled = false;
   if (m_TCSMng != nullptr) m_TCSMng->MsgProc(prmMsg, prmWParam, prmLParam, handled);
   if (handled) return 0;
-  RunTrapped("TVantrelTCSX.SubClassWndProc", [&] {
+  RunGuarded("TVantrelTCSX.SubClassWndProc", [&] {
     switch (prmMsg) {
       case WM_TimeoutAlert:
         WMTimeoutAlert(prmWParam, prmLParam);
@@ -101,15 +90,19 @@ void TVantrelTCSX::StartDoInit() {
     return;
   }
   m_InitThd = std::thread([this] {
-    RunTrapped("TVantrelTCSX.DoInit", [this] { DoInit(); });
+    RunGuarded("TVantrelTCSX.DoInit", [this] { DoInit(); });
     m_StartupDone = true;
     m_StartupDoneEvent.Set();
   });
 }
 
+int TVantrelTCSX::HostCount() const {
+  return m_HostsShown ? static_cast<int>(m_TCSMng->GetHosts().size()) : 0;
+}
+
 THost* TVantrelTCSX::HostAt(int prmIndex) const {
-  if (prmIndex < 0 || prmIndex >= static_cast<int>(m_Hosts.size())) return nullptr;
-  return m_Hosts[prmIndex];
+  if (prmIndex < 0 || prmIndex >= HostCount()) return nullptr;
+  return m_TCSMng->GetHosts()[prmIndex].get();
 }
 
 THost* TVantrelTCSX::CurHost() const {

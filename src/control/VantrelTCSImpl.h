@@ -50,10 +50,6 @@ class IAppFolder {
   virtual std::string AppID(int prmIndex) const = 0;
 };
 
-// Runs prmBody and logs anything it raises under prmWhere: the control's window procedure, its
-// start-up thread and its persistence never let a failure escape to the host.
-void RunTrapped(const char* prmWhere, const std::function<void()>& prmBody);
-
 class TVantrelTCSX {
  public:
   // Initialize: builds the form, the store, the adapter and the manager. The calling thread
@@ -111,6 +107,8 @@ class TVantrelTCSX {
   void StartDoInit();
   THost* CurHost() const;
   THost* HostAt(int prmIndex) const;
+  // The desktops the page sees: the manager's, once shown.
+  int HostCount() const;
   // --- VantrelTCSImplInit.cpp ---
   void DoInit();
   void ApplyDefaults();
@@ -141,7 +139,8 @@ class TVantrelTCSX {
   std::unique_ptr<TDBMng> m_DBMng;
   std::unique_ptr<TVantrelTCSMng> m_TCSMng;
   std::unique_ptr<TTCSUserInterface> m_UI;
-  std::vector<THost*> m_Hosts;  // the manager's records; not owned
+  // The manager's desktops are shown to the page once start-up listed them on the form.
+  bool m_HostsShown = false;
   int m_CurHost = -1;
   int m_CurApp = -1;
   const IAppFolder* m_CurFolder = nullptr;

@@ -47,17 +47,15 @@ void TVantrelTCSX::DoInit() {
   });
   if (m_Stopping) return;
   if (m_TCSMng->ConnectStart() && !m_Stopping) {
-    std::vector<THost*> hosts;
-    for (const auto& h : m_TCSMng->GetHosts()) hosts.push_back(h.get());
-    PostFormUpdate([this, hosts] {
+    PostFormUpdate([this] {
       m_Form.btConnect.Enabled = m_Form.btConnectAs.Enabled = true;
-      for (THost* h : hosts) {
+      for (const auto& h : m_TCSMng->GetHosts()) {
         std::string text = h->GetDesc();
         if (h->GetDaysLeft() > 0)
           text += "(expires in " + std::to_string(h->GetDaysLeft()) + " day(s)";
         if (!m_CustomPortal) m_Form.cbHost.Items.push_back(text);
-        m_Hosts.push_back(h);
       }
+      m_HostsShown = true;
       m_CurFolder = m_RootFolder;
     });
   }

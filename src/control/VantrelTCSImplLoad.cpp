@@ -5,6 +5,7 @@
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
 #include "diag/TextCodecs.h"
+#include "diag/ThreadEntry.h"
 
 namespace vantrel {
 
@@ -22,7 +23,7 @@ bool ReadInt(IPropertyBag& prmBag, const std::string& prmName, int& prmValue) {
 }  // namespace
 
 HRESULT TVantrelTCSX::Load(IPropertyBag& prmBag) {
-  RunTrapped("TVantrelTCSX.Load", [&] {
+  RunGuarded("TVantrelTCSX.Load", [&] {
     std::string text;
     std::string moduleID;
     if (prmBag.Read("platform", text)) {

@@ -2,7 +2,6 @@
 // form, the store, a desktop record or the folder tree, or forward to the session manager.
 #include "catalogue/Host.h"
 #include "control/VantrelTCSImpl.h"
-#include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
 #include "diag/TextCodecs.h"
 #include "session/RdpClientControl.h"
@@ -214,8 +213,7 @@ void TVantrelTCSX::BuildSettingsMembers() {
 void TVantrelTCSX::BuildDesktopMembers() {
   const auto I = TVarType::I4;
   auto& d = m_Dispatch;
-  d.Add(
-      DispGetI4("RegDesktopsCount", 4336, [this] { return static_cast<int32_t>(m_Hosts.size()); }));
+  d.Add(DispGetI4("RegDesktopsCount", 4336, [this] { return HostCount(); }));
   d.Add({"GetRegDesktop",
          4337,
          TDispKind::Method,
@@ -303,9 +301,7 @@ void TVantrelTCSX::BuildFolderMembers() {
   }));
   d.Add(DispMethod("LaunchCurApp", 235, {}, [this](const std::vector<Variant>&) {
     if (!ValidCurApp()) return;
-    // The session has no application launch yet; the request is only logged.
-    WriteDebugLog("TVantrelTCSX.LaunchCurApp - no application launch available for " +
-                  m_CurFolder->AppID(m_CurApp));
+    m_TCSMng->LaunchApp(m_CurFolder->AppID(m_CurApp));
   }));
 }
 

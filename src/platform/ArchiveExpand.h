@@ -1,4 +1,4 @@
-// Expansion of a downloaded client package (a cabinet file) with libarchive.
+// Expansion of a downloaded client package (a cabinet or any archive) with libarchive.
 #pragma once
 
 #include <string>

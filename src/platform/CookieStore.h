@@ -1,5 +1,5 @@
-// The browser's cookies: a Netscape-format cookie file (the one browsers and curl
-// export) named by "CookieFile=" in settings.ini.
+// The browser's cookies as the session reads them: a Netscape-format cookie file (the one browsers
+// and curl export) named by "CookieFile=" in settings.ini.
 #pragma once
 
 #include <ctime>

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "diag/DebugLog.h"
+#include "diag/UniqueFd.h"
 #include "platform/Settings.h"
 
 namespace vantrel {
@@ -57,17 +58,15 @@ bool ReadAll(int prmFd, unsigned char* prmBuf, size_t prmLen) {
 
 // A key file is trusted only when it is a regular file of this user that nobody else can read.
 bool ReadKey(const std::string& prmPath, TKey& prmKey) {
-  int fd = open(prmPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
+  TUniqueFd fd(open(prmPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) return false;
   struct stat st {};
-  bool ok = fstat(fd, &st) == 0;
+  bool ok = fstat(fd.Get(), &st) == 0;
   if (ok && (!S_ISREG(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & 077) != 0)) {
     WriteDebugLog("DataProtection - key file refused (owner or mode): " + prmPath);
     ok = false;
   }
-  ok = ok && ReadAll(fd, prmKey.Bytes.data(), kKeyLen);
-  close(fd);
-  return ok;
+  return ok && ReadAll(fd.Get(), prmKey.Bytes.data(), kKeyLen);
 }
 
 bool WriteAll(int prmFd, const unsigned char* prmBuf, size_t prmLen) {
@@ -88,10 +87,10 @@ bool CreateKey(const std::string& prmPath, TKey& prmKey) {
   if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
   if (RAND_bytes(prmKey.Bytes.data(), static_cast<int>(kKeyLen)) != 1) return false;
   const std::string tmp = prmPath + ".new." + std::to_string(getpid());
-  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, prmKey.Bytes.data(), kKeyLen) && fsync(fd) == 0;
-  close(fd);
+  TUniqueFd fd(open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!fd) return false;
+  bool ok = WriteAll(fd.Get(), prmKey.Bytes.data(), kKeyLen) && fsync(fd.Get()) == 0;
+  fd.Reset();
   ok = ok && link(tmp.c_str(), prmPath.c_str()) == 0;
   unlink(tmp.c_str());
   return ok;

@@ -1,5 +1,5 @@
-// Per-user protection of secrets kept on disk: AES-256-GCM with a key kept in
-// ConfigDir()/protect.key (32 random bytes, mode 0600, created on first use).
+// Per-user data protection (protect/unprotect of small secrets): AES-256-GCM
+// with a key kept in ConfigDir()/protect.key (32 random bytes, mode 0600, created on first use).
 // Only the same user (who can read the key file) can unprotect a blob; any change to a blob makes
 // unprotecting fail instead of yielding altered data.
 //

@@ -12,38 +12,34 @@
 namespace vantrel {
 
 TEvent::TEvent(bool prmManualReset, bool prmInitialState) : m_Manual(prmManualReset) {
-  m_Fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (m_Fd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+  m_Fd.Reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+  if (!m_Fd) throw std::system_error(errno, std::generic_category(), "eventfd");
   if (prmInitialState) Set();
-}
-
-TEvent::~TEvent() {
-  close(m_Fd);
 }
 
 void TEvent::Set() {
   // The counter only needs to be non-zero; never let repeated Sets overflow it.
   if (IsSet()) return;
   uint64_t one = 1;
-  ssize_t r = write(m_Fd, &one, sizeof one);
+  ssize_t r = write(m_Fd.Get(), &one, sizeof one);
   (void)r;
 }
 
 void TEvent::Reset() {
   uint64_t v;
-  ssize_t r = read(m_Fd, &v, sizeof v);
+  ssize_t r = read(m_Fd.Get(), &v, sizeof v);
   (void)r;
 }
 
 bool TEvent::IsSet() const {
-  pollfd p{m_Fd, POLLIN, 0};
+  pollfd p{m_Fd.Get(), POLLIN, 0};
   return poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
 }
 
 bool TEvent::TryConsume() {
   if (m_Manual) return IsSet();
   uint64_t v;
-  return read(m_Fd, &v, sizeof v) == sizeof v;
+  return read(m_Fd.Get(), &v, sizeof v) == sizeof v;
 }
 
 int MsLeft(std::chrono::steady_clock::time_point prmDeadline) {

@@ -5,13 +5,14 @@
 #include <chrono>
 #include <initializer_list>
 
+#include "diag/UniqueFd.h"
+
 namespace vantrel {
 
 class TEvent {
  public:
   // Manual reset: stays signalled until Reset. Auto reset: one successful Wait consumes it.
   explicit TEvent(bool prmManualReset, bool prmInitialState = false);
-  ~TEvent();
   TEvent(const TEvent&) = delete;
   TEvent& operator=(const TEvent&) = delete;
 
@@ -20,14 +21,14 @@ class TEvent {
   bool IsSet() const;
   // prmTimeoutMs < 0 waits without limit. True when signalled (and consumed for auto reset).
   bool Wait(int prmTimeoutMs);
-  int Fd() const { return m_Fd; }
+  int Fd() const { return m_Fd.Get(); }
   bool ManualReset() const { return m_Manual; }
 
   // After poll() reported Fd() readable: consumes an auto-reset signal; true if this caller got it.
   bool TryConsume();
 
  private:
-  int m_Fd;
+  TUniqueFd m_Fd;
   bool m_Manual;
 };
 

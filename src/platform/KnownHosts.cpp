@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "diag/UniqueFd.h"
+
 namespace vantrel {
 
 std::string FreeRdpKnownHostsPath() {
@@ -65,22 +67,24 @@ bool WriteAll(int prmFd, std::string_view prmData) {
 
 bool RemoveKnownHost(const std::string& prmPath, const std::string& prmHost) {
   if (prmPath.empty()) return false;
-  int fd = open(prmPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT;
   std::string content;
   struct stat st {};
-  bool ok = fstat(fd, &st) == 0 && ReadAll(fd, content);
-  close(fd);
-  if (!ok) return false;
+  {
+    TUniqueFd fd(open(prmPath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return errno == ENOENT;
+    if (fstat(fd.Get(), &st) != 0 || !ReadAll(fd.Get(), content)) return false;
+  }
   std::string kept = WithoutKnownHost(content, prmHost);
   if (kept.size() == content.size()) return true;
 
   // A crash halfway must leave either the old or the new file, never a cut one.
   std::string temp = prmPath + ".XXXXXX";
-  int out = mkstemp(temp.data());
-  if (out < 0) return false;
-  ok = fchmod(out, st.st_mode & 07777) == 0 && WriteAll(out, kept) && fsync(out) == 0;
-  ok = close(out) == 0 && ok;
+  TUniqueFd out(mkstemp(temp.data()));
+  if (!out) return false;
+  bool ok = fchmod(out.Get(), st.st_mode & 07777) == 0 && WriteAll(out.Get(), kept) &&
+            fsync(out.Get()) == 0;
+  // A failing close may mean the data never reached the disk: its result counts.
+  ok = close(out.Release()) == 0 && ok;
   if (ok && rename(temp.c_str(), prmPath.c_str()) == 0) return true;
   unlink(temp.c_str());
   return false;

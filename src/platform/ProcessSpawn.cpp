@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "diag/UniqueFd.h"
 #include "platform/Event.h"
 
 extern char** environ;
@@ -60,7 +61,7 @@ int SpawnProcess(const std::vector<std::string>& prmArgv, pid_t& prmPid) {
 
 bool WaitProcess(pid_t prmPid, TEvent* prmCancel, int prmTimeoutMs, int& prmExitCode) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(prmTimeoutMs);
-  int pidFd = OpenPidFd(prmPid);
+  TUniqueFd pidFd(OpenPidFd(prmPid));
   bool ended = false;
   for (;;) {
     int status = 0;
@@ -73,49 +74,46 @@ bool WaitProcess(pid_t prmPid, TEvent* prmCancel, int prmTimeoutMs, int& prmExit
     if (r < 0 && errno != EINTR) break;
     int wait = prmTimeoutMs < 0 ? -1 : MsLeft(deadline);
     if (prmTimeoutMs >= 0 && wait == 0) break;
-    if (pidFd < 0 && (wait < 0 || wait > 100)) wait = 100;
+    if (!pidFd && (wait < 0 || wait > 100)) wait = 100;
     pollfd fds[2];
     int n = 0;
-    if (pidFd >= 0) fds[n++] = {pidFd, POLLIN, 0};
+    if (pidFd) fds[n++] = {pidFd.Get(), POLLIN, 0};
     if (prmCancel != nullptr) fds[n++] = {prmCancel->Fd(), POLLIN, 0};
     poll(fds, static_cast<nfds_t>(n), wait);
     if (prmCancel != nullptr && prmCancel->IsSet()) break;
   }
-  if (pidFd >= 0) close(pidFd);
   return ended;
 }
 
 bool RunCaptureOutput(const std::vector<std::string>& prmArgv, int prmTimeoutMs,
                       std::string& prmOutput, size_t prmMaxOutput) {
   prmOutput.clear();
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return false;
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return false;
+  TUniqueFd readEnd(ends[0]), writeEnd(ends[1]);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), STDOUT_FILENO);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   pid_t pid = 0;
   int err = Spawn(prmArgv, &actions, pid);
   posix_spawn_file_actions_destroy(&actions);
-  close(fds[1]);
-  if (err != 0) {
-    close(fds[0]);
-    return false;
-  }
+  writeEnd.Reset();
+  if (err != 0) return false;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(prmTimeoutMs);
   char buf[4096];
   for (;;) {
     int left = MsLeft(deadline);
     if (left == 0) break;
-    pollfd p{fds[0], POLLIN, 0};
+    pollfd p{readEnd.Get(), POLLIN, 0};
     if (poll(&p, 1, left) <= 0) continue;
-    ssize_t n = read(fds[0], buf, sizeof buf);
+    ssize_t n = read(readEnd.Get(), buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     size_t room = prmMaxOutput - std::min(prmMaxOutput, prmOutput.size());
     prmOutput.append(buf, std::min(room, static_cast<size_t>(n)));
   }
-  close(fds[0]);
+  readEnd.Reset();
   int code = 0;
   if (WaitProcess(pid, nullptr, MsLeft(deadline), code)) return true;
   // A probe that hangs must not hold its caller: it is ended and reaped.

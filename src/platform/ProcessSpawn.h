@@ -1,5 +1,5 @@
-// Starting programs: posix_spawnp, waits that a stop event ends, and a bounded run that captures
-// a program's standard output.
+// Starting programs: posix_spawnp, waits that a stop event ends,
+// and a bounded run that captures a program's standard output.
 #pragma once
 
 #include <sys/types.h>

@@ -1,5 +1,5 @@
-// The RDP client on this machine: whether a client instance can be created (the client program
-// is found) and the version the embedded client control would report, derived from the
+// The RDP client as the session checks it: whether a client instance can be created (the client
+// program is found) and the version the embedded client control would report, derived from the
 // installed FreeRDP. Behind an interface so that tests can put any answer in its place.
 #pragma once
 

@@ -1,4 +1,4 @@
-// The window: a message queue owned by one thread (the window thread). Post from any
+// The control's window: a message queue owned by one thread (the window thread). Post from any
 // thread; Send blocks the caller until the window thread handled the message (inline when called
 // on that thread). Waits made on the window thread should go through WaitHandlingMessages so a
 // worker blocked in Send can never deadlock with them. Send to a window being destroyed returns 0

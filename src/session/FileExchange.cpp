@@ -1,7 +1,5 @@
 #include "session/FileExchange.h"
 
-#include <arpa/inet.h>
-
 #include <sstream>
 
 #include "catalogue/OstraQuery.h"
@@ -9,6 +7,7 @@
 #include "config/DbMng.h"
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
+#include "diag/NetAddress.h"
 #include "diag/TextCodecs.h"
 #include "platform/Event.h"
 #include "platform/KnownHosts.h"
@@ -49,20 +48,12 @@ bool TFileExchange::OpenListener(const std::string& prmDestIP, int prmDestPort, 
 }
 
 bool TFileExchange::ResolveThroughTunnel(const std::string& prmHost, std::string& prmAddr) {
-  in_addr addr{};
-  if (inet_pton(AF_INET, prmHost.c_str(), &addr) == 1) {
-    prmAddr = prmHost;
-    return true;
-  }
-  CAppMng* tunnel = m_Host.GetProtocol();
-  if (tunnel == nullptr || Cancelled()) return false;
-  uint32_t resolved = tunnel->ResolveHost(prmHost);
-  if (resolved == 0 || resolved == 0xFFFFFFFFu) return false;
-  addr.s_addr = resolved;
-  char text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &addr, text, sizeof(text));
-  prmAddr = text;
-  return true;
+  auto resolve = [this](const std::string& prmName) {
+    CAppMng* tunnel = m_Host.GetProtocol();
+    if (tunnel == nullptr || Cancelled()) return kResolveNotFound;
+    return tunnel->ResolveHost(prmName);
+  };
+  return ResolveDotted(prmHost, resolve, prmAddr);
 }
 
 bool TFileExchange::GetFile(const std::string& prmURL, std::ostream& prmStream, int prmStatusID,

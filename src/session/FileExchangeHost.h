@@ -5,27 +5,21 @@
 
 #include <string>
 
+#include "catalogue/SessionServices.h"
 #include "platform/Window.h"
 
 namespace vantrel {
 
 class CAppMng;
-class TDBMng;
-class TEvent;
-class ITCSUserInterface;
 
 // Contract: every operation may be called from any thread that fetches (the connect thread, the
 // window thread, desktop request threads). Before the owner frees the tunnel or the store it sets
 // the in-destruction flag and signals GetStopEvent(); transfers in progress then end promptly and
 // no new one starts. The values of the gateway getters do not change once start-up began.
-class IFileExchangeHost {
+class IFileExchangeHost : public virtual ISessionServices {
  public:
-  virtual ~IFileExchangeHost() = default;
-
   // The tunnel manager, or nullptr when there is none (not started, failed, or being freed).
   virtual CAppMng* GetProtocol() = 0;
-  virtual TDBMng& GetDBMng() = 0;
-  virtual ITCSUserInterface& GetUI() = 0;
   // The control's window: a fetch made on its thread first handles the pending messages.
   // nullptr when there is none.
   virtual HWND GetHWND() = 0;
@@ -37,10 +31,6 @@ class IFileExchangeHost {
   virtual std::string GetModID() = 0;
   // 1: legacy-header gateway, 2: first-protocol gateway.
   virtual int GetPlatformType() = 0;
-
-  virtual bool InDestruction() = 0;
-  // Manual-reset event signalled when the owner goes (the manager's terminate event).
-  virtual TEvent& GetStopEvent() = 0;
 };
 
 }  // namespace vantrel

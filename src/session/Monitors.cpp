@@ -6,7 +6,7 @@
 
 #include "catalogue/TCSCodes.h"
 #include "diag/DebugLog.h"
-#include "diag/Exceptions.h"
+#include "diag/ThreadEntry.h"
 
 namespace vantrel {
 
@@ -23,7 +23,7 @@ TSessionMonitors::TSessionMonitors(IMonitorHost& prmHost,
     : m_Host(prmHost), m_Input(std::move(prmInput)), m_Wait(std::move(prmWait)) {
   if (!m_Wait) {
     m_Wait = [this](int prmMs) {
-      return WaitForAny({&m_Host.GetTerminateEvent(), &m_StopEvent}, prmMs) >= 0;
+      return WaitForAny({&m_Host.GetStopEvent(), &m_StopEvent}, prmMs) >= 0;
     };
   }
 }
@@ -53,30 +53,12 @@ void TSessionMonitors::Stop() {
   if (m_KeyBoardMonitorThd.joinable()) m_KeyBoardMonitorThd.join();
 }
 
-namespace {
-
-// Thread entry: nothing may escape a monitor thread; what would is logged under its name.
-template <typename TBody>
-void RunLogged(const char* prmName, TBody prmBody) {
-  try {
-    prmBody();
-  } catch (const EBaseException& e) {
-    WriteDebugLog(std::string(prmName) + " - " + e.GetMsg());
-  } catch (const std::exception& e) {
-    WriteDebugLog(std::string(prmName) + " - " + e.what());
-  } catch (...) {
-    WriteDebugLog(std::string(prmName) + " - Unknown exception");
-  }
-}
-
-}  // namespace
-
 void TSessionMonitors::MonitorTimeoutsThd() {
-  RunLogged("MonitorTimeoutsThd", [this] { RunTimeouts(); });
+  RunGuarded("MonitorTimeoutsThd", [this] { RunTimeouts(); });
 }
 
 void TSessionMonitors::MonitorKeyBoardThd() {
-  RunLogged("MonitorKeyBoardThd", [this] { RunKeyBoard(); });
+  RunGuarded("MonitorKeyBoardThd", [this] { RunKeyBoard(); });
 }
 
 void TSessionMonitors::RunTimeouts() {

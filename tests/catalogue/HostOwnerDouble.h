@@ -32,6 +32,18 @@ inline TScriptedReply Failure(std::string prmText) {
   return {false, "", std::move(prmText)};
 }
 
+class TNoUI : public ITCSUserInterface {
+ public:
+  void UpdateTCSStatus(int, int, const std::string&) override {}
+  void ReportError(int, const std::string&) override {}
+  void IdleTimeoutAlert(int) override {}
+  void LifetimeTimeoutalert(int) override {}
+  void IdleTimeoutAlertKM(int) override {}
+  void ClearTimeoutAlerts() override {}
+  void UpdateHostStatus(int, int) override {}
+  void DisableCustomDest() override {}
+};
+
 class THostOwnerDouble : public IHostOwner {
  public:
   static constexpr std::chrono::seconds kHangGuard{60};
@@ -86,6 +98,9 @@ class THostOwnerDouble : public IHostOwner {
   }
 
   TEvent& GetStopEvent() override { return m_Stop; }
+  // Records report through ReportError above; nothing reaches this channel.
+  ITCSUserInterface& GetUI() override { return m_NoUI; }
+  bool InDestruction() override { return m_Stop.IsSet(); }
 
   void Script(std::initializer_list<TScriptedReply> prmReplies) {
     std::lock_guard<std::mutex> g(m_Lock);
@@ -130,6 +145,7 @@ class THostOwnerDouble : public IHostOwner {
 
   TDBMng m_DBMng;
   TEvent m_Stop{true};
+  TNoUI m_NoUI;
 
  private:
   TWindow m_Window;

@@ -7,12 +7,12 @@ namespace {
 
 TEST_F(ControlTest, MorvPlatformDefaultsBeforeTheConfigurationString) {
   Load({{"platform", "Morv"}, {"custom_portal", "1"}, {"sp_name", "gw.example"}});
-  EXPECT_EQ(m_X->TCSMng().GetPlatformType(), PLATFORM_TYPE_MORV);
-  EXPECT_EQ(m_X->TCSMng().GetModID(), "Vantrel");
+  EXPECT_EQ(m_X->TCSMng().Context().GetPlatformType(), PLATFORM_TYPE_MORV);
+  EXPECT_EQ(m_X->TCSMng().Context().GetModID(), "Vantrel");
   EXPECT_EQ(m_X->DBMng().GetOstraServer(), "127.0.0.1:9090");
   // Absent "sp_port" is 0, not the manager's 443: the parameters are always handed over.
-  EXPECT_EQ(m_X->TCSMng().GetSPPort(), 0);
-  EXPECT_EQ(m_X->TCSMng().GetSP(), "gw.example");
+  EXPECT_EQ(m_X->TCSMng().Context().GetSPPort(), 0);
+  EXPECT_EQ(m_X->TCSMng().Context().GetSP(), "gw.example");
 }
 
 TEST_F(ControlTest, LaterParametersOverrideThePlatformDefaults) {
@@ -22,8 +22,8 @@ TEST_F(ControlTest, LaterParametersOverrideThePlatformDefaults) {
         {"sp_port", "8443"},
         {"hidedesks", "x"},
         {"config_str", "  " + ConfigStr({{13, "10.2.2.2:80"}}) + " "}});
-  EXPECT_EQ(m_X->TCSMng().GetModID(), "mod7");
-  EXPECT_EQ(m_X->TCSMng().GetSPPort(), 8443);
+  EXPECT_EQ(m_X->TCSMng().Context().GetModID(), "mod7");
+  EXPECT_EQ(m_X->TCSMng().Context().GetSPPort(), 8443);
   EXPECT_EQ(m_X->DBMng().GetOstraServer(), "10.2.2.2:80");
   // A "hidedesks" that is no number counts as absent.
   EXPECT_EQ(m_X->TCSMng().GetHideDesksParams(), -1);
@@ -31,8 +31,8 @@ TEST_F(ControlTest, LaterParametersOverrideThePlatformDefaults) {
 
 TEST_F(ControlTest, OtherPlatformsSelectTheLegacyTunnel) {
   Load({{"platform", "morv"}, {"custom_portal", "1"}});
-  EXPECT_EQ(m_X->TCSMng().GetPlatformType(), PLATFORM_TYPE_PELX);
-  EXPECT_EQ(m_X->TCSMng().GetModID(), "");
+  EXPECT_EQ(m_X->TCSMng().Context().GetPlatformType(), PLATFORM_TYPE_PELX);
+  EXPECT_EQ(m_X->TCSMng().Context().GetModID(), "");
 }
 
 TEST_F(ControlTest, CustomPortalWaitsForInitTCS) {

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "config/DbMng.h"
 #include "platform/Event.h"
 #include "platform/LastInput.h"
 #include "session/MonitorHost.h"
@@ -29,6 +30,7 @@ class TMonitorHostDouble : public IMonitorHost {
   int Resets = 0;
   TRecordingUI UI;
   TEvent Terminate{true};
+  TDBMng Store;
 
   bool GetTimers(int& prmIdleLeft, int& prmLifetimeLeft) override {
     if (Timers.empty()) return false;
@@ -45,7 +47,8 @@ class TMonitorHostDouble : public IMonitorHost {
     ++DestructionChecks;
     return Destroying;
   }
-  TEvent& GetTerminateEvent() override { return Terminate; }
+  TEvent& GetStopEvent() override { return Terminate; }
+  TDBMng& GetDBMng() override { return Store; }
 };
 
 // Idle times in seconds, one per query; a negative entry is a failed query.

@@ -50,19 +50,19 @@ TEST_F(TSessionTest, GatewayParametersAndTheSessionCookie) {
   Make();
   // Port not given: 0, not 443.
   m_Mng->SetZUVParams("gw.example", 0, "page=1", "", "m");
-  EXPECT_EQ(m_Mng->GetSPPort(), 0);
+  EXPECT_EQ(m_Mng->Context().GetSPPort(), 0);
   EXPECT_EQ(m_Mng->GetSessID(), "abc123");
-  EXPECT_EQ(m_Mng->GetSPCookie(), "ZQsession=abc123");
+  EXPECT_EQ(m_Mng->Context().GetSPCookie(), "ZQsession=abc123");
 
   // Given by the page: the cookie store is not read.
   m_Mng->SetZUVParams("gw.example", 443, "page=1", "given", "m");
   EXPECT_EQ(m_Mng->GetSessID(), "given");
-  EXPECT_EQ(m_Mng->GetSPCookie(), "page=1");
+  EXPECT_EQ(m_Mng->Context().GetSPCookie(), "page=1");
 
   // No cookie for this gateway: both stay as the page gave them.
   m_Mng->SetZUVParams("other.host", 443, "page=1", "", "m");
   EXPECT_EQ(m_Mng->GetSessID(), "");
-  EXPECT_EQ(m_Mng->GetSPCookie(), "page=1");
+  EXPECT_EQ(m_Mng->Context().GetSPCookie(), "page=1");
   WriteSettings("");
 }
 

@@ -55,9 +55,9 @@ TEST_F(TSessionTest, ServerInformationFillsStoreAndAlerts) {
   EXPECT_EQ(m_Mng->GetOstraServerVersion().VerMaj, 0);
   EXPECT_TRUE(m_DB.GetExtraAuth());
   EXPECT_EQ(m_DB.GetOstraInstance(), "corp");
-  EXPECT_EQ(m_Mng->GetLifetimeAlert(), m_DB.GetLifetimeAlert());
-  EXPECT_EQ(m_Mng->GetIdleAlert(), m_DB.GetIdleAlert());
-  EXPECT_EQ(m_Mng->GetIdleTimeoutKM(), m_DB.GetIdleTimeoutKM());
+  EXPECT_EQ(m_Mng->Context().GetLifetimeAlert(), m_DB.GetLifetimeAlert());
+  EXPECT_EQ(m_Mng->Context().GetIdleAlert(), m_DB.GetIdleAlert());
+  EXPECT_EQ(m_Mng->Context().GetIdleTimeoutKM(), m_DB.GetIdleTimeoutKM());
 }
 
 TEST_F(TSessionTest, CatalogueQueryCarriesItsParametersInOrder) {

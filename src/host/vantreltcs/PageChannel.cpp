@@ -9,6 +9,7 @@
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
 #include "diag/TextCodecs.h"
+#include "diag/ThreadEntry.h"
 
 namespace vantrel::host {
 
@@ -138,47 +139,45 @@ void TPageChannel::HandleLine(const std::string& prmLine) {
 }
 
 void TPageChannel::ReadThd() {
-  try {
-    std::string buf;
-    bool skipping = false;  // inside a line that was too long
-    char chunk[65536];
-    for (;;) {
-      pollfd fds[3] = {{m_InFd, POLLIN, 0}, {m_Stop.Fd(), POLLIN, 0}, {m_ExtraStopFd, POLLIN, 0}};
-      int n = poll(fds, m_ExtraStopFd >= 0 ? 3 : 2, -1);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        throw EBaseException::CreateFmt("poll failed, errno %d", errno);
-      }
-      if (fds[1].revents != 0 || (m_ExtraStopFd >= 0 && fds[2].revents != 0)) break;
-      ssize_t got = read(m_InFd, chunk, sizeof(chunk));
-      if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-      if (got <= 0) {
-        if (!skipping && !Trim(buf).empty()) HandleLine(buf);
-        break;
-      }
-      buf.append(chunk, static_cast<size_t>(got));
-      size_t start = 0, nl;
-      while ((nl = buf.find('\n', start)) != std::string::npos) {
-        if (!skipping && nl - start > 0) {
-          std::string line = buf.substr(start, nl - start);
-          if (!Trim(line).empty()) HandleLine(line);
-        }
-        skipping = false;
-        start = nl + 1;
-      }
-      buf.erase(0, start);
-      if (buf.size() > kMaxPageLine) {
-        if (!skipping) WriteLine(EncodeError(nullptr, "malformed request: line too long"));
-        skipping = true;
-        buf.clear();
-      }
-    }
-  } catch (const EBaseException& e) {
-    WriteDebugLog("TPageChannel.ReadThd - " + e.GetMsg());
-  } catch (...) {
-    WriteDebugLog("TPageChannel.ReadThd - unexpected failure");
-  }
+  RunGuarded("TPageChannel.ReadThd", [this] { ReadLines(); });
   Close();
+}
+
+void TPageChannel::ReadLines() {
+  std::string buf;
+  bool skipping = false;  // inside a line that was too long
+  char chunk[65536];
+  for (;;) {
+    pollfd fds[3] = {{m_InFd, POLLIN, 0}, {m_Stop.Fd(), POLLIN, 0}, {m_ExtraStopFd, POLLIN, 0}};
+    int n = poll(fds, m_ExtraStopFd >= 0 ? 3 : 2, -1);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw EBaseException::CreateFmt("poll failed, errno %d", errno);
+    }
+    if (fds[1].revents != 0 || (m_ExtraStopFd >= 0 && fds[2].revents != 0)) break;
+    ssize_t got = read(m_InFd, chunk, sizeof(chunk));
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (got <= 0) {
+      if (!skipping && !Trim(buf).empty()) HandleLine(buf);
+      break;
+    }
+    buf.append(chunk, static_cast<size_t>(got));
+    size_t start = 0, nl;
+    while ((nl = buf.find('\n', start)) != std::string::npos) {
+      if (!skipping && nl - start > 0) {
+        std::string line = buf.substr(start, nl - start);
+        if (!Trim(line).empty()) HandleLine(line);
+      }
+      skipping = false;
+      start = nl + 1;
+    }
+    buf.erase(0, start);
+    if (buf.size() > kMaxPageLine) {
+      if (!skipping) WriteLine(EncodeError(nullptr, "malformed request: line too long"));
+      skipping = true;
+      buf.clear();
+    }
+  }
 }
 
 }  // namespace vantrel::host

@@ -61,6 +61,8 @@ class TPageChannel {
   };
 
   void ReadThd();
+  // The reading loop of ReadThd: until end of input, the stop signal or a failure.
+  void ReadLines();
   void HandleLine(const std::string& prmLine);
   void Close();
 

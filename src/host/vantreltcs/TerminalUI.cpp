@@ -49,19 +49,15 @@ std::string FormText(TVantrelTCSX& prmControl) {
   return out;
 }
 
-TTerminalUI::TTerminalUI() {
-  m_Tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-}
+TTerminalUI::TTerminalUI() : m_Tty(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)) {}
 
-TTerminalUI::~TTerminalUI() {
-  if (m_Tty >= 0) close(m_Tty);
-}
+TTerminalUI::~TTerminalUI() = default;
 
 void TTerminalUI::Print(const std::string& prmText) {
-  if (m_Tty < 0) return;
+  if (!m_Tty) return;
   size_t done = 0;
   while (done < prmText.size()) {
-    ssize_t n = write(m_Tty, prmText.data() + done, prmText.size() - done);
+    ssize_t n = write(m_Tty.Get(), prmText.data() + done, prmText.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;
     done += static_cast<size_t>(n);
@@ -69,7 +65,7 @@ void TTerminalUI::Print(const std::string& prmText) {
 }
 
 void TTerminalUI::Render(TVantrelTCSX& prmControl) {
-  if (m_Tty < 0) return;
+  if (!m_Tty) return;
   std::string text = FormText(prmControl);
   if (text == m_Shown) return;
   m_Shown = text;
@@ -80,7 +76,7 @@ bool TTerminalUI::ReadLine(std::string& prmLine) {
   prmLine.clear();
   bool onWindow = m_Window != nullptr && m_Window->IsWindowThread();
   for (;;) {
-    pollfd fds[3] = {{m_Tty, POLLIN, 0}, {m_Cancel.Fd(), POLLIN, 0}, {-1, POLLIN, 0}};
+    pollfd fds[3] = {{m_Tty.Get(), POLLIN, 0}, {m_Cancel.Fd(), POLLIN, 0}, {-1, POLLIN, 0}};
     if (onWindow) fds[2].fd = m_Window->Fd();
     if (poll(fds, 3, -1) < 0) {
       if (errno == EINTR) continue;
@@ -90,7 +86,7 @@ bool TTerminalUI::ReadLine(std::string& prmLine) {
     if (fds[2].revents != 0) m_Window->ProcessMessages();
     if (fds[0].revents == 0) continue;
     char c = 0;
-    ssize_t n = read(m_Tty, &c, 1);
+    ssize_t n = read(m_Tty.Get(), &c, 1);
     if (n <= 0) return false;
     if (c == '\n') return true;
     if (prmLine.size() < 4096) prmLine += c;
@@ -114,7 +110,7 @@ int TTerminalUI::AskButton(const std::vector<int>& prmButtons, int prmDismissed)
 
 int TTerminalUI::MessageBox(const std::string& prmText, const std::string& prmCaption,
                             uint32_t prmFlags) {
-  if (m_Tty < 0) return TLoggingDialogs().MessageBox(prmText, prmCaption, prmFlags);
+  if (!m_Tty) return TLoggingDialogs().MessageBox(prmText, prmCaption, prmFlags);
   Print("\n-- " + prmCaption + " --\n" + prmText + "\n");
   std::vector<int> buttons = MessageBoxButtons(prmFlags);
   bool question = (prmFlags & MB_TYPEMASK) == MB_YESNO;
@@ -123,29 +119,29 @@ int TTerminalUI::MessageBox(const std::string& prmText, const std::string& prmCa
 
 int TTerminalUI::AskButtons(const std::string& prmText, const std::string& prmCaption,
                             const std::string& prmFirst, const std::string& prmSecond) {
-  if (m_Tty < 0) return TLoggingDialogs().AskButtons(prmText, prmCaption, prmFirst, prmSecond);
+  if (!m_Tty) return TLoggingDialogs().AskButtons(prmText, prmCaption, prmFirst, prmSecond);
   Print("\n-- " + prmCaption + " --\n" + prmText + "\n yes = " + prmFirst + ", no = " + prmSecond +
         ", cancel = close\n");
   return AskButton({IDYES, IDNO, IDCANCEL}, IDCANCEL);
 }
 
 int TTerminalUI::Login(TLoginPrompt& prmPrompt) {
-  if (m_Tty < 0) return TLoggingDialogs().Login(prmPrompt);
+  if (!m_Tty) return TLoggingDialogs().Login(prmPrompt);
   Print("\n-- " + prmPrompt.Caption + " --\n");
   TLoginPrompt entered = prmPrompt;
   auto ask = [&](const std::string& prmLabel, std::string& prmValue, bool prmSecret) {
     Print(prmLabel + (prmSecret || prmValue.empty() ? "" : " [" + prmValue + "]") + ": ");
     termios saved{};
-    bool hidden = prmSecret && tcgetattr(m_Tty, &saved) == 0;
+    bool hidden = prmSecret && tcgetattr(m_Tty.Get(), &saved) == 0;
     if (hidden) {
       termios quiet = saved;
       quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-      tcsetattr(m_Tty, TCSANOW, &quiet);
+      tcsetattr(m_Tty.Get(), TCSANOW, &quiet);
     }
     std::string line;
     bool ok = ReadLine(line);
     if (hidden) {
-      tcsetattr(m_Tty, TCSANOW, &saved);
+      tcsetattr(m_Tty.Get(), TCSANOW, &saved);
       Print("\n");
     }
     if (ok && (prmSecret || !line.empty())) prmValue = line;
@@ -161,7 +157,7 @@ int TTerminalUI::Login(TLoginPrompt& prmPrompt) {
 }
 
 int TTerminalUI::SelectCertificate(const std::vector<TCertRow>& prmRows) {
-  if (m_Tty < 0) return TLoggingDialogs().SelectCertificate(prmRows);
+  if (!m_Tty) return TLoggingDialogs().SelectCertificate(prmRows);
   Print("\n-- Select a certificate --\n");
   for (size_t i = 0; i < prmRows.size(); ++i)
     Print(" " + std::to_string(i) + " " + prmRows[i].Subject + " (" + prmRows[i].Issuer + ")\n");

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "diag/UniqueFd.h"
 #include "platform/Dialogs.h"
 #include "platform/Event.h"
 #include "platform/Window.h"
@@ -23,7 +24,7 @@ class TTerminalUI final : public IDialogs {
   TTerminalUI(const TTerminalUI&) = delete;
   TTerminalUI& operator=(const TTerminalUI&) = delete;
 
-  bool HasTerminal() const { return m_Tty >= 0; }
+  bool HasTerminal() const { return m_Tty.Valid(); }
   // Prompts on the window's thread keep handling its messages.
   void SetWindow(HWND prmWindow) { m_Window = prmWindow; }
   // Ends every prompt, now and later, with the answer of a dismissed box. Any thread.
@@ -46,7 +47,7 @@ class TTerminalUI final : public IDialogs {
   // Asks until one of prmButtons is named (full name or its first letter).
   int AskButton(const std::vector<int>& prmButtons, int prmDismissed);
 
-  int m_Tty = -1;
+  TUniqueFd m_Tty;
   HWND m_Window = nullptr;
   TEvent m_Cancel{true};
   std::string m_Shown;  // the form as last printed

@@ -12,6 +12,7 @@
 #include "control/VantrelTCSImpl.h"
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
+#include "diag/UniqueFd.h"
 #include "host/vantreltcs/HostLoop.h"
 #include "host/vantreltcs/HostOptions.h"
 #include "host/vantreltcs/PageDialogs.h"
@@ -37,9 +38,10 @@ int StopSignalFd() {
 
 int Run(const THostOptions& prmOptions) {
   bool page = prmOptions.Api == TApiKind::Stdio;
-  int sigFd = StopSignalFd();
+  TUniqueFd sigFd(StopSignalFd());
   // Without a page, standard input only tells the end; nothing is written back.
-  int outFd = page ? STDOUT_FILENO : open("/dev/null", O_WRONLY | O_CLOEXEC);
+  TUniqueFd nullOut(page ? -1 : open("/dev/null", O_WRONLY | O_CLOEXEC));
+  const int outFd = page ? STDOUT_FILENO : nullOut.Get();
 
   THostLoop loop;
   std::unique_ptr<TTerminalUI> terminal;
@@ -51,7 +53,7 @@ int Run(const THostOptions& prmOptions) {
         loop.ChannelClosed();
         if (terminal) terminal->Cancel();
       },
-      sigFd);
+      sigFd.Get());
   TPageDialogs pageDialogs(channel);
   TLoggingDialogs noUser;
   IDialogs& dialogs = terminal && terminal->HasTerminal() ? static_cast<IDialogs&>(*terminal)
@@ -72,8 +74,6 @@ int Run(const THostOptions& prmOptions) {
     WriteDebugLog("vantreltcs - the page released the control");
     // Events fired while the control goes down still reach the page; the channel outlives it.
   }
-  if (outFd != STDOUT_FILENO) close(outFd);
-  if (sigFd >= 0) close(sigFd);
   return 0;
 }
 

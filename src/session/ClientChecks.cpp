@@ -1,10 +1,7 @@
-// The RDP and Citrix client checks of start-up, the installation of a missing client, and the
-// temporary folder of the RDP connection files.
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "session/ClientChecks.h"
 
-#include <cerrno>
+#include <sys/stat.h>
+
 #include <fstream>
 
 #include "diag/DebugLog.h"
@@ -13,15 +10,11 @@
 #include "platform/ProcessSpawn.h"
 #include "platform/Registration.h"
 #include "platform/Settings.h"
-#include "session/VantrelTCSMng.h"
+#include "session/FileNames.h"
 
 namespace vantrel {
 
 namespace {
-
-std::string RdpTempFolder() {
-  return TempDir() + "/Vantrel";
-}
 
 bool WriteWholeFile(const std::string& prmPath, const std::string& prmData, mode_t prmMode) {
   {
@@ -33,14 +26,14 @@ bool WriteWholeFile(const std::string& prmPath, const std::string& prmData, mode
   return chmod(prmPath.c_str(), prmMode) == 0;
 }
 
-bool EndsWithText(const std::string& prmText, const std::string& prmEnd) {
-  return prmText.size() >= prmEnd.size() &&
-         SameText(std::string_view(prmText).substr(prmText.size() - prmEnd.size()), prmEnd);
-}
-
 }  // namespace
 
-bool TVantrelTCSMng::CheckRdpClient() {
+TClientChecks::TClientChecks(TSessionContext& prmContext)
+    : m_Context(prmContext),
+      m_RdpClient(std::make_unique<TRdpClient>()),
+      m_CitrixClientPath(ProbeCitrixClient()) {}
+
+bool TClientChecks::CheckRdpClient() {
   if (!m_RdpClient->CanCreate()) {
     WriteDebugLog("RDP client not installed");
     return InstallRdpClient();
@@ -53,8 +46,8 @@ bool TVantrelTCSMng::CheckRdpClient() {
   return true;
 }
 
-bool TVantrelTCSMng::InstallRdpClient() {
-  TDBMng& store = GetDBMng();
+bool TClientChecks::InstallRdpClient() {
+  TDBMng& store = m_Context.GetDBMng();
   const std::string& url = store.GetTSAgentURL();
   if (!IsCabFile(url)) return false;
   const std::string dir = RdpSystemDir();
@@ -64,8 +57,8 @@ bool TVantrelTCSMng::InstallRdpClient() {
     return false;
   }
   std::string body, failure;
-  if (!GetFile(url, body, TCS_STATUS_DOWNLOAD, "Downloading RDP Client", failure,
-               store.GetAgentProxy())) {
+  if (!m_Context.GetFile(url, body, TCS_STATUS_DOWNLOAD, "Downloading RDP Client", failure,
+                         store.GetAgentProxy())) {
     WriteDebugLog("InstallRdpClient - " + failure);
     return false;
   }
@@ -74,28 +67,29 @@ bool TVantrelTCSMng::InstallRdpClient() {
     WriteDebugLog("InstallRdpClient - cannot expand " + package + ": " + error);
     return false;
   }
-  return RegisterActiveXServer(dir + "/msrdp.ocx", m_Dialogs);
+  return RegisterActiveXServer(dir + "/msrdp.ocx", m_Context.Dialogs());
 }
 
-std::string TVantrelTCSMng::ProbeCitrixClient() {
+std::string TClientChecks::ProbeCitrixClient() {
   // The ICA client probe comes with the Citrix launch; until then no client is installed.
   return std::string();
 }
 
-void TVantrelTCSMng::CheckCitrixClient() {
-  if (GetDBMng().GetXenAppClientURL().empty() || !m_CitrixClientPath.empty()) return;
-  if (!DownloadXenAppClient()) SendLog(6, "Failed to install the XenApp client");
+void TClientChecks::CheckCitrixClient() {
+  if (m_Context.GetDBMng().GetXenAppClientURL().empty() || !m_CitrixClientPath.empty()) return;
+  if (!DownloadXenAppClient()) m_Context.SendLog(6, "Failed to install the XenApp client");
 }
 
-bool TVantrelTCSMng::DownloadXenAppClient() {
+bool TClientChecks::DownloadXenAppClient() {
   WriteDebugLog("DownloadXenAppClient");
-  TDBMng& store = GetDBMng();
+  TDBMng& store = m_Context.GetDBMng();
   const std::string& url = store.GetXenAppClientURL();
   std::string name = url.substr(url.find_last_of('/') + 1);
   if (name.empty()) return false;
   std::string path = TempDir() + "/" + name;
   std::string body, failure;
-  if (!GetFile(url, body, TCS_STATUS_DOWNLOAD, "XenApp Client", failure, store.GetXenAppProxy())) {
+  if (!m_Context.GetFile(url, body, TCS_STATUS_DOWNLOAD, "XenApp Client", failure,
+                         store.GetXenAppProxy())) {
     WriteDebugLog("DownloadXenAppClient - " + failure);
     return false;
   }
@@ -113,26 +107,9 @@ bool TVantrelTCSMng::DownloadXenAppClient() {
   }
   // The installer may run as long as the user needs; the session going ends the wait.
   int code = 0;
-  WaitProcess(pid, &m_TerminateEvent, -1, code);
+  WaitProcess(pid, &m_Context.GetStopEvent(), -1, code);
   if (!isMsi) m_CitrixClientPath = ProbeCitrixClient();
   return true;
-}
-
-void TVantrelTCSMng::PrepareTempFolder() {
-  const std::string dir = RdpTempFolder();
-  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
-    WriteDebugLog("create dir failed,dir:" + dir);
-}
-
-void TVantrelTCSMng::DeleteTempRdpFiles() {
-  const std::string dir = RdpTempFolder();
-  DIR* d = opendir(dir.c_str());
-  if (d == nullptr) return;
-  while (dirent* e = readdir(d)) {
-    std::string name = e->d_name;
-    if (EndsWithText(name, ".rdp")) unlink((dir + "/" + name).c_str());
-  }
-  closedir(d);
 }
 
 }  // namespace vantrel

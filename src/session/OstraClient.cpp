@@ -1,12 +1,14 @@
 // The availability server's information and the catalogue requests made during start-up.
+#include "session/OstraClient.h"
+
 #include <cctype>
 
 #include "catalogue/OstraQuery.h"
+#include "catalogue/ParamList.h"
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
 #include "diag/TextCodecs.h"
 #include "diag/Xml.h"
-#include "session/VantrelTCSMng.h"
 
 namespace vantrel {
 
@@ -55,17 +57,17 @@ std::string Base64DecodeText(const std::string& prmText) {
 
 }  // namespace
 
-bool TVantrelTCSMng::GetOstraInfo() {
-  const std::string url = TOstraQuery(GetOstraServer(), "/query/info")
+bool TOstraClient::GetOstraInfo() {
+  const std::string url = TOstraQuery(m_Context.GetOstraServer(), "/query/info")
                               .Add("_devtype", kDevType)
-                              .AddEncoded("_sessid", m_SessID)
-                              .AddEncoded("_uname", GetUsername(true))
+                              .AddEncoded("_sessid", m_Context.Gateway().SessID)
+                              .AddEncoded("_uname", m_Context.GetUsername(true))
                               .URL();
   int counter = 0;
   for (;;) {
-    if (m_InDestruction) return false;
+    if (m_Context.InDestruction()) return false;
     std::string body, failure;
-    if (!GetFile(url, body, TCS_STATUS_GET_INFO, "", failure, "")) {
+    if (!m_Context.GetFile(url, body, TCS_STATUS_GET_INFO, "", failure, "")) {
       WriteDebugLog("GetOstraInfo - " + failure);
       return false;
     }
@@ -83,7 +85,7 @@ bool TVantrelTCSMng::GetOstraInfo() {
   }
 }
 
-bool TVantrelTCSMng::ReadOstraInfo(const TXmlNode& prmRoot) {
+bool TOstraClient::ReadOstraInfo(const TXmlNode& prmRoot) {
   TXmlNode version = prmRoot.FindFirst("Version");
   if (version) {
     TOstraServerVersion v;
@@ -95,7 +97,7 @@ bool TVantrelTCSMng::ReadOstraInfo(const TXmlNode& prmRoot) {
   } else {
     WriteDebugLog("Get Ostra Server Version failed");
   }
-  TDBMng& store = GetDBMng();
+  TDBMng& store = m_Context.GetDBMng();
   TXmlNode vdiauth = prmRoot.FindFirst("vdiauth");
   if (vdiauth && vdiauth.Text() == "1") store.SetExtraAuth(true);
   TXmlNode instance = prmRoot.FindFirst("Instance");
@@ -109,21 +111,21 @@ bool TVantrelTCSMng::ReadOstraInfo(const TXmlNode& prmRoot) {
       WriteDebugLog("GetOstraInfo - " + e.GetMsg());
       return false;
     }
-    SetTimeoutAlerts(store.GetLifetimeAlert(), store.GetIdleAlert());
-    SetIdleTimeoutKM(store.GetIdleTimeoutKM());
+    m_Context.SetTimeoutAlerts(store.GetLifetimeAlert(), store.GetIdleAlert());
+    m_Context.SetIdleTimeoutKM(store.GetIdleTimeoutKM());
   }
   return true;
 }
 
-bool TVantrelTCSMng::GetPostLoginClientVerificationRules() {
+bool TOstraClient::GetPostLoginClientVerificationRules() {
   // The rule engine comes later; until then the session is allowed as when the rules cannot
   // be fetched.
   WriteDebugLog("GetPostLoginClientVerificationRules - no rules evaluated");
   return true;
 }
 
-std::string TVantrelTCSMng::ClientVerification(std::string& prmFailureInfo) {
-  if (GetOstraServer().empty()) {
+std::string TOstraClient::ClientVerification(std::string& prmFailureInfo) {
+  if (m_Context.GetOstraServer().empty()) {
     prmFailureInfo = kNoOstraServer;
     return std::string();
   }
@@ -132,12 +134,12 @@ std::string TVantrelTCSMng::ClientVerification(std::string& prmFailureInfo) {
   return std::string();
 }
 
-void TVantrelTCSMng::CatalogueCredentials(
+void TOstraClient::CatalogueCredentials(
     std::string& prmUser, std::string& prmPwd,
     std::vector<std::pair<std::string, std::string>>& prmExtra) {
-  if (!GetDBMng().GetExtraAuth()) {
-    prmUser = GetUsername(false);
-    prmPwd = GetPassword(false);
+  if (!m_Context.GetDBMng().GetExtraAuth()) {
+    prmUser = m_Context.GetUsername(false);
+    prmPwd = m_Context.GetPassword(false);
     return;
   }
   TLoginPrompt prompt;
@@ -146,59 +148,61 @@ void TVantrelTCSMng::CatalogueCredentials(
   prompt.DomainVisible = false;
   TOstraServerVersion v = GetOstraServerVersion();
   if (v.VerMaj >= 4 && v.BuildNum >= 3) {
-    bool ok = m_Dialogs.Login(prompt) == IDOK;
-    prmUser = GetUsername(false);
+    bool ok = m_Context.Dialogs().Login(prompt) == IDOK;
+    prmUser = m_Context.GetUsername(false);
     prmPwd = ok ? prompt.Password : std::string();
     prmExtra = {{"_vdiuser", ok ? prompt.User : std::string()},
                 {"_vdipwd", prmPwd},
                 {"_vdidomain", ok ? prompt.Domain : std::string()}};
     return;
   }
-  TStringList profile = GetUserProfile();
+  TFileExchange& exchange = m_Context.FileExchange();
+  TStringList profile = exchange.GetUserProfile();
   std::string storedUser = ProfileValue(profile, "EXTUNAME");
   if (!storedUser.empty()) {
     prmUser = Base64DecodeText(storedUser);
     prmPwd = Base64DecodeText(ProfileValue(profile, "EXTPWD"));
-  } else if (m_Dialogs.Login(prompt) == IDOK) {
+  } else if (m_Context.Dialogs().Login(prompt) == IDOK) {
     prmUser = prompt.User;
     prmPwd = prompt.Password;
     SetProfileValue(profile, "EXTUNAME", Base64Encode(prmUser));
     SetProfileValue(profile, "EXTPWD", Base64Encode(prmPwd));
-    SetUserProfile(profile);
-    SaveUserProfile();
+    exchange.SetUserProfile(profile);
+    exchange.SaveUserProfile();
   } else {
-    prmUser = GetUsername(false);
-    prmPwd = GetPassword(false);
+    prmUser = m_Context.GetUsername(false);
+    prmPwd = m_Context.GetPassword(false);
     return;
   }
-  m_TunnelOptions->SetAltCred(prmUser, prmPwd);
+  m_Context.TunnelOptions()->SetAltCred(prmUser, prmPwd);
 }
 
-bool TVantrelTCSMng::GetHosts(const std::string& prmAnswer, std::string& prmFailureInfo) {
+bool TOstraClient::GetHosts(const std::string& prmAnswer, std::string& prmFailureInfo) {
   prmFailureInfo.clear();
-  const std::string server = GetOstraServer();
+  const std::string server = m_Context.GetOstraServer();
   if (server.empty()) {
     prmFailureInfo = kNoOstraServer;
     return false;
   }
-  LoadUserProfile();
+  std::string ignored;
+  m_Context.FileExchange().LoadUserProfile(ignored);
   std::string user, pwd;
   std::vector<std::pair<std::string, std::string>> extra;
   CatalogueCredentials(user, pwd, extra);
   TOstraQuery query(server, "/query/hosts");
-  query.AddEncoded("_instid", GetDBMng().GetOstraInstance())
+  query.AddEncoded("_instid", m_Context.GetDBMng().GetOstraInstance())
       .AddEncoded("_uname", user)
       .AddEncoded("_clv", prmAnswer)
       .AddEncoded("_pid", pwd)
       .Add("_devtype", kDevType)
-      .AddEncoded("_id", GetDevID());
+      .AddEncoded("_id", m_Context.GetDevID());
   for (const auto& [name, value] : extra) query.AddEncoded(name, value);
   if (m_HideDesks >= 0) query.Add("_hidedesks", m_HideDesks);
   if (m_ExistFarmsList) query.Add("_farmslist", m_FarmsList);
   if (m_ExistDesktopsList) query.Add("_xdfarmslist", m_DesktopsList);
 
   std::string body, failure;
-  if (!GetFile(query.URL(), body, TCS_STATUS_GET_DESKTOPS, "", failure, "")) {
+  if (!m_Context.GetFile(query.URL(), body, TCS_STATUS_GET_DESKTOPS, "", failure, "")) {
     WriteDebugLog("GetHosts - " + failure);
     return false;
   }
@@ -216,20 +220,58 @@ bool TVantrelTCSMng::GetHosts(const std::string& prmAnswer, std::string& prmFail
   return true;
 }
 
-void TVantrelTCSMng::LoadCatalogue(const TXmlNode& prmRoot) {
+void TOstraClient::LoadCatalogue(const TXmlNode& prmRoot) {
   TXmlNode verification = prmRoot.FindFirst("ClientVerification");
   if (verification && verification.Text() == "Failed") {
-    m_UI.DisableCustomDest();
-    m_UI.ReportError(verification.AttrInt("DeviceID", 0) == 2 ? TCS_ERR_DEVICE_REFUSED_ID
-                                                              : TCS_ERR_DEVICE_REFUSED,
-                     "");
+    m_Context.GetUI().DisableCustomDest();
+    m_Context.GetUI().ReportError(verification.AttrInt("DeviceID", 0) == 2
+                                      ? TCS_ERR_DEVICE_REFUSED_ID
+                                      : TCS_ERR_DEVICE_REFUSED,
+                                  "");
     return;
   }
-  m_DPP.Load(prmRoot, GetDBMng());
-  std::vector<std::unique_ptr<THost>> hosts = LoadHosts(prmRoot, *this);
+  m_DPP.Load(prmRoot, m_Context.GetDBMng());
+  std::vector<std::unique_ptr<THost>> hosts = LoadHosts(prmRoot, m_Context);
   std::lock_guard<std::mutex> g(m_HostsLock);
   for (auto& h : hosts) m_Hosts.push_back(std::move(h));
   // Applications and farms are read once their objects exist.
+}
+
+void TOstraClient::SetFarmsListParams(const std::string& prmFarms) {
+  m_FarmsList = prmFarms;
+  m_ExistFarmsList = true;
+}
+
+void TOstraClient::SetDesktopsListParams(const std::string& prmDesktops) {
+  m_DesktopsList = prmDesktops;
+  m_ExistDesktopsList = true;
+}
+
+void TOstraClient::SetOstraVersion(int prmMajorVersion, int prmMinorVersion, int prmBuildVersion) {
+  std::lock_guard<std::mutex> g(m_VersionLock);
+  m_OstraServerVersion = {prmMajorVersion, prmMinorVersion, prmBuildVersion};
+}
+
+TOstraServerVersion TOstraClient::GetOstraServerVersion() const {
+  std::lock_guard<std::mutex> g(m_VersionLock);
+  return m_OstraServerVersion;
+}
+
+bool TOstraClient::VisitHost(size_t prmIndex, const std::function<void(const THost&)>& prmVisit) {
+  std::lock_guard<std::mutex> g(m_HostsLock);
+  if (prmIndex >= m_Hosts.size()) return false;
+  prmVisit(*m_Hosts[prmIndex]);
+  return true;
+}
+
+void TOstraClient::StopRequests() {
+  std::lock_guard<std::mutex> g(m_HostsLock);
+  for (auto& h : m_Hosts) h->StopRequests();
+}
+
+void TOstraClient::ClearHosts() {
+  std::lock_guard<std::mutex> g(m_HostsLock);
+  m_Hosts.clear();
 }
 
 }  // namespace vantrel
