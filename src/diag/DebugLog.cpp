@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "diag/TextCodecs.h"
+#include "diag/UniqueFd.h"
 
 namespace vantrel {
 
@@ -22,7 +23,7 @@ namespace {
 // records never mix.
 struct TLogState {
   std::mutex Lock;
-  int Fd = -1;
+  TUniqueFd Fd;
   bool DbgView = false;
   std::string ViewerPath;
   // Set when the viewer let a record wait out its grace period; cleared by the next write that
@@ -35,18 +36,15 @@ TLogState& State() {
   return *s;
 }
 
-int OpenViewerSocket(const std::string& prmPath) {
+TUniqueFd OpenViewerSocket(const std::string& prmPath) {
   sockaddr_un addr{};
-  if (prmPath.size() >= sizeof addr.sun_path) return -1;
-  int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
+  if (prmPath.size() >= sizeof addr.sun_path) return TUniqueFd();
+  TUniqueFd fd(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!fd) return fd;
   addr.sun_family = AF_UNIX;
   std::memcpy(addr.sun_path, prmPath.c_str(), prmPath.size() + 1);
   // Open-existing: only when the viewer has bound the socket.
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    close(fd);
-    return -1;
-  }
+  if (connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return TUniqueFd();
   return fd;
 }
 
@@ -75,8 +73,7 @@ TWrite WriteRecord(int prmFd, const std::vector<char>& prmRec, bool prmMayWait) 
 void ConfigureDebugLog(bool prmDbgView, const std::string& prmViewerPath) {
   TLogState& s = State();
   std::lock_guard<std::mutex> g(s.Lock);
-  if (s.Fd >= 0) close(s.Fd);
-  s.Fd = -1;
+  s.Fd.Reset();
   s.Stalled = false;
   s.DbgView = prmDbgView;
   s.ViewerPath = prmViewerPath;
@@ -92,15 +89,14 @@ void WriteDebugLog(const std::string& prmText) {
       std::fprintf(stderr, "%s\n", prmText.c_str());
       return;
     }
-    if (s.Fd < 0) return;  // no viewer at load: the line is dropped
+    if (!s.Fd) return;  // no viewer at load: the line is dropped
     std::vector<char> rec(ansi.begin(), ansi.end());
     rec.push_back('\0');
-    TWrite w = WriteRecord(s.Fd, rec, !s.Stalled);
+    TWrite w = WriteRecord(s.Fd.Get(), rec, !s.Stalled);
     if (w == TWrite::Failed) {
       // The viewer went away (or restarted): reopen once and try the same record again.
-      close(s.Fd);
       s.Fd = OpenViewerSocket(s.ViewerPath);
-      w = WriteRecord(s.Fd, rec, !s.Stalled);
+      w = WriteRecord(s.Fd.Get(), rec, !s.Stalled);
     }
     s.Stalled = w == TWrite::Busy;
   } catch (...) {

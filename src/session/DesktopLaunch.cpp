@@ -13,6 +13,7 @@
 
 #include "diag/DebugLog.h"
 #include "diag/TextCodecs.h"
+#include "diag/UniqueFd.h"
 #include "platform/Settings.h"
 
 namespace vantrel {
@@ -21,33 +22,12 @@ namespace {
 
 constexpr int REAP_POLL_MS = 1000;
 
-bool AllDigits(std::string_view prmText) {
-  return !prmText.empty() &&
-         std::all_of(prmText.begin(), prmText.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 bool EndsWith(std::string_view prmText, std::string_view prmEnd) {
   return prmText.size() >= prmEnd.size() &&
          prmText.compare(prmText.size() - prmEnd.size(), prmEnd.size(), prmEnd) == 0;
 }
 
 }  // namespace
-
-bool IsValidIP(const std::string& IP) {
-  std::string_view rest(IP);
-  for (int part = 0; part < 4; ++part) {
-    size_t dot = rest.find('.');
-    std::string_view field = rest.substr(0, dot);
-    if (!AllDigits(field) || field.size() > 3 || std::stoi(std::string(field)) > 255) return false;
-    if (part < 3) {
-      if (dot == std::string_view::npos) return false;
-      rest.remove_prefix(dot + 1);
-    } else if (dot != std::string_view::npos) {
-      return false;
-    }
-  }
-  return true;
-}
 
 bool ParseTypedDestination(const std::string& prmDest, std::string& prmHost, int& prmPort) {
   size_t colon = prmDest.find(':');
@@ -87,12 +67,12 @@ std::string RdpFilePath(const std::string& prmFolder, const std::string& prmDesk
 }
 
 bool WritePrivateFile(const std::string& prmPath, const std::string& prmData) {
-  int fd = open(prmPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  bool ok = fchmod(fd, 0600) == 0;
+  TUniqueFd fd(open(prmPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!fd) return false;
+  bool ok = fchmod(fd.Get(), 0600) == 0;
   size_t done = 0;
   while (ok && done < prmData.size()) {
-    ssize_t n = write(fd, prmData.data() + done, prmData.size() - done);
+    ssize_t n = write(fd.Get(), prmData.data() + done, prmData.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0)
       ok = false;
@@ -100,7 +80,7 @@ bool WritePrivateFile(const std::string& prmPath, const std::string& prmData) {
       done += static_cast<size_t>(n);
   }
   int err = errno;
-  close(fd);
+  fd.Reset();
   errno = err;
   return ok;
 }

@@ -19,10 +19,6 @@ constexpr int DEFAULT_RDP_PORT = 3389;
 // How long a written connection file is kept for the client program to read it.
 constexpr int RDP_FILE_KEEP_MS = 3000;
 
-// True for exactly four "."-separated decimal parts of 0 to 255 each (digits only: no signs,
-// spaces or empty parts).
-bool IsValidIP(const std::string& IP);
-
 // A typed destination "host" or "host:port". False when the text after the first ":" is not an
 // integer; the host is then unset.
 bool ParseTypedDestination(const std::string& prmDest, std::string& prmHost, int& prmPort);

@@ -79,8 +79,8 @@ int main(int argc, char** argv) {
   sigaddset(&mask, SIGINT);
   sigaddset(&mask, SIGTERM);
   sigprocmask(SIG_BLOCK, &mask, nullptr);
-  int sfd = signalfd(-1, &mask, SFD_CLOEXEC);
-  if (sfd < 0) {
+  vantrel::TUniqueFd sfd(signalfd(-1, &mask, SFD_CLOEXEC));
+  if (!sfd) {
     std::fprintf(stderr, "vantrel-logview: signalfd: %s\n", std::strerror(errno));
     return 1;
   }
@@ -96,12 +96,11 @@ int main(int argc, char** argv) {
   }
   try {
     vantrel::logview::TLogViewer viewer(vantrel::DebugLogSocketPath());
-    rc = Run(viewer, out, sfd);
+    rc = Run(viewer, out, sfd.Get());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vantrel-logview: %s\n", e.what());
     rc = 1;
   }
   if (out != stdout) std::fclose(out);
-  close(sfd);
   return rc;
 }
