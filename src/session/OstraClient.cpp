@@ -120,7 +120,7 @@ bool TOstraClient::ReadOstraInfo(const TXmlNode& prmRoot) {
 bool TOstraClient::GetPostLoginClientVerificationRules() {
   // The rule engine comes later; until then the session is allowed as when the rules cannot
   // be fetched.
-  WriteDebugLog("GetPostLoginClientVerificationRules - no rules evaluated");
+  WriteDebugLog("GetPostLoginClientVerificationRules - no rules evaluated: session allowed");
   return true;
 }
 
@@ -130,7 +130,7 @@ std::string TOstraClient::ClientVerification(std::string& prmFailureInfo) {
     return std::string();
   }
   // The policy check comes later; until then it answers as when the policy cannot be fetched.
-  WriteDebugLog("ClientVerification - no policy evaluated");
+  WriteDebugLog("ClientVerification - no policy evaluated: session allowed");
   return std::string();
 }
 

@@ -18,19 +18,16 @@ class IProxySelector {
 
 class CDirectProxySelector : public IProxySelector {
  public:
-  bool SelectProxies(const std::string&, std::vector<std::string>& prmProxies) override {
-    prmProxies.clear();
-    return true;
-  }
+  bool SelectProxies(const std::string& prmHost, std::vector<std::string>& prmProxies) override;
 };
 
 // Opens a tunnel through the proxy to prmDest:prmDestPort; the connected socket, or -1.
 using TConnectThroughProxy = std::function<int(const std::string& prmProxy, int prmProxyPort,
                                                const std::string& prmDest, int prmDestPort)>;
 
-// The step as long as no proxy traversal is built in: always fails, so the direct path is taken.
-inline int NoProxyConnect(const std::string&, int, const std::string&, int) {
-  return -1;
-}
+// The step as long as no proxy traversal is built in: always fails (and logs so), so the direct
+// path is taken.
+int NoProxyConnect(const std::string& prmProxy, int prmProxyPort, const std::string& prmDest,
+                   int prmDestPort);
 
 }  // namespace vantrel
