@@ -6,11 +6,24 @@
 
 #include "catalogue/DPP.h"
 #include "catalogue/Host.h"
+#include "catalogue/TCSCodes.h"
 #include "config/DbMng.h"
 #include "diag/Xml.h"
 #include "platform/Event.h"
 
 namespace {
+
+class TNoUI : public vantrel::ITCSUserInterface {
+ public:
+  void UpdateTCSStatus(int, int, const std::string&) override {}
+  void ReportError(int, const std::string&) override {}
+  void IdleTimeoutAlert(int) override {}
+  void LifetimeTimeoutalert(int) override {}
+  void IdleTimeoutAlertKM(int) override {}
+  void ClearTimeoutAlerts() override {}
+  void UpdateHostStatus(int, int) override {}
+  void DisableCustomDest() override {}
+};
 
 // Answers every request with the fuzz input once, then signals the stop so a monitor that keeps
 // polling ends.
@@ -20,6 +33,8 @@ class TFuzzOwner : public vantrel::IHostOwner {
     m_DBMng.SetOstraServer("127.0.0.1:9090");
   }
   vantrel::TDBMng& GetDBMng() override { return m_DBMng; }
+  vantrel::ITCSUserInterface& GetUI() override { return m_UI; }
+  bool InDestruction() override { return false; }
   bool FetchOstra(const std::string&, std::string& prmBody, std::string& prmFail) override {
     if (++m_Fetches > 3) {
       m_Stop.Set();
@@ -42,6 +57,7 @@ class TFuzzOwner : public vantrel::IHostOwner {
 
  private:
   std::string m_Reply;
+  TNoUI m_UI;
   vantrel::TDBMng m_DBMng;
   vantrel::TEvent m_Stop{true};
   int m_Fetches = 0;
