@@ -26,9 +26,7 @@ Bytes Pattern(size_t prmLen, uint8_t prmSeed = 0) {
 }
 
 TEST(DataBatch, CutsAReadIntoMessagesWithEitherHeader) {
-  uint32_t dest = 0, loopback = 0;
-  ASSERT_TRUE(ParseIPv4("127.0.0.5", dest));
-  ASSERT_TRUE(ParseIPv4("127.0.0.1", loopback));
+  const uint32_t dest = 0x7f000005, loopback = 0x7f000001;  // 127.0.0.5, 127.0.0.1
   const Bytes data = Pattern(3000);
   struct TCase {
     const TWireFormat& Format;
