@@ -1,10 +1,15 @@
-// Bulk application data as data messages, pure: one read of up to kRelayReadSize bytes becomes
-// the run of messages (at most kMaxPayload payload bytes each) that the channel sends in one call,
-// so they share full TLS records and one system call. Works for both protocols' headers.
+// A relay's read as data messages, pure: the application's bytes are read straight into the
+// payload slots of up to kRelayReadSize / kMaxPayload messages laid out back to back, and the
+// headers are written in front of them afterwards, so one read becomes one contiguous run of
+// messages (at most kMaxPayload payload bytes each) that the channel sends in one call, without
+// another copy. Works for both protocols' headers.
 #pragma once
+
+#include <sys/uio.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "tunnel/TunnelWire.h"
@@ -22,13 +27,24 @@ struct TWireFormat {
 const TWireFormat& FirstWireFormat();
 const TWireFormat& LegacyWireFormat();
 
-// Appends to prmOut the data messages carrying prmLen bytes of prmData in order, each with
-// prmHdr's address, port and identifier, code 6 and its own length. Returns the message count
-// (0 for no data).
-size_t AppendDataMessages(const TWireFormat& prmFormat, const TLegacyAppHeader& prmHdr,
-                          const uint8_t* prmData, size_t prmLen, std::vector<uint8_t>& prmOut);
+class TDataBatch {
+ public:
+  explicit TDataBatch(const TWireFormat& prmFormat, size_t prmCapacity = kRelayReadSize);
 
-// Bytes AppendDataMessages produces for prmLen bytes, for sizing the output once.
-size_t DataMessagesSize(const TWireFormat& prmFormat, size_t prmLen);
+  // Where a read (readv/recvmsg) puts the application's bytes: one slot per message, in order;
+  // prmCapacity bytes in all. The buffer is allocated on first use.
+  const iovec* Slots();
+  size_t SlotCount() const { return m_SlotCount; }
+
+  // After prmLen bytes were read into the slots: writes the headers (code 6, prmHdr's address,
+  // port and identifier, each message its own length) and returns the messages, back to back.
+  std::span<const uint8_t> Seal(const TLegacyAppHeader& prmHdr, size_t prmLen);
+
+ private:
+  const TWireFormat& m_Format;
+  const size_t m_SlotCount;
+  std::vector<uint8_t> m_Buf;
+  std::vector<iovec> m_Slots;
+};
 
 }  // namespace vantrel
