@@ -1,8 +1,18 @@
 #include "config/DbMng.h"
 
+#include "config/RdpOptions.h"
 #include "diag/DebugLog.h"
 
 namespace vantrel {
+
+TDBMng::TDBMng() {
+  for (const TRdpOptionDef& def : RdpOptionDefs()) {
+    if (def.Flag != nullptr)
+      this->*def.Flag = def.Default != 0;
+    else
+      this->*def.Int = def.Default;
+  }
+}
 
 void TDBMng::SetRedir(bool prmDrives, bool prmPrinters, bool prmPorts, bool prmSmartCards,
                       bool prmClipboard, bool prmPOS) {

@@ -11,13 +11,14 @@ namespace vantrel {
 
 class TXmlNode;
 struct TDBMngXmlItems;
+struct TRdpOptionTable;
 
 // No lock: Load runs on the control's thread, LoadXML and the four setters named there on the
 // connect thread, everyone else only reads. The one field polled across threads is the ready flag;
 // it is written with release order after a load, so a reader that sees 1 also sees the load.
 class TDBMng {
  public:
-  TDBMng() = default;
+  TDBMng();
   TDBMng(const TDBMng&) = delete;
   TDBMng& operator=(const TDBMng&) = delete;
 
@@ -156,6 +157,7 @@ class TDBMng {
 
  private:
   friend struct TDBMngXmlItems;
+  friend struct TRdpOptionTable;
 
   // Splits the first item of the configuration string: agent URL, "#VERSION=" and version,
   // "," and the Citrix client URL.
@@ -164,6 +166,8 @@ class TDBMng {
   void LoadItem(int prmNo, std::string_view prmItem);
   void SetFlagFinished() { m_FlagGetConfigFinished.store(1, std::memory_order_release); }
 
+  // The RDP client options among these fields have their initial values in the options table
+  // (RdpOptions.cpp); the constructor sets them from there.
   std::string m_TSAgentURL;
   std::string m_TSAgentVersion;
   std::string m_XenAppClientURL;
@@ -197,10 +201,10 @@ class TDBMng {
   bool m_EnableGUI = true;
   bool m_EnablePowerMng = false;
   bool m_DisableBitmapCache = true;
-  bool m_DisableWallpaper = true;
-  bool m_DisableFullWindowDrag = true;
-  bool m_DisableMenuAnim = true;
-  bool m_DisableTheme = true;
+  bool m_DisableWallpaper;
+  bool m_DisableFullWindowDrag;
+  bool m_DisableMenuAnim;
+  bool m_DisableTheme;
   int m_IdleAlert = 0;
   int m_KeepAlive = 0;
   int m_EnableSecurityRDP = 1;
@@ -210,38 +214,38 @@ class TDBMng {
   bool m_AutoLaunchSingleDesktop = false;
   bool m_AutoLogoutSingleDesktop = false;
   int m_RDPPort = 3389;
-  int m_KeyboardHook = 1;
-  int m_AudioMode = 0;
-  int m_ConnectionType = 2;
-  int m_Gatewayusagemethod = 4;
-  int m_Gatewaycredentialssource = 4;
-  int m_AutoreconnectMaxRetries = 1;
-  int m_AuthenticationLevel = 0;
+  int m_KeyboardHook;
+  int m_AudioMode;
+  int m_ConnectionType;
+  int m_Gatewayusagemethod;
+  int m_Gatewaycredentialssource;
+  int m_AutoreconnectMaxRetries;
+  int m_AuthenticationLevel;
   int m_Type = 0;
   bool m_iOSKeyboardPreview = false;
-  bool m_MonitorSpan = false;
-  bool m_Multimon = false;
-  bool m_SmartSizing = true;
-  bool m_Enablecredsspsupport = true;
-  bool m_HideConnectionBar = false;
-  bool m_Audiocapturemode = false;
-  bool m_Compression = true;
-  bool m_Videoplaybackmode = true;
-  bool m_AllowFontSmoothing = true;
-  bool m_AllowDesktopComposition = false;
-  bool m_DisableCursorSetting = false;
-  bool m_Redirectdirectx = true;
-  bool m_AutoreconnectionEnabled = false;
-  bool m_PromptForCredentials = false;
-  bool m_NegotiateSecurityLayer = true;
-  bool m_Gatewayprofileusagemethod = false;
-  bool m_Promptcredentialonce = false;
-  bool m_UseRedirectionServerName = false;
-  bool m_Networkautodetect = true;
-  bool m_Bandwidthautodetect = true;
-  bool m_Enableworkspacereconnect = false;
-  bool m_Disableremoteappcapscheck = true;
-  bool m_Disableconnectionsharing = false;
+  bool m_MonitorSpan;
+  bool m_Multimon;
+  bool m_SmartSizing;
+  bool m_Enablecredsspsupport;
+  bool m_HideConnectionBar;
+  bool m_Audiocapturemode;
+  bool m_Compression;
+  bool m_Videoplaybackmode;
+  bool m_AllowFontSmoothing;
+  bool m_AllowDesktopComposition;
+  bool m_DisableCursorSetting;
+  bool m_Redirectdirectx;
+  bool m_AutoreconnectionEnabled;
+  bool m_PromptForCredentials;
+  bool m_NegotiateSecurityLayer;
+  bool m_Gatewayprofileusagemethod;
+  bool m_Promptcredentialonce;
+  bool m_UseRedirectionServerName;
+  bool m_Networkautodetect;
+  bool m_Bandwidthautodetect;
+  bool m_Enableworkspacereconnect;
+  bool m_Disableremoteappcapscheck;
+  bool m_Disableconnectionsharing;
   bool m_Independently = false;
   bool m_ShowRdpFile = true;
   bool m_ValidAppSize = false;

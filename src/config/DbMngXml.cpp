@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "config/DbMng.h"
+#include "config/RdpOptions.h"
 #include "diag/Exceptions.h"
 #include "diag/TextCodecs.h"
 #include "diag/Xml.h"
@@ -31,10 +32,10 @@ int StrictInt(const char* prmName, const std::string& prmText) {
 
 }  // namespace
 
-// The elements in the order they are read; the order matters because a bad integer stops the
-// load where it stands.
+// The elements in the order they are read, the RDP client's options in runs of the options
+// table among them; the order matters because a bad integer stops the load where it stands.
 struct TDBMngXmlItems {
-  enum class TKind { Text, Is1, Is0, Int, IdleKM, ScreenSize, ColorDepth };
+  enum class TKind { Text, Is1, Is0, Int, IdleKM, ScreenSize, ColorDepth, Options };
   struct TItem {
     const char* Name;
     TKind Kind;
@@ -43,6 +44,7 @@ struct TDBMngXmlItems {
     int TDBMng::*Int = nullptr;
     bool HasMissing = false;  // a missing element sets Missing instead of leaving the field
     int Missing = 0;
+    TRdpOption First{}, Last{};  // of an Options run
   };
 
   static TItem Text(const char* prmName, std::string TDBMng::*prmField) {
@@ -62,9 +64,29 @@ struct TDBMngXmlItems {
   }
   static TItem Special(const char* prmName, TKind prmKind) { return {prmName, prmKind}; }
 
-  static const std::vector<TItem>& Items() {
+  // Stands for the RDP client's options prmFirst to prmLast; Items() replaces it by their items.
+  static TItem Options(TRdpOption prmFirst, TRdpOption prmLast) {
+    TItem run{"", TKind::Options};
+    run.First = prmFirst;
+    run.Last = prmLast;
+    return run;
+  }
+  static TItem Option(const TRdpOptionDef& prmDef) {
+    switch (prmDef.Rule) {
+      case TRdpSettingRule::Is1:
+        return Is1(prmDef.Setting, prmDef.Flag);
+      case TRdpSettingRule::Is0:
+        return Is0(prmDef.Setting, prmDef.Flag);
+      case TRdpSettingRule::Int:
+        break;
+    }
+    return IntOr(prmDef.Setting, prmDef.Int, prmDef.Default);
+  }
+
+  static std::vector<TItem> Build() {
     using D = TDBMng;
-    static const std::vector<TItem> items = {
+    using O = TRdpOption;
+    const TItem listed[] = {
         Text("rdpagent", &D::m_TSAgentURL),
         Text("rdpagentproxy", &D::m_AgentProxy),
         Text("citrixclient", &D::m_XenAppClientURL),
@@ -74,10 +96,7 @@ struct TDBMngXmlItems {
         Special("screensize", TKind::ScreenSize),
         Special("colordepth", TKind::ColorDepth),
         Is0("bitmapcache", &D::m_DisableBitmapCache),
-        Is0("desktopwall", &D::m_DisableWallpaper),
-        Is0("fullwindowdrag", &D::m_DisableFullWindowDrag),
-        Is0("menuanim", &D::m_DisableMenuAnim),
-        Is0("themes", &D::m_DisableTheme),
+        Options(O::Wallpaper, O::Theme),
         Is1("sso", &D::m_SSO),
         Text("domain", &D::m_Domain),
         Int("idlealert", &D::m_IdleAlert),
@@ -86,41 +105,27 @@ struct TDBMngXmlItems {
         Int("lifetimealert", &D::m_LifetimeAlert),
         Special("idle_timeout_km_event", TKind::IdleKM),
         Is1("console", &D::m_AllowConnectToConsole),
-        Is1("hideconnbar", &D::m_HideConnectionBar),
-        Is1("span", &D::m_MonitorSpan),
+        Options(O::HideConnectionBar, O::MonitorSpan),
         Is1("showrdpfile", &D::m_ShowRdpFile),
-        IntOr("keyboardhook", &D::m_KeyboardHook, 1),
-        Is1("multimon", &D::m_Multimon),
-        Is1("smart_sizing", &D::m_SmartSizing),
-        Is1("credential", &D::m_Enablecredsspsupport),
-        Is1("audiocapturemode", &D::m_Audiocapturemode),
-        Is1("compression", &D::m_Compression),
-        Is1("videoplaybackmode", &D::m_Videoplaybackmode),
-        Is1("allow_font_smoothing", &D::m_AllowFontSmoothing),
-        Is1("allow_desktop_composition", &D::m_AllowDesktopComposition),
-        Is1("disable_cursor_setting", &D::m_DisableCursorSetting),
-        Is1("redirectdirectx", &D::m_Redirectdirectx),
-        Is1("autoreconnection_enabled", &D::m_AutoreconnectionEnabled),
-        Is1("prompt_for_credentials", &D::m_PromptForCredentials),
-        Is1("negotiate_security_layer", &D::m_NegotiateSecurityLayer),
-        Is1("gatewayprofileusagemethod", &D::m_Gatewayprofileusagemethod),
-        Is1("promptcredentialonce", &D::m_Promptcredentialonce),
-        IntOr("connection_type", &D::m_ConnectionType, 2),
-        IntOr("gatewayusagemethod", &D::m_Gatewayusagemethod, 4),
-        IntOr("gatewaycredentialssource", &D::m_Gatewaycredentialssource, 4),
-        IntOr("autoreconnect_max_retries", &D::m_AutoreconnectMaxRetries, 1),
-        Is1("use_redirection_server_name", &D::m_UseRedirectionServerName),
-        Is1("networkautodetect", &D::m_Networkautodetect),
-        Is1("bandwidthautodetect", &D::m_Bandwidthautodetect),
-        Is1("enableworkspacereconnect", &D::m_Enableworkspacereconnect),
-        Is1("disableremoteappcapscheck", &D::m_Disableremoteappcapscheck),
-        Is1("disableconnectionsharing", &D::m_Disableconnectionsharing),
-        IntOr("authentication_level", &D::m_AuthenticationLevel, 0),
-        IntOr("audiomode", &D::m_AudioMode, 0),
+        Options(O::KeyboardHook, kLastRdpOption),
         Is1("validappsize", &D::m_ValidAppSize),
         Is1("citrix_independently", &D::m_Independently),
         Is1("vdiauth", &D::m_ExtraAuth),
     };
+    std::vector<TItem> items;
+    for (const TItem& item : listed) {
+      if (item.Kind != TKind::Options) {
+        items.push_back(item);
+        continue;
+      }
+      for (const TRdpOptionDef& def : RdpOptionDefs())
+        if (def.Id >= item.First && def.Id <= item.Last) items.push_back(Option(def));
+    }
+    return items;
+  }
+
+  static const std::vector<TItem>& Items() {
+    static const std::vector<TItem> items = Build();
     return items;
   }
 
@@ -172,6 +177,8 @@ struct TDBMngXmlItems {
         break;
       case TKind::ColorDepth:
         ColorDepth(prmDB, text);
+        break;
+      case TKind::Options:  // replaced by the options' own items
         break;
     }
   }

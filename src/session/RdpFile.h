@@ -1,11 +1,12 @@
-// RDP connection files: what a desktop launch writes for the RDP client program, and how that
-// program reads it back. Pure: text in, text out; the only outside service is the per-user data
-// protection of the password entry.
+// The desktop's RDP connection file and its protected password entry. Pure: text in, text out;
+// the only outside service is the per-user data protection of the password.
 #pragma once
 
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "config/RdpFileFormat.h"
+#include "config/RdpOptions.h"
 
 namespace vantrel {
 
@@ -35,42 +36,11 @@ struct TWinDesktopParams {
   bool prmBitmapCaching = false;
   int prmPerfFlags = 0;
   int prmID = 0;
-  int prmSound = 0;
   bool prmConnectToConsole = false;
-  bool prmSpan = false;
-  bool prmHideConnectionBar = false;
-  bool prmMultimon = false;
-  bool prmSmartSizing = false;
-  bool prmEnablecredsspsupport = false;
-  bool prmAudiocapturemode = false;
-  bool prmCompression = false;
-  bool prmVideoplaybackmode = false;
-  bool prmAllowFontSmoothing = false;
-  bool prmAllowDesktopComposition = false;
-  bool prmDisableCursorSetting = false;
-  bool prmRedirectdirectx = false;
-  bool prmAutoreconnectionEnabled = false;
-  bool prmPromptForCredentials = false;
-  bool prmNegotiateSecurityLayer = false;
-  bool prmGatewayprofileusagemethod = false;
-  bool prmPromptcredentialonce = false;
-  bool prmUseRedirectionServerName = false;
-  bool prmNetworkautodetect = false;
-  bool prmBandwidthautodetect = false;
-  bool prmEnableworkspacereconnect = false;
   std::string prmStartApp;
   std::string prmWorkDir;
-  int prmKeyboardHook = 0;
-  int prmConnectionType = 0;
-  int prmGatewayusagemethod = 0;
-  int prmGatewaycredentialssource = 0;
-  int prmAutoreconnectMaxRetries = 0;
-  int prmAuthenticationLevel = 0;
-  // The store's visual switches (written as they are).
-  bool Wallpaper = false;
-  bool FullWindowDrag = false;
-  bool MenuAnim = false;
-  bool Theme = false;
+  // The store's options of the RDP client (ReadRdpOptions), written as the options table says.
+  TRdpOptionValues Options;
 };
 
 // The file's bytes: one "name:type:value" entry per line, CR LF line ends, text in the 8-bit code
@@ -84,20 +54,5 @@ std::string CryptRDPPassword(const std::string& prmPassword);
 // The reverse, for the client program: false when the text is not hexadecimal or the blob does
 // not unprotect.
 bool UncryptRDPPassword(std::string_view prmHex, std::string& prmPassword);
-
-// UTF-8 <-> UTF-16LE bytes. Invalid sequences become U+FFFD.
-std::string Utf8ToUtf16LE(std::string_view prmUtf8);
-std::string Utf16LEToUtf8(std::string_view prmUtf16);
-
-// One entry of a connection file.
-struct TRdpEntry {
-  std::string Name;
-  char Type = 's';  // 'i', 's' or 'b'
-  std::string Value;
-};
-
-// Reads a connection file's bytes: UTF-16LE with its byte-order mark, UTF-8 with or without one,
-// or the locale's 8-bit text. Lines that are not "name:type:value" with a known type are skipped.
-std::vector<TRdpEntry> ParseRdpFile(std::string_view prmBytes);
 
 }  // namespace vantrel

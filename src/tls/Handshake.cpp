@@ -144,8 +144,8 @@ bool CSSPI::PerformHandshake(int prmSock, const std::string& prmDest, int prmDev
   {
     std::lock_guard<std::mutex> lock(d.m_SslCS);
     sizes = d.QueryStreamSizes();
-    WriteDebugLog(std::string("CSSPI.PerformHandshake - ") + SSL_get_version(d.m_Ctx) + " " +
-                  SSL_get_cipher_name(d.m_Ctx));
+    WriteDebugLog(std::string("CSSPI.PerformHandshake - ") + SSL_get_version(d.m_Ctx.get()) + " " +
+                  SSL_get_cipher_name(d.m_Ctx.get()));
     d.m_PendingCert = TClientCertificate();  // OpenSSL keeps its own reference
   }
   sizes.cbMaximumMessage = 32768;

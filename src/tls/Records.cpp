@@ -39,22 +39,22 @@ TSecStatus CSSPI::TImpl::ProcessRecord(const uint8_t* prmData, size_t prmLen, si
       TRecordCheck rec = CheckRecord(prmData, prmLen);
       if (rec.State == TRecordState::Invalid) return SEC_E_ILLEGAL_MESSAGE;
       if (rec.State == TRecordState::Incomplete) return SEC_E_INCOMPLETE_MESSAGE;
-      if (BIO_write(SSL_get_rbio(m_Ctx), prmData, int(rec.Len)) != int(rec.Len))
+      if (BIO_write(SSL_get_rbio(m_Ctx.get()), prmData, int(rec.Len)) != int(rec.Len))
         return SEC_E_INTERNAL_ERROR;
       prmConsumed = rec.Len;
     }
-    bool wasInInit = SSL_in_init(m_Ctx);
+    bool wasInInit = SSL_in_init(m_Ctx.get());
     uint8_t plain[SSL3_RT_MAX_PLAIN_LENGTH];
     for (;;) {
       ERR_clear_error();
-      int n = SSL_read(m_Ctx, plain, sizeof(plain));
+      int n = SSL_read(m_Ctx.get(), plain, sizeof(plain));
       if (n > 0) {
         m_RecvdBufs.PutRecvdBuf(plain, size_t(n));
         continue;
       }
-      switch (SSL_get_error(m_Ctx, n)) {
+      switch (SSL_get_error(m_Ctx.get(), n)) {
         case SSL_ERROR_WANT_READ:
-          if (!SSL_in_init(m_Ctx))
+          if (!SSL_in_init(m_Ctx.get()))
             status = SEC_E_OK;
           else
             status = wasInInit ? SEC_I_CONTINUE_NEEDED : SEC_I_RENEGOTIATE;
@@ -72,7 +72,7 @@ TSecStatus CSSPI::TImpl::ProcessRecord(const uint8_t* prmData, size_t prmLen, si
       }
       break;
     }
-    if (m_DeviceType != 1 && SSL_version(m_Ctx) == TLS1_1_VERSION) {
+    if (m_DeviceType != 1 && SSL_version(m_Ctx.get()) == TLS1_1_VERSION) {
       WriteDebugLog("CSSPI.ProcessRecord - gateway chose TLS 1.1, which is not enabled");
       status = SEC_E_INTERNAL_ERROR;
     }
@@ -84,7 +84,7 @@ TSecStatus CSSPI::TImpl::ProcessRecord(const uint8_t* prmData, size_t prmLen, si
 int CSSPI::TImpl::FlushOutput(int prmSock) {
   {
     std::lock_guard<std::mutex> lock(m_SslCS);
-    if (!m_Ctx || BIO_ctrl_pending(SSL_get_wbio(m_Ctx)) == 0) return 0;
+    if (!m_Ctx || BIO_ctrl_pending(SSL_get_wbio(m_Ctx.get())) == 0) return 0;
   }
   std::lock_guard<std::mutex> out(m_OutCS);
   if (m_OutError != 0) return m_OutError;
@@ -92,7 +92,7 @@ int CSSPI::TImpl::FlushOutput(int prmSock) {
   {
     std::lock_guard<std::mutex> lock(m_SslCS);
     if (!m_Ctx) return 0;
-    BIO* wbio = SSL_get_wbio(m_Ctx);
+    BIO* wbio = SSL_get_wbio(m_Ctx.get());
     bytes.resize(BIO_ctrl_pending(wbio));
     if (bytes.empty()) return 0;
     int n = BIO_read(wbio, bytes.data(), int(bytes.size()));
@@ -105,12 +105,12 @@ int CSSPI::TImpl::FlushOutput(int prmSock) {
 TSecStatus CSSPI::TImpl::EncryptChunk(const uint8_t* prmData, size_t prmLen) {
   std::unique_lock<std::mutex> lock(m_SslCS);
   bool ready = m_HandshakeCV.wait_for(lock, kRenegotiationWait,
-                                      [this] { return !m_Ctx || !SSL_in_init(m_Ctx); });
+                                      [this] { return !m_Ctx || !SSL_in_init(m_Ctx.get()); });
   if (!m_Ctx) return SEC_E_INVALID_HANDLE;
   if (!ready) return SEC_E_INTERNAL_ERROR;
   ERR_clear_error();
   size_t written = 0;
-  if (SSL_write_ex(m_Ctx, prmData, prmLen, &written) != 1 || written != prmLen) {
+  if (SSL_write_ex(m_Ctx.get(), prmData, prmLen, &written) != 1 || written != prmLen) {
     LogSslErrors("CSSPI.SendSec");
     return SEC_E_INTERNAL_ERROR;
   }

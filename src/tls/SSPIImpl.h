@@ -15,13 +15,10 @@
 #include "tls/CertChooser.h"
 #include "tls/RecvQueue.h"
 #include "tls/SecStatus.h"
+#include "tls/TlsHandle.h"
 #include "tls/sspi.h"
 
 namespace vantrel {
-
-struct TSslCtxFree {
-  void operator()(SSL_CTX* prmCtx) const { SSL_CTX_free(prmCtx); }
-};
 
 struct CSSPI::TImpl {
   explicit TImpl(int prmDeviceType);
@@ -68,8 +65,8 @@ struct CSSPI::TImpl {
   // a wait for the user.
   mutable std::mutex m_SslCS;
   std::condition_variable m_HandshakeCV;  // senders wait here while a renegotiation runs
-  std::unique_ptr<SSL_CTX, TSslCtxFree> m_Cred;
-  SSL* m_Ctx = nullptr;  // owns both memory BIOs
+  TSslCtxPtr m_Cred;
+  TSslPtr m_Ctx;  // owns both memory BIOs
   // Offered to the gateway by the certificate callback once the user chose it.
   TClientCertificate m_PendingCert;
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "diag/DebugLog.h"
+#include "diag/NetAddress.h"
 #include "tls/SSPIImpl.h"
 
 namespace vantrel {
@@ -23,11 +24,10 @@ namespace {
 
 // SNI carries names only; an address literal is not sent.
 bool IsAddressLiteral(const std::string& prmHost) {
-  in_addr a4;
   in6_addr a6;
   std::string h = prmHost;
   if (h.size() > 2 && h.front() == '[' && h.back() == ']') h = h.substr(1, h.size() - 2);
-  return inet_pton(AF_INET, h.c_str(), &a4) == 1 || inet_pton(AF_INET6, h.c_str(), &a6) == 1;
+  return IsDottedQuad(h) || inet_pton(AF_INET6, h.c_str(), &a6) == 1;
 }
 
 }  // namespace
@@ -62,14 +62,14 @@ void CSSPI::TImpl::InitCred(int prmDeviceType) {
 bool CSSPI::TImpl::StartContext(const std::string& prmDest) {
   std::lock_guard<std::mutex> lock(m_SslCS);
   if (!m_Cred) return false;
-  SSL* s = SSL_new(m_Cred.get());
+  TSslPtr ctx(SSL_new(m_Cred.get()));
+  SSL* s = ctx.get();
   if (!s) return false;
   BIO* rbio = BIO_new(BIO_s_mem());
   BIO* wbio = BIO_new(BIO_s_mem());
   if (!rbio || !wbio) {
     BIO_free(rbio);
     BIO_free(wbio);
-    SSL_free(s);
     return false;
   }
   // An empty input BIO means "more bytes needed", never end of stream.
@@ -80,19 +80,16 @@ bool CSSPI::TImpl::StartContext(const std::string& prmDest) {
   if (!prmDest.empty() && !IsAddressLiteral(prmDest)) SSL_set_tlsext_host_name(s, prmDest.c_str());
   ERR_clear_error();
   int rc = SSL_do_handshake(s);
-  if (rc != -1 || SSL_get_error(s, rc) != SSL_ERROR_WANT_READ || BIO_ctrl_pending(wbio) == 0) {
-    SSL_free(s);
+  if (rc != -1 || SSL_get_error(s, rc) != SSL_ERROR_WANT_READ || BIO_ctrl_pending(wbio) == 0)
     return false;
-  }
-  m_Ctx = s;
+  m_Ctx = std::move(ctx);
   return true;
 }
 
 void CSSPI::TImpl::DeleteSecurityContext() {
   {
     std::lock_guard<std::mutex> lock(m_SslCS);
-    if (m_Ctx) SSL_free(m_Ctx);
-    m_Ctx = nullptr;
+    m_Ctx.reset();
   }
   m_HandshakeCV.notify_all();
 }
@@ -119,9 +116,9 @@ TStreamSizes CSSPI::TImpl::QueryStreamSizes() const {
   sz.cbMaximumMessage = SSL3_RT_MAX_PLAIN_LENGTH;
   sz.cBuffers = 4;
   sz.cbBlockSize = 1;
-  const SSL_CIPHER* cipher = m_Ctx ? SSL_get_current_cipher(m_Ctx) : nullptr;
+  const SSL_CIPHER* cipher = m_Ctx ? SSL_get_current_cipher(m_Ctx.get()) : nullptr;
   if (!cipher) return sz;
-  bool explicitIv = SSL_version(m_Ctx) >= TLS1_1_VERSION;
+  bool explicitIv = SSL_version(m_Ctx.get()) >= TLS1_1_VERSION;
   const EVP_CIPHER* ec = EVP_get_cipherbynid(SSL_CIPHER_get_cipher_nid(cipher));
   int block = ec ? EVP_CIPHER_get_block_size(ec) : 1;
   if (SSL_CIPHER_is_aead(cipher)) {

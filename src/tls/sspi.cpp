@@ -20,7 +20,6 @@ CSSPI::TImpl::TImpl(int prmDeviceType) : m_DeviceType(prmDeviceType) {
 
 CSSPI::TImpl::~TImpl() {
   m_RecvdBufs.Clear();
-  if (m_Ctx) SSL_free(m_Ctx);
 }
 
 CSSPI::CSSPI(int prmDeviceType) : m_Impl(std::make_unique<TImpl>(prmDeviceType)) {}

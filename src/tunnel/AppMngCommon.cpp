@@ -1,11 +1,12 @@
 // Construction, destruction, the connection table and the listeners of the tunnel managers.
 #include "tunnel/AppMngCommon.h"
 
+#include <arpa/inet.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
+#include "diag/NetAddress.h"
 #include "tunnel/Conn.h"
 
 namespace vantrel {
@@ -42,14 +43,10 @@ CAppMngCommon::~CAppMngCommon() {
 }
 
 void CAppMngCommon::Shutdown() {
-  if (m_ShutDown) return;
-  m_ShutDown = true;
+  if (!SetState(TTunnelState::Stopping)) return;
   try {
-    m_Terminate = true;
-    m_StopEvent.Set();
-    m_LostEvent.Set();
     // Wakes the control thread's wait; the descriptor itself is closed once the thread is gone.
-    if (m_ControlSock >= 0) ::shutdown(m_ControlSock, SHUT_RDWR);
+    if (m_ControlSock) ::shutdown(m_ControlSock.Get(), SHUT_RDWR);
     // A requester still inside its wait leaves on the lost event; it holds its request lock until
     // it is out, so taking each lock once means no requester touches this object any more.
     { std::lock_guard r(m_HostResolution.CS); }
@@ -69,6 +66,7 @@ void CAppMngCommon::Shutdown() {
     StopConns();
     CloseControlSock();
     m_SSPI.reset();
+    SetState(TTunnelState::Stopped);
   } catch (const EBaseException& e) {
     WriteDebugLog("AppsMng Destroy Exception (" + e.GetMsg() + ")");
   } catch (...) {
@@ -77,8 +75,7 @@ void CAppMngCommon::Shutdown() {
 }
 
 void CAppMngCommon::CloseControlSock() {
-  if (m_ControlSock >= 0) close(m_ControlSock);
-  m_ControlSock = -1;
+  m_ControlSock.Reset();
 }
 
 void CAppMngCommon::RegisterOnClose(HWND prmWnd, uint32_t prmMsgID) {
@@ -94,13 +91,23 @@ bool CAppMngCommon::IsReady(int prmTO) {
   return m_ReadyEvent.Wait(prmTO);
 }
 
-void CAppMngCommon::SetReady(bool prmReady) {
-  // The flag first: whoever sees the event signalled also sees the tunnel connected.
-  m_Connected = prmReady;
-  if (prmReady)
+bool CAppMngCommon::SetState(TTunnelState prmTo) {
+  std::lock_guard g(m_StateLock);
+  const TTunnelState from = m_State;
+  if (from == prmTo || !IsTunnelTransitionAllowed(from, prmTo)) return false;
+  m_State = prmTo;
+  WriteDebugLog(std::string("AppMng state ") + TunnelStateName(from) + " -> " +
+                TunnelStateName(prmTo));
+  if (prmTo == TTunnelState::Up)
     m_ReadyEvent.Set();
-  else
+  else if (prmTo == TTunnelState::Lost || prmTo == TTunnelState::Created)
     m_ReadyEvent.Reset();
+  if (IsTunnelLive(prmTo))
+    m_LostEvent.Reset();
+  else
+    m_LostEvent.Set();
+  if (prmTo == TTunnelState::Stopping) m_StopEvent.Set();
+  return true;
 }
 
 void CAppMngCommon::SetProxy(const std::string& prmProxy, int prmProxyPort) {
@@ -203,7 +210,7 @@ void CAppMngCommon::CloseConn(CConn& prmConn, bool prmSignalSP, bool prmFreeConn
   }
   if (SignalsClose(prmSignalSP)) {
     uint32_t addr = 0;
-    ParseIPv4(prmConn.GetDestIP(), addr);
+    ParseDottedQuad(prmConn.GetDestIP(), addr);
     TLegacyAppHeader h{mcClose, addr, static_cast<uint16_t>(prmConn.GetDestPort()),
                        static_cast<uint16_t>(id), 0};
     SendMsg(h, nullptr, 0, "CloseConn Exception (");
@@ -237,7 +244,7 @@ bool CAppMngCommon::OnSharedMessage(const TLegacyAppHeader& prmHdr, const uint8_
       AnswerName(prmHdr.ActionCode == mcUserName, NameFromPayload(prmPayload, prmLen));
       return true;
     case mcResolve:
-      AnswerHost(ToNetOrder(prmHdr.ListenIP));
+      AnswerHost(htonl(prmHdr.ListenIP));
       return true;
     default:
       return false;
@@ -246,78 +253,105 @@ bool CAppMngCommon::OnSharedMessage(const TLegacyAppHeader& prmHdr, const uint8_
 
 // Listeners
 
-bool CAppMngCommon::AddConnImpl(const std::string& prmDestIP, int prmDestPort, int prmSrcPort,
-                                int& prmLocalPort, HWND prmNotifyDest, uint32_t prmNotifyMsg,
-                                int prmID, bool prmCloseAfterEmpty,
-                                TConnSendCallback prmSendCallback, int securityRDPFlag,
-                                bool SSOFlag, bool SSPFlag) {
+bool CAppMngCommon::Listen(TListenRequest prmRequest, int& prmLocalPort) {
   std::lock_guard g(m_ConnsCS);
-  if (m_ShutDown) return false;
-  auto listener = std::make_unique<CListener>(this, prmDestIP, prmDestPort, prmSrcPort,
-                                              prmLocalPort, prmNotifyDest, prmNotifyMsg, prmID,
-                                              securityRDPFlag, SSOFlag, SSPFlag);
-  WriteDebugLog("AppMng.AddConn - " + prmDestIP + ":" + std::to_string(prmDestPort) +
-                " requested port " + std::to_string(prmSrcPort) + " bound port " +
-                std::to_string(prmLocalPort));
-  if (prmCloseAfterEmpty) listener->CloseAfterEmpty();
-  if (prmSendCallback) listener->RegisterSendCallback(std::move(prmSendCallback));
+  if (IsTunnelStopping(m_State)) return false;
+  const std::string dest = prmRequest.DestIP + ":" + std::to_string(prmRequest.DestPort);
+  const int asked = prmRequest.SrcPort;
+  auto listener = std::make_unique<CListener>(this, std::move(prmRequest), prmLocalPort);
+  WriteDebugLog("AppMng.AddConn - " + dest + " requested port " + std::to_string(asked) +
+                " bound port " + std::to_string(prmLocalPort));
   listener->Start();
   m_Listeners.push_back(std::move(listener));
   return true;
 }
 
+bool CAppMngCommon::ListenHost(const std::string& prmDestHost, TListenRequest prmRequest,
+                               int& prmLocalPort) {
+  auto resolve = [this](const std::string& prmHost) { return ResolveHost(prmHost); };
+  return ResolveDotted(prmDestHost, resolve, prmRequest.DestIP) &&
+         Listen(std::move(prmRequest), prmLocalPort);
+}
+
 bool CAppMngCommon::AddConn(const std::string& prmDestIP, int prmDestPort, int prmSrcPort,
                             int& prmLocalPort, HWND prmNotifyDest, uint32_t prmNotifyMsg, int prmID,
                             int securityRDPFlag, bool SSOFlag, bool SSPFlag) {
-  return AddConnImpl(prmDestIP, prmDestPort, prmSrcPort, prmLocalPort, prmNotifyDest, prmNotifyMsg,
-                     prmID, false, nullptr, securityRDPFlag, SSOFlag, SSPFlag);
+  return Listen({.DestIP = prmDestIP,
+                 .DestPort = prmDestPort,
+                 .SrcPort = prmSrcPort,
+                 .NotifyDest = prmNotifyDest,
+                 .NotifyMsg = prmNotifyMsg,
+                 .ID = prmID,
+                 .SecurityRDPID = securityRDPFlag,
+                 .SSO = SSOFlag,
+                 .SSP = SSPFlag},
+                prmLocalPort);
 }
 
 bool CAppMngCommon::AddConn(const std::string& prmDestIP, int prmDestPort, int prmSrcPort,
                             int& prmLocalPort, HWND prmNotifyDest, uint32_t prmNotifyMsg, int prmID,
                             bool prmCloseAfterEmpty, int securityRDPFlag, bool SSOFlag,
                             bool SSPFlag) {
-  return AddConnImpl(prmDestIP, prmDestPort, prmSrcPort, prmLocalPort, prmNotifyDest, prmNotifyMsg,
-                     prmID, prmCloseAfterEmpty, nullptr, securityRDPFlag, SSOFlag, SSPFlag);
+  return Listen({.DestIP = prmDestIP,
+                 .DestPort = prmDestPort,
+                 .SrcPort = prmSrcPort,
+                 .NotifyDest = prmNotifyDest,
+                 .NotifyMsg = prmNotifyMsg,
+                 .ID = prmID,
+                 .CloseAfterEmpty = prmCloseAfterEmpty,
+                 .SecurityRDPID = securityRDPFlag,
+                 .SSO = SSOFlag,
+                 .SSP = SSPFlag},
+                prmLocalPort);
 }
 
 bool CAppMngCommon::AddConn(const std::string& prmDestIP, int prmDestPort, int prmSrcPort,
                             int& prmLocalPort, HWND prmNotifyDest, uint32_t prmNotifyMsg, int prmID,
                             TConnSendCallback prmSendCallback, int securityRDPFlag, bool SSOFlag,
                             bool SSPFlag) {
-  return AddConnImpl(prmDestIP, prmDestPort, prmSrcPort, prmLocalPort, prmNotifyDest, prmNotifyMsg,
-                     prmID, false, std::move(prmSendCallback), securityRDPFlag, SSOFlag, SSPFlag);
-}
-
-bool CAppMngCommon::DestAddress(const std::string& prmDestHost, std::string& prmDestIP) {
-  uint32_t addr = 0;
-  if (ParseIPv4(prmDestHost, addr)) {
-    prmDestIP = prmDestHost;
-    return true;
-  }
-  uint32_t net = ResolveHost(prmDestHost);
-  if (net == 0 || net == 0xFFFFFFFFu) return false;
-  prmDestIP = FormatIPv4(FromNetOrder(net));
-  return true;
+  return Listen({.DestIP = prmDestIP,
+                 .DestPort = prmDestPort,
+                 .SrcPort = prmSrcPort,
+                 .NotifyDest = prmNotifyDest,
+                 .NotifyMsg = prmNotifyMsg,
+                 .ID = prmID,
+                 .SendCallback = std::move(prmSendCallback),
+                 .SecurityRDPID = securityRDPFlag,
+                 .SSO = SSOFlag,
+                 .SSP = SSPFlag},
+                prmLocalPort);
 }
 
 bool CAppMngCommon::AddConnHost(const std::string& prmDestHost, int prmDestPort, int prmSrcPort,
                                 int& prmLocalPort, HWND prmNotifyDest, uint32_t prmNotifyMsg,
                                 int prmID, int securityRDPFlag, bool SSOFlag, bool SSPFlag) {
-  std::string ip;
-  return DestAddress(prmDestHost, ip) &&
-         AddConn(ip, prmDestPort, prmSrcPort, prmLocalPort, prmNotifyDest, prmNotifyMsg, prmID,
-                 securityRDPFlag, SSOFlag, SSPFlag);
+  return ListenHost(prmDestHost,
+                    {.DestPort = prmDestPort,
+                     .SrcPort = prmSrcPort,
+                     .NotifyDest = prmNotifyDest,
+                     .NotifyMsg = prmNotifyMsg,
+                     .ID = prmID,
+                     .SecurityRDPID = securityRDPFlag,
+                     .SSO = SSOFlag,
+                     .SSP = SSPFlag},
+                    prmLocalPort);
 }
 
 bool CAppMngCommon::AddConnHost(const std::string& prmDestHost, int prmDestPort, int prmSrcPort,
                                 int& prmLocalPort, HWND prmNotifyDest, uint32_t prmNotifyMsg,
                                 int prmID, bool prmCloseAfterEmpty, int securityRDPFlag,
                                 bool SSOFlag, bool SSPFlag) {
-  std::string ip;
-  return DestAddress(prmDestHost, ip) &&
-         AddConn(ip, prmDestPort, prmSrcPort, prmLocalPort, prmNotifyDest, prmNotifyMsg, prmID,
-                 prmCloseAfterEmpty, securityRDPFlag, SSOFlag, SSPFlag);
+  return ListenHost(prmDestHost,
+                    {.DestPort = prmDestPort,
+                     .SrcPort = prmSrcPort,
+                     .NotifyDest = prmNotifyDest,
+                     .NotifyMsg = prmNotifyMsg,
+                     .ID = prmID,
+                     .CloseAfterEmpty = prmCloseAfterEmpty,
+                     .SecurityRDPID = securityRDPFlag,
+                     .SSO = SSOFlag,
+                     .SSP = SSPFlag},
+                    prmLocalPort);
 }
 
 }  // namespace vantrel

@@ -13,15 +13,18 @@
 #include <thread>
 #include <vector>
 
+#include "diag/UniqueFd.h"
 #include "platform/Event.h"
 #include "platform/Window.h"
 #include "tls/sspi.h"
 #include "tunnel/ConnHost.h"
 #include "tunnel/ConnTable.h"
 #include "tunnel/ControlReader.h"
+#include "tunnel/ListenRequest.h"
 #include "tunnel/Listener.h"
 #include "tunnel/ProxySelector.h"
 #include "tunnel/TCSProtocolBase.h"
+#include "tunnel/TunnelState.h"
 
 namespace vantrel {
 
@@ -51,13 +54,13 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
   void SendLogMsg(uint8_t prmLogLevel, const std::string& prmProtocol, uint32_t prmDest,
                   const std::string& prmDestName, const std::string& prmMsg) override;
   void ResetTimers() override;
-  // A name longer than kMaxHostNameLen is not sent: 0xFFFFFFFF at once.
+  // A name longer than kMaxHostNameLen is not sent: kResolveNotYet at once.
   uint32_t ResolveHost(const std::string& prmHost) override;
   std::string GetUsername(bool prmNoAlt) override;
   std::string GetPassword(bool prmNoAlt) override;
   void GetTimers(uint32_t& prmIdleTime, uint32_t& prmLifetime) override;
   bool IsReady(int prmTO) override;
-  bool IsConnected() override { return m_Connected; }
+  bool IsConnected() override { return m_ReadyEvent.IsSet(); }
   void RegisterOnClose(HWND prmWnd, uint32_t prmMsgID) override;
   void RegisterOnCloseCallback(TOnCloseCallback prmCallback) override;
   void CloseClientConns() override;
@@ -69,6 +72,11 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
   void IncConnCount() override;
   int CreateConn(std::shared_ptr<CConn> prmConn) override;
   const TEvent& StopEvent() const override { return m_StopEvent; }
+
+  // What every connection operation comes down to: creates and starts a listener for
+  // prmRequest; prmLocalPort receives the bound port. Raises the listener-creation failures;
+  // false once the manager is shutting down.
+  bool Listen(TListenRequest prmRequest, int& prmLocalPort);
 
   // The manual proxy; the control connection tries it first and goes direct when it fails.
   void SetProxy(const std::string& prmProxy, int prmProxyPort);
@@ -114,7 +122,11 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
   bool SendMsg(const TLegacyAppHeader& prmHdr, const void* prmPayload = nullptr, size_t prmLen = 0,
                const char* prmErrPrefix = "SendMsg Exception (");
   bool SendHeaderOnly(uint8_t prmCode, const char* prmErrPrefix = "SendMsg Exception (");
-  void SetReady(bool prmReady);
+  // The one place the tunnel's state changes. Refused (false, nothing logged) when prmTo cannot
+  // follow the current state; otherwise logs "AppMng state <from> -> <to>" and sets or resets
+  // the events that waits depend on. Any thread.
+  bool SetState(TTunnelState prmTo);
+  TTunnelState State() const { return m_State; }
   // Answers from the control thread.
   void AnswerHost(uint32_t prmNetAddr);
   void AnswerName(bool prmUser, std::string prmName);
@@ -127,7 +139,7 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
   // prmGot, when given, receives the byte count.
   bool ReadReply(char* prmBuf, int prmLen, bool prmOneRecord, int* prmGot = nullptr);
   CSSPI* Channel() const { return m_SSPI.get(); }
-  int ControlSock() const { return m_ControlSock; }
+  int ControlSock() const { return m_ControlSock.Get(); }
 
   std::string m_SP;
   std::string m_SPIp;
@@ -135,12 +147,12 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
   std::string m_SessCookie;
   std::string m_SPCookie;
   std::string m_ModuleID;
-  std::atomic<bool> m_Terminate{false};
-  std::atomic<bool> m_Terminated{true};
-  std::atomic<bool> m_Connected{false};
+  // Events derived from m_State (SetState keeps them in step), for waits that poll:
+  // signalled while Up; kept as it was when the control thread halts or the manager stops.
   TEvent m_ReadyEvent{true};
-  // Set while no control thread runs, and when the manager stops: every wait ends on it.
+  // Signalled unless the control connection is live: a request waiting for an answer ends on it.
   TEvent m_LostEvent{true, true};
+  // Signalled once the manager is stopping: every wait of a connection or a check ends on it.
   TEvent m_StopEvent{true};
   std::recursive_mutex m_SendCS;
   mutable std::recursive_mutex m_ConnsCS;
@@ -161,15 +173,14 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
   template <typename T>
   void Answer(TRequest<T>& prmReq, T prmValue);
 
-  bool AddConnImpl(const std::string& prmDestIP, int prmDestPort, int prmSrcPort, int& prmLocalPort,
-                   HWND prmNotifyDest, uint32_t prmNotifyMsg, int prmID, bool prmCloseAfterEmpty,
-                   TConnSendCallback prmSendCallback, int securityRDPFlag, bool SSOFlag,
-                   bool SSPFlag);
-  // prmDestHost as dotted text, resolved through the gateway when it is a name.
-  bool DestAddress(const std::string& prmDestHost, std::string& prmDestIP);
-  int ConnectControlSocket();
-  int ConnectDirect();
-  int ConnectThroughProxies();
+  // prmRequest with its destination taken from prmDestHost: a dotted address as it is, a name
+  // resolved through the gateway (false, nothing created, when it is not resolved).
+  bool ListenHost(const std::string& prmDestHost, TListenRequest prmRequest, int& prmLocalPort);
+  // The set-up steps up to the init message; raises on failure.
+  void OpenControlConnection();
+  TUniqueFd ConnectControlSocket();
+  TUniqueFd ConnectDirect();
+  TUniqueFd ConnectThroughProxies();
   void CloseControlSock();
   void StartControlThd();
   void ControlConnThd();
@@ -185,10 +196,14 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
     HWND Wnd;
   };
 
-  int m_ControlSock = -1;
-  bool m_SSPIInit = false;
+  TUniqueFd m_ControlSock;
+  // Written only by SetState, under m_StateLock; read anywhere.
+  std::atomic<TTunnelState> m_State{TTunnelState::Created};
+  std::mutex m_StateLock;
   std::unique_ptr<CSSPI> m_SSPI;
   std::thread m_ControlThd;
+  // Signalled when the control thread has returned: the destructor waits on it while handling
+  // the window's messages (the thread may be sending one), then joins.
   TEvent m_ControlDone{true};
   TConnTable m_Conns;
   int m_ConnsCount = 0;
@@ -205,7 +220,6 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
   std::shared_ptr<IProxySelector> m_ProxySelector;
   TConnectThroughProxy m_ProxyConnect;
   int m_ReplyTimeoutMs = 180000;
-  std::atomic<bool> m_ShutDown{false};
   bool m_LibraryLoaded = false;
 };
 

@@ -6,7 +6,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -14,7 +13,9 @@
 
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
+#include "diag/NetAddress.h"
 #include "diag/TextCodecs.h"
+#include "diag/ThreadEntry.h"
 #include "tunnel/AppMngCommon.h"
 #include "tunnel/ControlSource.h"
 
@@ -25,22 +26,32 @@ constexpr int kControlWaitMs = 1000;
 }  // namespace
 
 void CAppMngCommon::InitControlConnection() {
-  int sock = ConnectControlSocket();
-  m_ControlSock = sock;
-  auto fail = [this](const char* prmMsg) {
-    CloseControlSock();
-    throw EBaseException(prmMsg);
-  };
-  m_SSPI = std::make_unique<CSSPI>(DeviceType());
-  bool shaken = false;
+  if (!SetState(TTunnelState::Connecting))
+    throw EBaseException(std::string("InitControlConnection - tunnel is ") +
+                         TunnelStateName(m_State));
   try {
-    shaken = m_SSPI->PerformHandshake(sock, m_SP, DeviceType());
+    OpenControlConnection();
   } catch (...) {
+    // Whatever failed, the half-open connection goes: the manager is as it was created.
     CloseControlSock();
+    SetState(TTunnelState::Created);
     throw;
   }
-  if (!shaken) fail("Failed to connect to gateway (SSL failed)");
-  m_SSPIInit = true;
+  SetState(TTunnelState::Opened);
+  try {
+    StartControlThd();
+  } catch (...) {
+    SetState(TTunnelState::Halted);
+    throw;
+  }
+}
+
+void CAppMngCommon::OpenControlConnection() {
+  m_ControlSock = ConnectControlSocket();
+  const int sock = m_ControlSock.Get();
+  m_SSPI = std::make_unique<CSSPI>(DeviceType());
+  if (!m_SSPI->PerformHandshake(sock, m_SP, DeviceType()))
+    throw EBaseException("Failed to connect to gateway (SSL failed)");
   fcntl(sock, F_SETFL, fcntl(sock, F_GETFL) | O_NONBLOCK);
   // Every message goes out as one whole TLS record already; holding small ones back until the
   // gateway acknowledges the last (Nagle) only adds its delayed-ACK time to each exchange.
@@ -51,29 +62,24 @@ void CAppMngCommon::InitControlConnection() {
     if (!m_SSPI->SendSec(sock, req.data(), static_cast<int>(req.size())))
       throw EBaseException("send failed");
   } catch (...) {
-    fail("Failed to send init message");
+    throw EBaseException("Failed to send init message");
   }
-  if (!CheckReply()) fail("Gateway did not open control connection");
+  if (!CheckReply()) throw EBaseException("Gateway did not open control connection");
   SendInitMsg();
-  m_Terminated = false;
-  m_LostEvent.Reset();
-  StartControlThd();
 }
 
 bool CAppMngCommon::ReadReply(char* prmBuf, int prmLen, bool prmOneRecord, int* prmGot) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_ReplyTimeoutMs);
-  CTlsControlSource source(*m_SSPI, m_ControlSock, m_StopEvent);
+  CTlsControlSource source(*m_SSPI, m_ControlSock.Get(), m_StopEvent);
   for (;;) {
-    if (source.Wait(MsLeft(deadline)) != IControlSource::TWait::Ready) {
-      CloseControlSock();
+    if (source.Wait(MsLeft(deadline)) != IControlSource::TWait::Ready)
       throw EBaseException("Failed to establish control connection");
-    }
     int got = 0;
     try {
       if (prmOneRecord)
-        m_SSPI->RecvSec2(m_ControlSock, prmBuf, prmLen, got);
+        m_SSPI->RecvSec2(m_ControlSock.Get(), prmBuf, prmLen, got);
       else
-        m_SSPI->RecvSec(m_ControlSock, prmBuf, prmLen, got);
+        m_SSPI->RecvSec(m_ControlSock.Get(), prmBuf, prmLen, got);
     } catch (const EBaseException& e) {
       WriteDebugLog("IsConnEstablished Exception (" + e.GetMsg() + ")");
       return false;
@@ -82,12 +88,12 @@ bool CAppMngCommon::ReadReply(char* prmBuf, int prmLen, bool prmOneRecord, int* 
     if (got > 0) return true;
     // Only part of a record so far; a closed connection has nothing more to give.
     char c;
-    if (recv(m_ControlSock, &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0) return false;
+    if (recv(m_ControlSock.Get(), &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0) return false;
   }
 }
 
-int CAppMngCommon::ConnectControlSocket() {
-  int sock = -1;
+TUniqueFd CAppMngCommon::ConnectControlSocket() {
+  TUniqueFd sock;
   try {
     sock = ConnectThroughProxies();
   } catch (const EBaseException& e) {
@@ -95,45 +101,40 @@ int CAppMngCommon::ConnectControlSocket() {
   } catch (...) {
     WriteDebugLog("InitControlConnection - proxy failed");
   }
-  return sock >= 0 ? sock : ConnectDirect();
+  return sock ? std::move(sock) : ConnectDirect();
 }
 
-int CAppMngCommon::ConnectThroughProxies() {
-  if (m_ManualProxy) return m_ProxyConnect(m_Proxy, m_ProxyPort, m_SP, m_SPPort);
+TUniqueFd CAppMngCommon::ConnectThroughProxies() {
+  if (m_ManualProxy) return TUniqueFd(m_ProxyConnect(m_Proxy, m_ProxyPort, m_SP, m_SPPort));
   std::vector<std::string> proxies;
-  if (!m_ProxySelector->SelectProxies(m_SP, proxies)) return -1;
+  if (!m_ProxySelector->SelectProxies(m_SP, proxies)) return TUniqueFd();
   for (const std::string& entry : proxies) {
     std::string host;
     int port = 80;
     SplitHostPort(entry, 80, host, port);
-    int sock = m_ProxyConnect(host, port, m_SP, m_SPPort);
-    if (sock >= 0) return sock;
+    TUniqueFd sock(m_ProxyConnect(host, port, m_SP, m_SPPort));
+    if (sock) return sock;
   }
-  return -1;
+  return TUniqueFd();
 }
 
-int CAppMngCommon::ConnectDirect() {
-  int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (sock < 0) throw EBaseException::CreateFmt("Failed to create the control socket %d", errno);
+TUniqueFd CAppMngCommon::ConnectDirect() {
+  TUniqueFd sock(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!sock) throw EBaseException::CreateFmt("Failed to create the control socket %d", errno);
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* res = nullptr;
   int rc = getaddrinfo(m_SP.c_str(), nullptr, &hints, &res);
-  if (rc != 0 || res == nullptr) {
-    close(sock);
+  if (rc != 0 || res == nullptr)
     throw EBaseException::CreateFmt("Failed to resolve host %s (%d)", m_SP, rc);
-  }
   sockaddr_in addr;
   std::memcpy(&addr, res->ai_addr, sizeof addr);
   freeaddrinfo(res);
   addr.sin_port = htons(static_cast<uint16_t>(m_SPPort));
-  if (connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    int err = errno;
-    close(sock);
-    throw EBaseException::CreateFmt("Failed to connect to gateway (%d)", err);
-  }
-  m_SPIp = FormatIPv4(FromNetOrder(addr.sin_addr.s_addr));
+  if (connect(sock.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+    throw EBaseException::CreateFmt("Failed to connect to gateway (%d)", errno);
+  m_SPIp = FormatNetAddress(addr.sin_addr.s_addr);
   return sock;
 }
 
@@ -144,24 +145,18 @@ void CAppMngCommon::StartControlThd() {
 }
 
 void CAppMngCommon::ControlConnThd() {
-  try {
-    ControlLoop();
-  } catch (const EBaseException& e) {
-    WriteDebugLog("_ControlConThd Exception (" + e.GetMsg() + ")");
-  } catch (...) {
-    WriteDebugLog("_ControlConThd Generic Exception");
-  }
-  m_Terminated = true;
-  m_LostEvent.Set();
+  RunGuarded("_ControlConThd", [this] { ControlLoop(); });
+  // Still live here only when the loop failed: the window is not told (refused otherwise).
+  SetState(TTunnelState::Halted);
   m_ControlDone.Set();
 }
 
 void CAppMngCommon::ControlLoop() {
-  CTlsControlSource source(*m_SSPI, m_ControlSock, m_StopEvent);
+  CTlsControlSource source(*m_SSPI, m_ControlSock.Get(), m_StopEvent);
   CControlReader reader(source, *this);
   bool drain = false;
   int idle = 0;
-  while (!m_Terminate) {
+  while (IsTunnelLive(m_State)) {
     if (!drain) {
       IControlSource::TWait w = source.Wait(kControlWaitMs);
       if (w == IControlSource::TWait::Stopped) break;
@@ -173,7 +168,7 @@ void CAppMngCommon::ControlLoop() {
       idle = 0;
     }
     CControlReader::TStep step = reader.Step();
-    if (m_Terminate || step == CControlReader::TStep::Stopped) break;
+    if (!IsTunnelLive(m_State) || step == CControlReader::TStep::Stopped) break;
     if (step == CControlReader::TStep::Closed) {
       OnControlLost();
       return;
@@ -184,11 +179,9 @@ void CAppMngCommon::ControlLoop() {
 
 void CAppMngCommon::OnControlLost() {
   WriteDebugLog("Control connection closed by the gateway");
-  SetReady(false);
-  m_Terminate = true;
-  m_Terminated = true;
-  // Requests in flight end now, not after the reachability check.
-  m_LostEvent.Set();
+  // Requests in flight end now, not after the reachability check. A manager already stopping
+  // tells nobody.
+  if (!SetState(TTunnelState::Lost)) return;
   NotifyLost();
   if (m_OncloseCallback) m_OncloseCallback();
 }
@@ -202,7 +195,7 @@ bool CAppMngCommon::SendMsg(const TLegacyAppHeader& prmHdr, const void* prmPaylo
   if (prmLen > 0) std::memcpy(msg.data() + HeaderSize(), prmPayload, prmLen);
   std::lock_guard g(m_SendCS);
   try {
-    return m_SSPI && m_SSPI->SendSec(m_ControlSock, msg.data(), static_cast<int>(msg.size()));
+    return m_SSPI && m_SSPI->SendSec(m_ControlSock.Get(), msg.data(), static_cast<int>(msg.size()));
   } catch (const EBaseException& e) {
     WriteDebugLog(prmErrPrefix + e.GetMsg() + ")");
   }
@@ -218,7 +211,7 @@ bool CAppMngCommon::SendHeaderOnly(uint8_t prmCode, const char* prmErrPrefix) {
 bool CAppMngCommon::SendData(int prmID, const std::string& prmDestIP, int prmDestPort,
                              TDataBuf& prmBuf, int prmLen) {
   uint32_t addr = 0;
-  ParseIPv4(prmDestIP, addr);
+  ParseDottedQuad(prmDestIP, addr);
   TLegacyAppHeader h{mcData, addr, static_cast<uint16_t>(prmDestPort), static_cast<uint16_t>(prmID),
                      prmLen};
   // A shorter header is written right before the payload so both go out as one piece.
@@ -226,7 +219,7 @@ bool CAppMngCommon::SendData(int prmID, const std::string& prmDestIP, int prmDes
   EncodeHdr(h, start);
   std::lock_guard g(m_SendCS);
   try {
-    return m_SSPI && m_SSPI->SendSec(m_ControlSock, start, HeaderSize() + prmLen);
+    return m_SSPI && m_SSPI->SendSec(m_ControlSock.Get(), start, HeaderSize() + prmLen);
   } catch (const EBaseException& e) {
     WriteDebugLog("SendData Exception (" + e.GetMsg() + ")");
   }
@@ -296,9 +289,9 @@ uint32_t CAppMngCommon::ResolveHost(const std::string& prmHost) {
   std::string name = ToAnsi(prmHost);
   if (name.size() > kMaxHostNameLen) {
     WriteDebugLog("AppMng.ResolveHost - host name too long (" + std::to_string(name.size()) + ")");
-    return 0xFFFFFFFFu;
+    return kResolveNotYet;
   }
-  return Ask<uint32_t>(m_HostResolution, 0xFFFFFFFFu, [&] {
+  return Ask<uint32_t>(m_HostResolution, kResolveNotYet, [&] {
     TLegacyAppHeader h;
     h.ActionCode = mcResolve;
     h.Len = static_cast<int32_t>(name.size());

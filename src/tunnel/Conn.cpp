@@ -2,7 +2,6 @@
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -10,12 +9,13 @@
 
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
+#include "diag/ThreadEntry.h"
 
 namespace vantrel {
 
-CConn::CConn(IConnHost* prmAppMng, int prmCSock, std::string prmDestIP, int prmDestPort,
+CConn::CConn(IConnHost* prmAppMng, TUniqueFd prmCSock, std::string prmDestIP, int prmDestPort,
              HWND prmNotifyDest, uint32_t prmNotifyMsg)
-    : m_CSock(prmCSock),
+    : m_CSock(std::move(prmCSock)),
       m_AppMng(prmAppMng),
       m_DestIP(std::move(prmDestIP)),
       m_DestPort(prmDestPort),
@@ -36,7 +36,7 @@ CConn::~CConn() {
 
 void CConn::CloseConn() {
   std::lock_guard g(m_SockLock);
-  if (m_CSock < 0) return;
+  if (!m_CSock) return;
   m_Terminate = true;
   m_StopEvent.Set();
 }
@@ -49,22 +49,15 @@ void CConn::Stop() {
 
 void CConn::CloseSock() {
   std::lock_guard g(m_SockLock);
-  if (m_CSock >= 0) close(m_CSock);
-  m_CSock = -1;
+  m_CSock.Reset();
 }
 
 void CConn::RunThd() {
-  try {
-    ConnThd();
-  } catch (const EBaseException& e) {
-    WriteDebugLog("_ConnThd Exception (" + e.GetMsg() + ")");
-  } catch (...) {
-    WriteDebugLog("_ConnThd Generic Exception");
-  }
+  RunGuarded("_ConnThd", [this] { ConnThd(); });
 }
 
 void CConn::Relay(const char* prmOpenFailedLog, const char* prmReadErrorLog) {
-  if (m_CSock < 0) {
+  if (!m_CSock) {
     m_Terminated = true;
     return;
   }
@@ -95,12 +88,12 @@ void CConn::Relay(const char* prmOpenFailedLog, const char* prmReadErrorLog) {
 void CConn::ReadLoop(const char* prmReadErrorLog) {
   TDataBuf buf;
   for (;;) {
-    pollfd fds[2] = {{m_CSock, POLLIN, 0}, {m_StopEvent.Fd(), POLLIN, 0}};
+    pollfd fds[2] = {{m_CSock.Get(), POLLIN, 0}, {m_StopEvent.Fd(), POLLIN, 0}};
     int r = poll(fds, 2, -1);
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) throw EBaseException::CreateFmt("poll failed %d", errno);
     if ((fds[1].revents & POLLIN) || m_Terminate) return;
-    ssize_t n = recv(m_CSock, buf.Data, kMaxPayload, MSG_DONTWAIT);
+    ssize_t n = recv(m_CSock.Get(), buf.Data, kMaxPayload, MSG_DONTWAIT);
     if (n < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
       WriteDebugLog(prmReadErrorLog + std::to_string(errno) + ")");
@@ -116,10 +109,10 @@ void CConn::ReadLoop(const char* prmReadErrorLog) {
 
 bool CConn::WriteToApp(const uint8_t* prmBuf, int prmLen) {
   std::lock_guard g(m_SockLock);
-  if (m_CSock < 0) return false;
+  if (!m_CSock) return false;
   int off = 0;
   while (off < prmLen) {
-    ssize_t n = send(m_CSock, prmBuf + off, prmLen - off, MSG_NOSIGNAL | MSG_DONTWAIT);
+    ssize_t n = send(m_CSock.Get(), prmBuf + off, prmLen - off, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n > 0) {
       off += static_cast<int>(n);
       continue;
@@ -128,7 +121,7 @@ bool CConn::WriteToApp(const uint8_t* prmBuf, int prmLen) {
       WriteDebugLog("CConn: Send Data  to App error (" + std::to_string(errno) + ")");
       return false;
     }
-    pollfd fds[3] = {{m_CSock, POLLOUT, 0},
+    pollfd fds[3] = {{m_CSock.Get(), POLLOUT, 0},
                      {m_StopEvent.Fd(), POLLIN, 0},
                      {m_AppMng->StopEvent().Fd(), POLLIN, 0}};
     int r = poll(fds, 3, kAppWriteStallMs);

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "diag/UniqueFd.h"
 #include "platform/Event.h"
 #include "platform/Window.h"
 #include "tunnel/ConnHost.h"
@@ -20,8 +21,8 @@ namespace vantrel {
 
 class CConn {
  public:
-  // Takes ownership of prmCSock (it is closed by the relay or by destruction).
-  CConn(IConnHost* prmAppMng, int prmCSock, std::string prmDestIP, int prmDestPort,
+  // prmCSock is closed by the relay or by destruction.
+  CConn(IConnHost* prmAppMng, TUniqueFd prmCSock, std::string prmDestIP, int prmDestPort,
         HWND prmNotifyDest, uint32_t prmNotifyMsg);
   // Closes the socket if the relay did not, and sends the notification message.
   virtual ~CConn();
@@ -71,7 +72,7 @@ class CConn {
   void ReadLoop(const char* prmReadErrorLog);
 
   int m_ID = -1;
-  int m_CSock;
+  TUniqueFd m_CSock;
   IConnHost* m_AppMng;
   std::string m_DestIP;
   int m_DestPort;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "diag/UniqueFd.h"
 #include "platform/Event.h"
 #include "platform/Window.h"
 #include "tunnel/TunnelWire.h"
@@ -30,7 +31,7 @@ class IConnHost {
   // Registers and starts the connection; its identifier, or -1 when every identifier is in use.
   virtual int CreateConn(std::shared_ptr<CConn> prmConn) = 0;
   // The protocol's kind of forwarded connection for an accepted application socket.
-  virtual std::shared_ptr<CConn> NewConn(int prmCSock, const std::string& prmDestIP,
+  virtual std::shared_ptr<CConn> NewConn(TUniqueFd prmCSock, const std::string& prmDestIP,
                                          int prmDestPort, HWND prmNotifyDest,
                                          uint32_t prmNotifyMsg) = 0;
   // How many connections a listener with a security-RDP identifier may accept.

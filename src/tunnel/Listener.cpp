@@ -11,50 +11,46 @@
 
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
+#include "diag/NetAddress.h"
+#include "diag/ThreadEntry.h"
 #include "tunnel/Conn.h"
 #include "tunnel/LocalHost.h"
 
 namespace vantrel {
 
-CListener::CListener(IConnHost* prmAppMng, std::string prmDestIP, int prmDestPort, int prmAppPort,
-                     int& prmBindPort, HWND prmNotifyDest, uint32_t prmNotifyMsg, int prmNotifyID,
-                     int prmSecurityRDPID, bool prmSSO, bool SSPFlag)
-    : m_AppPort(prmAppPort),
+CListener::CListener(IConnHost* prmAppMng, TListenRequest prmRequest, int& prmBindPort)
+    : m_AppPort(prmRequest.SrcPort),
       m_AppMng(prmAppMng),
-      m_DestIP(std::move(prmDestIP)),
-      m_DestPort(prmDestPort),
-      m_NotifyMsg(prmNotifyMsg),
-      m_NotifyID(prmNotifyID),
-      m_SecurityRDPID(prmSecurityRDPID),
-      m_bSSO(prmSSO),
-      m_Enablecredssp(SSPFlag),
-      m_NotifyDest(prmNotifyDest) {
+      m_DestIP(std::move(prmRequest.DestIP)),
+      m_DestPort(prmRequest.DestPort),
+      m_NotifyMsg(prmRequest.NotifyMsg),
+      m_NotifyID(prmRequest.ID),
+      m_SecurityRDPID(prmRequest.SecurityRDPID),
+      m_bSSO(prmRequest.SSO),
+      m_Enablecredssp(prmRequest.SSP),
+      m_NotifyDest(prmRequest.NotifyDest),
+      m_CloseAfterEmpty(prmRequest.CloseAfterEmpty),
+      m_SendCallback(std::move(prmRequest.SendCallback)) {
   WriteDebugLog("CListener - SecurityRDPID " + std::to_string(m_SecurityRDPID) + ", SSO " +
                 std::to_string(m_bSSO) + ", CredSSP " + std::to_string(m_Enablecredssp));
-  m_Sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (m_Sock < 0) throw EBaseException::CreateFmt("Failed to s socket %d", errno);
+  m_Sock.Reset(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!m_Sock) throw EBaseException::CreateFmt("Failed to s socket %d", errno);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
-  inet_pton(AF_INET, GetFixedLocalHostAddr().c_str(), &addr.sin_addr);
+  uint32_t loopback = 0;
+  ParseDottedQuad(GetFixedLocalHostAddr(), loopback);
+  addr.sin_addr.s_addr = htonl(loopback);
   addr.sin_port = htons(static_cast<uint16_t>(m_AppPort));
   if (m_AppPort != 0) m_AppPort = 0;
-  if (bind(m_Sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    int err = errno;
-    close(m_Sock);
-    throw EBaseException::CreateFmt("Failed to bind %d", err);
-  }
+  // A failure leaves the socket to m_Sock, which closes it as the exception leaves.
+  if (bind(m_Sock.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+    throw EBaseException::CreateFmt("Failed to bind %d", errno);
   socklen_t len = sizeof addr;
-  if (getsockname(m_Sock, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    int err = errno;
-    close(m_Sock);
-    throw EBaseException::CreateFmt("Failed to get socket information %d", err);
-  }
+  if (getsockname(m_Sock.Get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+    throw EBaseException::CreateFmt("Failed to get socket information %d", errno);
   prmBindPort = ntohs(addr.sin_port);
-  if (listen(m_Sock, SOMAXCONN) != 0) {
-    int err = errno;
-    close(m_Sock);
-    throw EBaseException::CreateFmt("Failed to start listening %d", err);
-  }
+  if (listen(m_Sock.Get(), SOMAXCONN) != 0)
+    throw EBaseException::CreateFmt("Failed to start listening %d", errno);
 }
 
 CListener::~CListener() {
@@ -66,7 +62,6 @@ CListener::~CListener() {
   } catch (...) {
     WriteDebugLog("Listener Destroy Exception");
   }
-  close(m_Sock);
 }
 
 void CListener::Start() {
@@ -74,38 +69,30 @@ void CListener::Start() {
 }
 
 void CListener::ListenThd() {
-  try {
-    AcceptLoop();
-  } catch (const EBaseException& e) {
-    WriteDebugLog("_ListenThd Exception (" + e.GetMsg() + ")");
-  } catch (...) {
-    WriteDebugLog("_ListenThd Generic Exception");
-  }
+  RunGuarded("_ListenThd", [this] { AcceptLoop(); });
   WriteDebugLog("ListenThd - End");
   m_Terminated = true;
 }
 
-int CListener::AcceptCon() {
+TUniqueFd CListener::AcceptCon() {
   for (;;) {
-    pollfd fds[2] = {{m_Sock, POLLIN, 0}, {m_StopEvent.Fd(), POLLIN, 0}};
+    pollfd fds[2] = {{m_Sock.Get(), POLLIN, 0}, {m_StopEvent.Fd(), POLLIN, 0}};
     int r = poll(fds, 2, -1);
     if (r < 0 && errno == EINTR) continue;
-    if (r < 0 || (fds[1].revents & POLLIN)) return -1;
+    if (r < 0 || (fds[1].revents & POLLIN)) return TUniqueFd();
     sockaddr_in peer{};
     socklen_t len = sizeof peer;
-    int s = accept4(m_Sock, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (s < 0) {
+    TUniqueFd s(accept4(m_Sock.Get(), reinterpret_cast<sockaddr*>(&peer), &len,
+                        SOCK_CLOEXEC | SOCK_NONBLOCK));
+    if (!s) {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED)
         continue;
       WriteDebugLog("Listener - INVALID_SOCKET (" + std::to_string(errno) + ")");
-      return -1;
+      return TUniqueFd();
     }
     sockaddr_in own{};
     len = sizeof own;
-    if (getsockname(s, reinterpret_cast<sockaddr*>(&own), &len) != 0) {
-      close(s);
-      continue;
-    }
+    if (getsockname(s.Get(), reinterpret_cast<sockaddr*>(&own), &len) != 0) continue;
     char text[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
     WriteDebugLog("Listener - Accepted connection from " + std::string(text) + ":" +
@@ -117,15 +104,10 @@ int CListener::AcceptCon() {
 void CListener::AcceptLoop() {
   m_TimesLisConn = 0;
   while (!m_Terminate) {
-    int s = AcceptCon();
-    if (s < 0) break;
-    std::shared_ptr<CConn> conn;
-    try {
-      conn = m_AppMng->NewConn(s, m_DestIP, m_DestPort, m_NotifyDest, m_NotifyMsg);
-    } catch (...) {
-      close(s);
-      throw;
-    }
+    TUniqueFd s = AcceptCon();
+    if (!s) break;
+    std::shared_ptr<CConn> conn =
+        m_AppMng->NewConn(std::move(s), m_DestIP, m_DestPort, m_NotifyDest, m_NotifyMsg);
     if (m_SendCallback) conn->RegisterSendCallback(m_SendCallback);
     // An unregistered connection goes with its last reference here, closing its socket.
     if (m_AppMng->CreateConn(std::move(conn)) < 0)

@@ -9,9 +9,11 @@
 #include <string>
 #include <thread>
 
+#include "diag/UniqueFd.h"
 #include "platform/Event.h"
 #include "platform/Window.h"
 #include "tunnel/ConnHost.h"
+#include "tunnel/ListenRequest.h"
 #include "tunnel/TCSProtocolBase.h"
 
 namespace vantrel {
@@ -20,9 +22,7 @@ class CListener {
  public:
   // Binds and listens; raises "Failed to s socket %d", "Failed to bind %d", "Failed to get
   // socket information %d" or "Failed to start listening %d". prmBindPort receives the port.
-  CListener(IConnHost* prmAppMng, std::string prmDestIP, int prmDestPort, int prmAppPort,
-            int& prmBindPort, HWND prmNotifyDest, uint32_t prmNotifyMsg, int prmNotifyID,
-            int prmSecurityRDPID, bool prmSSO, bool SSPFlag);
+  CListener(IConnHost* prmAppMng, TListenRequest prmRequest, int& prmBindPort);
   ~CListener();
   CListener(const CListener&) = delete;
   CListener& operator=(const CListener&) = delete;
@@ -35,22 +35,17 @@ class CListener {
   const std::string& GetDestIP() const { return m_DestIP; }
   int GetDestPort() const { return m_DestPort; }
   int GetAppPort() const { return m_AppPort; }
-  // Must be set before Start: the accept thread reads it without a lock.
-  void RegisterSendCallback(TConnSendCallback prmCallback) {
-    m_SendCallback = std::move(prmCallback);
-  }
-  void CloseAfterEmpty() { m_CloseAfterEmpty = true; }
   bool IsCloseAfterEmpty() const { return m_CloseAfterEmpty; }
   // The caller's identifier for this listener; stored only.
   int GetNotifyID() const { return m_NotifyID; }
   bool IsTerminated() const { return m_Terminated; }
 
  private:
-  // An accepted socket, or -1 when the listener is stopped or accepting failed.
-  int AcceptCon();
+  // An accepted socket, or none when the listener is stopped or accepting failed.
+  TUniqueFd AcceptCon();
   void AcceptLoop();
 
-  int m_Sock = -1;
+  TUniqueFd m_Sock;
   int m_AppPort;
   IConnHost* m_AppMng;
   std::thread m_Thd;
@@ -65,7 +60,7 @@ class CListener {
   bool m_bSSO;
   bool m_Enablecredssp;
   HWND m_NotifyDest;
-  bool m_CloseAfterEmpty = false;
+  bool m_CloseAfterEmpty;
   TConnSendCallback m_SendCallback;
   TEvent m_StopEvent{true};
 };

@@ -5,7 +5,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -15,6 +14,8 @@
 #include <thread>
 
 #include "diag/DebugLog.h"
+#include "diag/NetAddress.h"
+#include "diag/UniqueFd.h"
 #include "platform/Event.h"
 
 namespace vantrel {
@@ -38,25 +39,22 @@ struct TAcceptState {
   bool Finished = false;
 };
 
-void LocalHostTestThd(int prmServer, TAcceptState* prmState) {
+void LocalHostTestThd(TUniqueFd prmServer, TAcceptState* prmState) {
   try {
     while (!g_LocalHostTestDone) {
-      pollfd p{prmServer, POLLIN, 0};
+      pollfd p{prmServer.Get(), POLLIN, 0};
       int r = poll(&p, 1, kAcceptStepMs);
       if (r < 0 && errno != EINTR) break;
       if (r <= 0 || !(p.revents & POLLIN)) continue;
-      int conn = accept4(prmServer, nullptr, nullptr, SOCK_CLOEXEC);
-      if (conn >= 0) {
-        close(conn);  // the test only needs to see the connection arrive
-        break;
-      }
+      // The test only needs to see the connection arrive; it is closed at once.
+      if (TUniqueFd(accept4(prmServer.Get(), nullptr, nullptr, SOCK_CLOEXEC))) break;
       // Out of descriptors or similar: retrying would only spin until the caller gives up.
       if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED) break;
     }
   } catch (...) {
     WriteDebugLog("SetFixedLocalHostAddr - Test thread failed");
   }
-  close(prmServer);
+  prmServer.Reset();
   std::lock_guard<std::mutex> g(prmState->Lock);
   prmState->Finished = true;
   prmState->Cv.notify_all();
@@ -68,12 +66,12 @@ void SetLoopbackText() {
     std::memcpy(g_FixedLocalHostAddr, kLoopback, sizeof kLoopback);
 }
 
-// Creates, binds and starts listening on the test server socket; -1 after logging the failure.
-int OpenTestServer(uint16_t& prmPort) {
-  int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (server < 0) {
+// Creates, binds and starts listening on the test server socket; none after logging the failure.
+TUniqueFd OpenTestServer(uint16_t& prmPort) {
+  TUniqueFd server(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!server) {
     WriteDebugLog("SetFixedLocalHostAddr - Failed to create server socket");
-    return -1;
+    return server;
   }
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
@@ -81,16 +79,15 @@ int OpenTestServer(uint16_t& prmPort) {
   addr.sin_port = 0;
   const char* failure = nullptr;
   socklen_t len = sizeof addr;
-  if (bind(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+  if (bind(server.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
     failure = "SetFixedLocalHostAddr - Failed to bind server socket";
-  else if (getsockname(server, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+  else if (getsockname(server.Get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0)
     failure = "SetFixedLocalHostAddr - Failed to get local binding port number";
-  else if (listen(server, SOMAXCONN) != 0)
+  else if (listen(server.Get(), SOMAXCONN) != 0)
     failure = "SetFixedLocalHostAddr - Failed to start listening for connections";
   if (failure) {
     WriteDebugLog(failure);
-    close(server);
-    return -1;
+    return TUniqueFd();
   }
   prmPort = ntohs(addr.sin_port);
   return server;
@@ -119,8 +116,8 @@ int ConnectBounded(int prmSock, const sockaddr_in& prmAddr) {
 
 // Connects the test client; logs the failure and returns false when it cannot.
 bool ConnectTestClient(uint16_t prmPort) {
-  int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (client < 0) {
+  TUniqueFd client(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!client) {
     WriteDebugLog("SetFixedLocalHostAddr - Failed to create client socket (" +
                   std::to_string(errno) + ")");
     return false;
@@ -128,10 +125,13 @@ bool ConnectTestClient(uint16_t prmPort) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(prmPort);
-  int err = inet_pton(AF_INET, g_FixedLocalHostAddr, &addr.sin_addr) == 1
-                ? ConnectBounded(client, addr)
-                : EINVAL;
-  close(client);
+  uint32_t loopback = 0;
+  int err = EINVAL;
+  if (ParseDottedQuad(GetFixedLocalHostAddr(), loopback)) {
+    addr.sin_addr.s_addr = htonl(loopback);
+    err = ConnectBounded(client.Get(), addr);
+  }
+  client.Reset();
   if (err == 0) return true;
   WriteDebugLog("SetFixedLocalHostAddr - Failed to connect to test socket" + std::to_string(err) +
                 ") using 127.0.0.1");
@@ -142,15 +142,14 @@ void RunSelfTest() {
   WriteDebugLog("SetFixedLocalHostAddr - Begin");
   g_LocalHostTestDone = false;
   uint16_t port = 0;
-  int server = OpenTestServer(port);
-  if (server < 0) return;
+  TUniqueFd server = OpenTestServer(port);
+  if (!server) return;
   TAcceptState state;
   std::thread thd;
   try {
-    thd = std::thread(LocalHostTestThd, server, &state);
+    thd = std::thread(LocalHostTestThd, std::move(server), &state);
   } catch (...) {
     WriteDebugLog("SetFixedLocalHostAddr - Failed to start test thread");
-    close(server);
     return;
   }
   if (ConnectTestClient(port)) {

@@ -2,16 +2,16 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <memory>
 
+#include "diag/NetAddress.h"
+#include "diag/UniqueFd.h"
 #include "platform/Event.h"
+#include "tls/TlsHandle.h"
 
 namespace vantrel {
 
@@ -29,18 +29,13 @@ bool WaitSock(int prmSock, short prmEvents, const TEvent& prmStop,
   }
 }
 
-struct TSslDeleter {
-  void operator()(SSL_CTX* p) const { SSL_CTX_free(p); }
-  void operator()(SSL* p) const { SSL_free(p); }
-};
-
 bool Handshake(int prmSock, const TEvent& prmStop,
                std::chrono::steady_clock::time_point prmDeadline) {
-  std::unique_ptr<SSL_CTX, TSslDeleter> ctx(SSL_CTX_new(TLS_client_method()));
+  TSslCtxPtr ctx(SSL_CTX_new(TLS_client_method()));
   if (!ctx) return false;
   // Reachability only: the gateway's own versions, whatever they are, count as an answer.
   SSL_CTX_set_security_level(ctx.get(), 0);
-  std::unique_ptr<SSL, TSslDeleter> ssl(SSL_new(ctx.get()));
+  TSslPtr ssl(SSL_new(ctx.get()));
   if (!ssl || SSL_set_fd(ssl.get(), prmSock) != 1) return false;
   for (;;) {
     int r = SSL_connect(ssl.get());
@@ -58,9 +53,12 @@ bool ProbeGatewayTls(const std::string& prmAddr, int prmPort, const TEvent& prmS
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<uint16_t>(prmPort));
-  if (prmAddr.empty() || inet_pton(AF_INET, prmAddr.c_str(), &addr.sin_addr) != 1) return false;
-  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (s < 0) return false;
+  uint32_t host = 0;
+  if (!ParseDottedQuad(prmAddr, host)) return false;
+  addr.sin_addr.s_addr = htonl(host);
+  TUniqueFd sock(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!sock) return false;
+  const int s = sock.Get();
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(prmTimeoutMs);
   bool ok = false;
   int r = connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
@@ -71,7 +69,6 @@ bool ProbeGatewayTls(const std::string& prmAddr, int prmPort, const TEvent& prmS
                      getsockopt(s, SOL_SOCKET, SO_ERROR, &soErr, &len) == 0 && soErr == 0)) &&
          Handshake(s, prmStop, deadline);
   }
-  close(s);
   return ok;
 }
 

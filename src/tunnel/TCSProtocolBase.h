@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "diag/NetAddress.h"
 #include "platform/Window.h"
 
 namespace vantrel {
@@ -45,7 +46,7 @@ class CAppMng {
   virtual void SendLogMsg(uint8_t prmLogLevel, const std::string& prmProtocol, uint32_t prmDest,
                           const std::string& prmDestName, const std::string& prmMsg) = 0;
   virtual void ResetTimers() = 0;
-  // Network byte order; 0 or 0xFFFFFFFF when not resolved.
+  // Network byte order; kResolveNotFound or kResolveNotYet when not resolved.
   virtual uint32_t ResolveHost(const std::string& prmHost) = 0;
   virtual std::string GetUsername(bool prmNoAlt) = 0;
   virtual std::string GetPassword(bool prmNoAlt) = 0;

@@ -4,6 +4,7 @@
 
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
+#include "diag/NetAddress.h"
 #include "tunnel/Conn.h"
 #include "tunnel/Reachability.h"
 
@@ -82,7 +83,7 @@ IControlDispatch::TPayload CAppMngMorv::OnHeader(const TLegacyAppHeader& prmHdr)
       return TPayload::Data;
     case mcInit:
     case mcTunnelUp2:
-      SetReady(true);
+      SetState(TTunnelState::Up);
       return TPayload::Read;
     default:
       return TPayload::Read;
@@ -95,7 +96,7 @@ void CAppMngMorv::OnMessage(const TLegacyAppHeader& prmHdr, const uint8_t* prmPa
     case mcTunnelUp:
     case mcInit:
     case mcTunnelUp2:
-      SetReady(true);
+      SetState(TTunnelState::Up);
       break;
     case mcConnReady:
       SignalConnReady();
@@ -112,7 +113,7 @@ void CAppMngMorv::OnMessage(const TLegacyAppHeader& prmHdr, const uint8_t* prmPa
 
 bool CAppMngMorv::SendOpenConn(int prmID, const std::string& prmDestIP, int prmDestPort) {
   uint32_t addr = 0;
-  ParseIPv4(prmDestIP, addr);
+  ParseDottedQuad(prmDestIP, addr);
   TLegacyAppHeader h{mcOpen, addr, static_cast<uint16_t>(prmDestPort), static_cast<uint16_t>(prmID),
                      0};
   uint64_t gen;
@@ -146,11 +147,11 @@ void CAppMngMorv::CloseConn(CConn& prmConn, bool prmSignalSP, bool prmFreeConn) 
     WriteDebugLog("AppMng.CloseConn - DesktopId " + std::to_string(desktopId));
 }
 
-std::shared_ptr<CConn> CAppMngMorv::NewConn(int prmCSock, const std::string& prmDestIP,
+std::shared_ptr<CConn> CAppMngMorv::NewConn(TUniqueFd prmCSock, const std::string& prmDestIP,
                                             int prmDestPort, HWND prmNotifyDest,
                                             uint32_t prmNotifyMsg) {
-  return std::make_shared<CTCSConn>(this, prmCSock, prmDestIP, prmDestPort, prmNotifyDest,
-                                    prmNotifyMsg);
+  return std::make_shared<CTCSConn>(this, std::move(prmCSock), prmDestIP, prmDestPort,
+                                    prmNotifyDest, prmNotifyMsg);
 }
 
 void CAppMngMorv::GetTimers(uint32_t& prmIdleTime, uint32_t& prmLifetime) {

@@ -32,7 +32,7 @@ class CAppMngMorv : public CAppMngCommon {
   // true also when it did not come (false only when the request could not be sent).
   bool SendOpenConn(int prmID, const std::string& prmDestIP, int prmDestPort) override;
   void CloseConn(CConn& prmConn, bool prmSignalSP, bool prmFreeConn) override;
-  std::shared_ptr<CConn> NewConn(int prmCSock, const std::string& prmDestIP, int prmDestPort,
+  std::shared_ptr<CConn> NewConn(TUniqueFd prmCSock, const std::string& prmDestIP, int prmDestPort,
                                  HWND prmNotifyDest, uint32_t prmNotifyMsg) override;
   int AllowedAccepts(bool prmSSO, bool prmSSP) const override { return prmSSO && prmSSP ? 1 : 0; }
 

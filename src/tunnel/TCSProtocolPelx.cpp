@@ -5,6 +5,7 @@
 
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
+#include "diag/NetAddress.h"
 #include "diag/TextCodecs.h"
 #include "tunnel/LegacyWire.h"
 #include "tunnel/LocalHost.h"
@@ -66,7 +67,7 @@ void CAppMngPelx::EncodeHdr(const TLegacyAppHeader& prmHdr, uint8_t* prmOut) con
   TLegacyAppHeader h = prmHdr;
   // Messages about a connection name the client's own end, never the destination.
   if (h.ActionCode == mcData || h.ActionCode == mcClose || h.ActionCode == mcOpen) {
-    ParseIPv4(GetFixedLocalHostAddr(), h.ListenIP);
+    ParseDottedQuad(GetFixedLocalHostAddr(), h.ListenIP);
     h.ListenPort = kLegacyConnPort;
   } else {
     h.ListenIP = 0;
@@ -104,7 +105,7 @@ void CAppMngPelx::OnMessage(const TLegacyAppHeader& prmHdr, const uint8_t* prmPa
                             size_t prmLen) {
   if (prmHdr.ActionCode == mcTunnelUp) {
     SendModuleID();
-    SetReady(true);
+    SetState(TTunnelState::Up);
   } else {
     OnSharedMessage(prmHdr, prmPayload, prmLen);
   }
@@ -112,18 +113,18 @@ void CAppMngPelx::OnMessage(const TLegacyAppHeader& prmHdr, const uint8_t* prmPa
 
 bool CAppMngPelx::SendOpenConn(int prmID, const std::string& prmDestIP, int prmDestPort) {
   uint32_t addr = 0;
-  ParseIPv4(prmDestIP, addr);
+  ParseDottedQuad(prmDestIP, addr);
   std::vector<uint8_t> payload = EncodeLegacyOpen(addr, static_cast<uint16_t>(prmDestPort));
   TLegacyAppHeader h{mcOpen, 0, 0, static_cast<uint16_t>(prmID),
                      static_cast<int32_t>(payload.size())};
   return SendMsg(h, payload.data(), payload.size(), "SendOpenConn Exception (");
 }
 
-std::shared_ptr<CConn> CAppMngPelx::NewConn(int prmCSock, const std::string& prmDestIP,
+std::shared_ptr<CConn> CAppMngPelx::NewConn(TUniqueFd prmCSock, const std::string& prmDestIP,
                                             int prmDestPort, HWND prmNotifyDest,
                                             uint32_t prmNotifyMsg) {
-  return std::make_shared<CPelxConn>(this, prmCSock, prmDestIP, prmDestPort, prmNotifyDest,
-                                     prmNotifyMsg);
+  return std::make_shared<CPelxConn>(this, std::move(prmCSock), prmDestIP, prmDestPort,
+                                     prmNotifyDest, prmNotifyMsg);
 }
 
 void CAppMngPelx::NotifyLost() {

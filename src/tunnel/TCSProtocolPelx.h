@@ -26,7 +26,7 @@ class CAppMngPelx : public CAppMngCommon {
   // IConnHost
   // True as soon as the request went out; the gateway sends no ready answer in this protocol.
   bool SendOpenConn(int prmID, const std::string& prmDestIP, int prmDestPort) override;
-  std::shared_ptr<CConn> NewConn(int prmCSock, const std::string& prmDestIP, int prmDestPort,
+  std::shared_ptr<CConn> NewConn(TUniqueFd prmCSock, const std::string& prmDestIP, int prmDestPort,
                                  HWND prmNotifyDest, uint32_t prmNotifyMsg) override;
   // Only single sign-on earns a listener with a security-RDP identifier its one connection.
   int AllowedAccepts(bool prmSSO, bool) const override { return prmSSO ? 1 : 0; }

@@ -1,7 +1,6 @@
 #include "tunnel/TunnelWire.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "diag/TextCodecs.h"
 
@@ -62,49 +61,6 @@ TLegacyAppHeader DecodeHeader(const uint8_t* prmIn) {
   h.RemotePort = GetBE16(prmIn + 10);
   h.Len = static_cast<int32_t>(GetBE32(prmIn + 12));
   return h;
-}
-
-bool ParseIPv4(std::string_view prmText, uint32_t& prmAddr) {
-  uint32_t addr = 0;
-  int parts = 0;
-  size_t i = 0;
-  while (parts < 4) {
-    size_t start = i;
-    uint32_t v = 0;
-    while (i < prmText.size() && prmText[i] >= '0' && prmText[i] <= '9' && i - start < 3) {
-      v = v * 10 + static_cast<uint32_t>(prmText[i] - '0');
-      ++i;
-    }
-    if (i == start || v > 255) return false;
-    addr = (addr << 8) | v;
-    ++parts;
-    if (parts < 4) {
-      if (i >= prmText.size() || prmText[i] != '.') return false;
-      ++i;
-    }
-  }
-  if (i != prmText.size()) return false;
-  prmAddr = addr;
-  return true;
-}
-
-std::string FormatIPv4(uint32_t prmAddr) {
-  return std::to_string(prmAddr >> 24) + "." + std::to_string((prmAddr >> 16) & 0xFF) + "." +
-         std::to_string((prmAddr >> 8) & 0xFF) + "." + std::to_string(prmAddr & 0xFF);
-}
-
-uint32_t ToNetOrder(uint32_t prmAddr) {
-  uint8_t b[4];
-  PutBE32(b, prmAddr);
-  uint32_t r;
-  std::memcpy(&r, b, 4);
-  return r;
-}
-
-uint32_t FromNetOrder(uint32_t prmNetAddr) {
-  uint8_t b[4];
-  std::memcpy(b, &prmNetAddr, 4);
-  return GetBE32(b);
 }
 
 std::vector<uint8_t> EncodeLogRecord(uint8_t prmLogLevel, std::string_view prmProtocol,

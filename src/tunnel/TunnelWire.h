@@ -41,7 +41,8 @@ enum TMsgCode : uint8_t {
 };
 
 // Decoded header. ListenIP holds a.b.c.d as the number (a << 24) | (b << 16) | (c << 8) | d in
-// both directions; the byte order on the wire is the codec's business.
+// both directions (as ParseDottedQuad gives it); the byte order on the wire is the codec's
+// business.
 struct TLegacyAppHeader {
   uint32_t ActionCode = 0;
   uint32_t ListenIP = 0;
@@ -62,13 +63,6 @@ static_assert(sizeof(TDataBuf) == kHeaderSize + kMaxPayload);
 void EncodeHeader(const TLegacyAppHeader& prmHdr, uint8_t* prmOut);
 // Gateway to client: only byte 0 of the code counts; address, identifier and length big-endian.
 TLegacyAppHeader DecodeHeader(const uint8_t* prmIn);
-
-// Dotted IPv4 text to the number above; false when the text is no dotted address.
-bool ParseIPv4(std::string_view prmText, uint32_t& prmAddr);
-std::string FormatIPv4(uint32_t prmAddr);
-// An address in network byte order (as the resolve answer and inet_ntop use it) and back.
-uint32_t ToNetOrder(uint32_t prmAddr);
-uint32_t FromNetOrder(uint32_t prmNetAddr);
 
 // Payload of a log message: texts converted to 8-bit and cut to kLogTextMax characters.
 std::vector<uint8_t> EncodeLogRecord(uint8_t prmLogLevel, std::string_view prmProtocol,

@@ -159,6 +159,101 @@ TEST_F(TLaunchTest, FilesAreCleanedUpAfterTheLaunchUnlessShown) {
   EXPECT_TRUE(m_Mng->LaunchWorker().CleanupPending());
 }
 
+// The password entry is protected with a fresh nonce on every launch; the rest is fixed.
+std::string WithoutProtectedPassword(std::string prmFile) {
+  const std::string entry = "password 51:b:";
+  size_t at = prmFile.find(entry);
+  if (at != std::string::npos)
+    prmFile.replace(at + entry.size(), prmFile.find("\r\n", at) - at - entry.size(), "*");
+  return prmFile;
+}
+
+// Every connection file byte from the settings to the file, with each setting away from its
+// default (integers above 255 show which entries keep only their low byte), and from defaults.
+TEST_F(TLaunchTest, ConnectionFileFromEverySetting) {
+  const std::string plugin = m_Rec + "/chan.so";
+  std::ofstream(plugin) << "x";
+  m_DB.Load("*;;;;;;;;" + plugin + ",;");
+  StartSession(
+      "<Settings><showrdpfile>1</showrdpfile><sso>1</sso><domain>CORP</domain>"
+      "<securityrdp>0</securityrdp><desktopwall>1</desktopwall><fullwindowdrag>1</fullwindowdrag>"
+      "<menuanim>1</menuanim><themes>1</themes><hideconnbar>1</hideconnbar><span>1</span>"
+      "<keyboardhook>300</keyboardhook><multimon>1</multimon><smart_sizing>0</smart_sizing>"
+      "<credential>0</credential><audiocapturemode>1</audiocapturemode>"
+      "<compression>0</compression><videoplaybackmode>0</videoplaybackmode>"
+      "<allow_font_smoothing>0</allow_font_smoothing>"
+      "<allow_desktop_composition>1</allow_desktop_composition>"
+      "<disable_cursor_setting>1</disable_cursor_setting><redirectdirectx>0</redirectdirectx>"
+      "<autoreconnection_enabled>1</autoreconnection_enabled>"
+      "<prompt_for_credentials>1</prompt_for_credentials>"
+      "<negotiate_security_layer>0</negotiate_security_layer>"
+      "<gatewayprofileusagemethod>1</gatewayprofileusagemethod>"
+      "<promptcredentialonce>1</promptcredentialonce><connection_type>262</connection_type>"
+      "<gatewayusagemethod>257</gatewayusagemethod>"
+      "<gatewaycredentialssource>259</gatewaycredentialssource>"
+      "<autoreconnect_max_retries>276</autoreconnect_max_retries>"
+      "<use_redirection_server_name>1</use_redirection_server_name>"
+      "<networkautodetect>0</networkautodetect><bandwidthautodetect>0</bandwidthautodetect>"
+      "<enableworkspacereconnect>1</enableworkspacereconnect>"
+      "<disableremoteappcapscheck>0</disableremoteappcapscheck>"
+      "<disableconnectionsharing>1</disableconnectionsharing>"
+      "<authentication_level>258</authentication_level><audiomode>257</audiomode></Settings>",
+      "<OQN><DPPs><DPP RDrv=\"1\" RPrt=\"1\" RPorts=\"1\" RSC=\"1\" RClip=\"1\" RPOS=\"1\"/>"
+      "</DPPs><Hosts RDPPort=\"3389\"/></OQN>");
+  m_Mng->LaunchDesktop("10.0.0.5:3390", -1, 1280, 1024, 16, true, 0, 0, true, false, true, "",
+                       "/home/anna", 0, &m_DB);
+  EXPECT_EQ(WithoutProtectedPassword(ClientFile()),
+            "screen mode id:i:1\r\ndesktopwidth:i:1280\r\ndesktopheight:i:1024\r\n"
+            "full address:s:127.0.0.1:47001\r\nusername:s:effective\r\npassword 51:b:*\r\n"
+            "domain:s:CORP\r\ndevicestoredirect:s:" +
+                plugin +
+                "\r\nsession bpp:i:16\r\ndisplayconnectionbar:i:0\r\nspan monitors:i:1\r\n"
+                "use multimon:i:1\r\nsmart sizing:i:0\r\nenablecredsspsupport:i:0\r\n"
+                "audiocapturemode:i:1\r\ncompression:i:0\r\nvideoplaybackmode:i:0\r\n"
+                "allow font smoothing:i:0\r\nallow desktop composition:i:1\r\n"
+                "disable cursor setting:i:1\r\nredirectdirectx:i:0\r\n"
+                "autoreconnection enabled:i:1\r\nprompt for credentials:i:1\r\n"
+                "negotiate security layer:i:0\r\ngatewayprofileusagemethod:i:1\r\n"
+                "promptcredentialonce:i:1\r\nconnection type:i:6\r\ngatewayusagemethod:i:1\r\n"
+                "gatewaycredentialssource:i:3\r\nautoreconnect max retries:i:20\r\n"
+                "use redirection server name:i:1\r\nnetworkautodetect:i:0\r\n"
+                "bandwidthautodetect:i:0\r\nenableworkspacereconnect:i:1\r\n"
+                "alternate shell:s:\r\nshell working directory:s:\r\ngatewayhostname:s:\r\n"
+                "redirectdrives:i:1\r\nredirectprinters:i:1\r\nredirectcomports:i:1\r\n"
+                "redirectsmartcards:i:1\r\nredirectclipboard:i:1\r\nredirectposdevices:i:1\r\n"
+                "audiomode:i:1\r\nconnect to console:i:1\r\ndisable wallpaper:i:0\r\n"
+                "disable full window drag:i:0\r\ndisable menu anims:i:0\r\n"
+                "disable themes:i:0\r\nbitmapcachepersistenable:i:0\r\n"
+                "remoteapplicationexpandworkingdir:i:/home/anna\r\nkeyboardhook:i:300\r\n"
+                "authentication level:i:2\r\nremoteapplicationmode:i:0\r\n");
+}
+
+TEST_F(TLaunchTest, ConnectionFileFromDefaults) {
+  StartSession();
+  Launch("10.0.0.5");
+  EXPECT_EQ(ClientFile(),
+            "screen mode id:i:1\r\ndesktopwidth:i:1280\r\ndesktopheight:i:1024\r\n"
+            "full address:s:127.0.0.1:47001\r\nusername:s:\r\nsession bpp:i:24\r\n"
+            "displayconnectionbar:i:1\r\nspan monitors:i:0\r\nuse multimon:i:0\r\n"
+            "smart sizing:i:1\r\nenablecredsspsupport:i:1\r\naudiocapturemode:i:0\r\n"
+            "compression:i:1\r\nvideoplaybackmode:i:1\r\nallow font smoothing:i:1\r\n"
+            "allow desktop composition:i:0\r\ndisable cursor setting:i:0\r\n"
+            "redirectdirectx:i:1\r\nautoreconnection enabled:i:0\r\n"
+            "prompt for credentials:i:0\r\nnegotiate security layer:i:1\r\n"
+            "gatewayprofileusagemethod:i:0\r\npromptcredentialonce:i:0\r\n"
+            "connection type:i:2\r\ngatewayusagemethod:i:4\r\ngatewaycredentialssource:i:4\r\n"
+            "autoreconnect max retries:i:1\r\nuse redirection server name:i:0\r\n"
+            "networkautodetect:i:1\r\nbandwidthautodetect:i:1\r\n"
+            "enableworkspacereconnect:i:0\r\nalternate shell:s:\r\n"
+            "shell working directory:s:\r\ngatewayhostname:s:\r\nredirectdrives:i:0\r\n"
+            "redirectprinters:i:0\r\nredirectcomports:i:0\r\nredirectsmartcards:i:0\r\n"
+            "redirectclipboard:i:0\r\nredirectposdevices:i:0\r\naudiomode:i:0\r\n"
+            "connect to console:i:0\r\ndisable wallpaper:i:1\r\n"
+            "disable full window drag:i:1\r\ndisable menu anims:i:1\r\ndisable themes:i:1\r\n"
+            "bitmapcachepersistenable:i:1\r\nkeyboardhook:i:1\r\nauthentication level:i:0\r\n"
+            "remoteapplicationmode:i:0\r\n");
+}
+
 TEST_F(TLaunchTest, XenDesktopIsNotLaunched) {
   m_DB.SetType(2);
   Make();

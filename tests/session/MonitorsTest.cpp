@@ -1,7 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <deque>
+#include <filesystem>
+#include <iterator>
+#include <string>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "platform/Event.h"
 #include "platform/LastInput.h"
@@ -18,6 +25,7 @@ class TMonitorHostDouble : public IMonitorHost {
   std::deque<std::pair<int, int>> Timers;
   int IdleAlert = 0, LifetimeAlert = 0, IdleTimeoutKM = 0;
   bool Destroying = false;
+  std::atomic<int> DestructionChecks{0};  // a keyboard monitor asks before each round
   int Resets = 0;
   TRecordingUI UI;
   TEvent Terminate{true};
@@ -33,7 +41,10 @@ class TMonitorHostDouble : public IMonitorHost {
   int GetLifetimeAlert() override { return LifetimeAlert; }
   int GetIdleAlert() override { return IdleAlert; }
   int GetIdleTimeoutKM() override { return IdleTimeoutKM; }
-  bool InDestruction() override { return Destroying; }
+  bool InDestruction() override {
+    ++DestructionChecks;
+    return Destroying;
+  }
   TEvent& GetTerminateEvent() override { return Terminate; }
 };
 
@@ -52,6 +63,11 @@ class TScriptedInput : public ILastInputSource {
  private:
   std::deque<int64_t> m_Idle;
 };
+
+int CountThreads() {
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                        std::filesystem::directory_iterator()));
+}
 
 // Records each wait instead of sleeping; reports a stop after prmRounds waits.
 struct TWaitLog {
@@ -178,15 +194,35 @@ TEST(Monitors, StopJoinsRunningMonitorsWithoutKillingThem) {
   host.IdleAlert = 10;
   host.IdleTimeoutKM = 600;
   for (int i = 0; i < 4; ++i) host.Timers.push_back({100000, 200000});
-  TSessionMonitors monitors(host, std::make_unique<TScriptedInput>(std::deque<int64_t>{}));
-  monitors.StartTimeoutMonitor();
-  monitors.StartKeyBoardMonitor();
-  monitors.StartTimeoutMonitor();  // a second start is ignored
-  // The timeout monitor now waits about 14 hours and the keyboard monitor a second at a time;
-  // both must come back at once.
-  monitors.Stop();
-  monitors.Stop();
-  monitors.StartKeyBoardMonitor();  // no restart after a stop
+  const int threadsBefore = CountThreads();
+  int checksAtStop = 0;
+  size_t reportsAtStop = 0;
+  {
+    TSessionMonitors monitors(host, std::make_unique<TScriptedInput>(std::deque<int64_t>{}));
+    monitors.StartTimeoutMonitor();
+    monitors.StartKeyBoardMonitor();
+    monitors.StartTimeoutMonitor();  // a second start is ignored
+    // Each keyboard round ends with a report: after the first, both monitors are in a wait.
+    for (int i = 0; i < 1000 && host.UI.Reports().empty(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_FALSE(host.UI.Reports().empty());
+    // The timeout monitor now waits about 14 hours and the keyboard monitor a second at a time;
+    // both must come back at once.
+    const auto start = std::chrono::steady_clock::now();
+    monitors.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+    EXPECT_EQ(CountThreads(), threadsBefore);
+    monitors.Stop();
+    checksAtStop = host.DestructionChecks;
+    reportsAtStop = host.UI.Reports().size();
+    monitors.StartKeyBoardMonitor();  // no restart after a stop
+  }
+  // A restarted keyboard monitor, joined by the destructor, would have asked once more.
+  EXPECT_EQ(host.DestructionChecks, checksAtStop);
+  EXPECT_EQ(host.UI.Reports().size(), reportsAtStop);
+  // One timeout monitor asked for its first wait and ended in it, without asking again or alerting.
+  EXPECT_EQ(host.Timers.size(), 3u);
+  for (const std::string& r : host.UI.Reports()) EXPECT_EQ(r, "clear");
 }
 
 TEST(Monitors, TerminateEventEndsTheDefaultWait) {

@@ -21,20 +21,20 @@ TWinDesktopParams SampleParams() {
   p.prmRedirDrives = true;
   p.prmRedirClipboard = true;
   p.prmBitmapCaching = true;
-  p.prmSound = 0x102;  // low byte 2
-  p.prmSpan = true;
-  p.prmSmartSizing = true;
-  p.prmEnablecredsspsupport = true;
-  p.prmNegotiateSecurityLayer = true;
-  p.prmConnectionType = 0x1FF;  // low byte 255
-  p.prmGatewayusagemethod = 4;
-  p.prmGatewaycredentialssource = 0x104;  // low byte 4
-  p.prmAutoreconnectMaxRetries = 20;
-  p.prmKeyboardHook = 300;        // written whole
-  p.prmAuthenticationLevel = -1;  // low byte 255
+  p.Options.Set(TRdpOption::AudioMode, 0x102);  // low byte 2
+  p.Options.Set(TRdpOption::MonitorSpan, true);
+  p.Options.Set(TRdpOption::SmartSizing, true);
+  p.Options.Set(TRdpOption::Enablecredsspsupport, true);
+  p.Options.Set(TRdpOption::NegotiateSecurityLayer, true);
+  p.Options.Set(TRdpOption::ConnectionType, 0x1FF);  // low byte 255
+  p.Options.Set(TRdpOption::Gatewayusagemethod, 4);
+  p.Options.Set(TRdpOption::Gatewaycredentialssource, 0x104);  // low byte 4
+  p.Options.Set(TRdpOption::AutoreconnectMaxRetries, 20);
+  p.Options.Set(TRdpOption::KeyboardHook, 300);        // written whole
+  p.Options.Set(TRdpOption::AuthenticationLevel, -1);  // low byte 255
   p.prmWorkDir = "C:\\work";
-  p.Wallpaper = true;
-  p.Theme = true;
+  p.Options.Set(TRdpOption::Wallpaper, true);
+  p.Options.Set(TRdpOption::Theme, true);
   return p;
 }
 

@@ -10,7 +10,7 @@ namespace {
 // Never started: the table only stores connections.
 class TIdleConn : public CConn {
  public:
-  TIdleConn() : CConn(nullptr, -1, "127.0.0.5", 1, nullptr, 0) {}
+  TIdleConn() : CConn(nullptr, TUniqueFd(), "127.0.0.5", 1, nullptr, 0) {}
   void ConnThd() override {}
   bool SendData(const uint8_t*, int) override { return true; }
 };

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "diag/NetAddress.h"
 #include "tunnel/LegacyWire.h"
 
 namespace vantrel {
@@ -18,8 +19,8 @@ TBytes Header(const TLegacyAppHeader& prmHdr) {
 
 TEST(PelxWire, OpenRequestForConnectionTwo) {
   uint32_t loopback = 0, dest = 0;
-  ASSERT_TRUE(ParseIPv4("127.0.0.1", loopback));
-  ASSERT_TRUE(ParseIPv4("127.0.0.5", dest));
+  ASSERT_TRUE(ParseDottedQuad("127.0.0.1", loopback));
+  ASSERT_TRUE(ParseDottedQuad("127.0.0.5", dest));
   TBytes payload = EncodeLegacyOpen(dest, 3389);
   TBytes msg = Header({mcOpen, loopback, kLegacyConnPort, 2, static_cast<int32_t>(payload.size())});
   msg.insert(msg.end(), payload.begin(), payload.end());
@@ -43,7 +44,7 @@ TEST(PelxWire, GatewayHeaderFieldsAndLittleEndianIdleTime) {
   TBytes enc = Header(r);
   EXPECT_EQ(enc, TBytes({20, 0x7f, 0, 0, 5, 0x12, 0x34, 0xab, 0xcd, 1, 2, 3, 4}));
   TLegacyAppHeader back = DecodeLegacyHeader(enc.data());
-  EXPECT_EQ(FormatIPv4(back.ListenIP), "127.0.0.5");
+  EXPECT_EQ(FormatDottedQuad(back.ListenIP), "127.0.0.5");
   EXPECT_EQ(back.ListenPort, 0x1234);
   EXPECT_EQ(back.RemotePort, 0xabcd);
   EXPECT_EQ(back.Len, 0x01020304);

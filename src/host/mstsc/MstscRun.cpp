@@ -11,6 +11,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "config/RdpFileFormat.h"
 #include "diag/TextCodecs.h"
 #include "platform/ProcessSpawn.h"
 #include "platform/Settings.h"
@@ -105,15 +106,15 @@ int WaitExit(pid_t prmPid) {
 TConnection ReadConnection(const std::string& prmBytes) {
   TConnection c;
   for (TRdpEntry& e : ParseRdpFile(prmBytes)) {
-    if (SameText(e.Name, "username") && e.Type == 's') {
+    if (SameText(e.Name, kRdpUserNameKey) && e.Type == 's') {
       c.UserName = e.Value;
-    } else if (SameText(e.Name, "domain") && e.Type == 's') {
+    } else if (SameText(e.Name, kRdpDomainKey) && e.Type == 's') {
       c.Domain = e.Value;
-    } else if (SameText(e.Name, "password 51") && e.Type == 'b') {
+    } else if (SameText(e.Name, kRdpPasswordKey) && e.Type == 'b') {
       c.PasswordUnreadable = !UncryptRDPPassword(e.Value, c.Password);
       Wipe(e.Value);
     } else {
-      c.ClientFile += e.Name + ":" + e.Type + ":" + e.Value + "\r\n";
+      c.ClientFile += FormatRdpEntry(e);
     }
   }
   return c;
