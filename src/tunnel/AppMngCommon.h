@@ -68,6 +68,10 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
   // IConnHost
   bool SendData(int prmID, const std::string& prmDestIP, int prmDestPort, TDataBuf& prmBuf,
                 int prmLen) override;
+  bool SendDataBatch(int prmID, const std::string& prmDestIP, int prmDestPort, TDataBatch& prmBatch,
+                     size_t prmLen) override;
+  // The protocol's, for relays and the control thread's reader alike.
+  int HeaderSize() const override = 0;
   void CloseConn(CConn& prmConn, bool prmSignalSP, bool prmFreeConn) override;
   void IncConnCount() override;
   int CreateConn(std::shared_ptr<CConn> prmConn) override;
@@ -119,6 +123,8 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
   bool OnSharedMessage(const TLegacyAppHeader& prmHdr, const uint8_t* prmPayload, size_t prmLen);
 
   // One whole message under the send lock; a failure is logged with prmErrPrefix and gives false.
+  // Whole messages under the send lock, in one SendSec; a failure is logged after prmErrPrefix.
+  bool SendWire(const uint8_t* prmBytes, size_t prmLen, const char* prmErrPrefix);
   bool SendMsg(const TLegacyAppHeader& prmHdr, const void* prmPayload = nullptr, size_t prmLen = 0,
                const char* prmErrPrefix = "SendMsg Exception (");
   bool SendHeaderOnly(uint8_t prmCode, const char* prmErrPrefix = "SendMsg Exception (");

@@ -188,18 +188,22 @@ void CAppMngCommon::OnControlLost() {
 
 // Messages to the gateway
 
+bool CAppMngCommon::SendWire(const uint8_t* prmBytes, size_t prmLen, const char* prmErrPrefix) {
+  std::lock_guard g(m_SendCS);
+  try {
+    return m_SSPI && m_SSPI->SendSec(m_ControlSock.Get(), prmBytes, static_cast<int>(prmLen));
+  } catch (const EBaseException& e) {
+    WriteDebugLog(prmErrPrefix + e.GetMsg() + ")");
+  }
+  return false;
+}
+
 bool CAppMngCommon::SendMsg(const TLegacyAppHeader& prmHdr, const void* prmPayload, size_t prmLen,
                             const char* prmErrPrefix) {
   std::vector<uint8_t> msg(static_cast<size_t>(HeaderSize()) + prmLen);
   EncodeHdr(prmHdr, msg.data());
   if (prmLen > 0) std::memcpy(msg.data() + HeaderSize(), prmPayload, prmLen);
-  std::lock_guard g(m_SendCS);
-  try {
-    return m_SSPI && m_SSPI->SendSec(m_ControlSock.Get(), msg.data(), static_cast<int>(msg.size()));
-  } catch (const EBaseException& e) {
-    WriteDebugLog(prmErrPrefix + e.GetMsg() + ")");
-  }
-  return false;
+  return SendWire(msg.data(), msg.size(), prmErrPrefix);
 }
 
 bool CAppMngCommon::SendHeaderOnly(uint8_t prmCode, const char* prmErrPrefix) {
@@ -217,13 +221,19 @@ bool CAppMngCommon::SendData(int prmID, const std::string& prmDestIP, int prmDes
   // A shorter header is written right before the payload so both go out as one piece.
   uint8_t* start = prmBuf.Hdr + (kHeaderSize - HeaderSize());
   EncodeHdr(h, start);
-  std::lock_guard g(m_SendCS);
-  try {
-    return m_SSPI && m_SSPI->SendSec(m_ControlSock.Get(), start, HeaderSize() + prmLen);
-  } catch (const EBaseException& e) {
-    WriteDebugLog("SendData Exception (" + e.GetMsg() + ")");
-  }
-  return false;
+  return SendWire(start, static_cast<size_t>(HeaderSize() + prmLen), "SendData Exception (");
+}
+
+bool CAppMngCommon::SendDataBatch(int prmID, const std::string& prmDestIP, int prmDestPort,
+                                  TDataBatch& prmBatch, size_t prmLen) {
+  uint32_t addr = 0;
+  ParseDottedQuad(prmDestIP, addr);
+  TLegacyAppHeader h{mcData, addr, static_cast<uint16_t>(prmDestPort), static_cast<uint16_t>(prmID),
+                     0};
+  std::span<const uint8_t> msgs = prmBatch.Seal(
+      h, prmLen,
+      [this](const TLegacyAppHeader& prmHdr, uint8_t* prmOut) { EncodeHdr(prmHdr, prmOut); });
+  return SendWire(msgs.data(), msgs.size(), "SendData Exception (");
 }
 
 void CAppMngCommon::SendLogMsg(uint8_t prmLogLevel, const std::string& prmProtocol,

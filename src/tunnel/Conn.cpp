@@ -86,24 +86,34 @@ void CConn::Relay(const char* prmOpenFailedLog, const char* prmReadErrorLog) {
 }
 
 void CConn::ReadLoop(const char* prmReadErrorLog) {
-  TDataBuf buf;
+  TDataBuf one;
+  TDataBatch batch(m_AppMng->HeaderSize());
   for (;;) {
     pollfd fds[2] = {{m_CSock.Get(), POLLIN, 0}, {m_StopEvent.Fd(), POLLIN, 0}};
     int r = poll(fds, 2, -1);
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) throw EBaseException::CreateFmt("poll failed %d", errno);
     if ((fds[1].revents & POLLIN) || m_Terminate) return;
-    ssize_t n = recv(m_CSock.Get(), buf.Data, kMaxPayload, MSG_DONTWAIT);
+    // A send callback sees the application's bytes one message at a time, as it always has;
+    // otherwise everything the application has (up to a batch) goes out in one call.
+    const bool filtered = static_cast<bool>(m_SendCallback);
+    iovec single{one.Data, kMaxPayload};
+    msghdr msg{};
+    msg.msg_iov = filtered ? &single : const_cast<iovec*>(batch.Slots());
+    msg.msg_iovlen = filtered ? 1 : batch.SlotCount();
+    ssize_t n = recvmsg(m_CSock.Get(), &msg, MSG_DONTWAIT);
     if (n < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
       WriteDebugLog(prmReadErrorLog + std::to_string(errno) + ")");
       return;
     }
     if (n == 0) return;  // the application closed its side
-    if (m_SendCallback && m_SendCallback(buf.Data, static_cast<uint32_t>(n))) {
-      m_SendCallback = nullptr;
+    if (!filtered) {
+      m_AppMng->SendDataBatch(m_ID, m_DestIP, m_DestPort, batch, static_cast<size_t>(n));
+      continue;
     }
-    m_AppMng->SendData(m_ID, m_DestIP, m_DestPort, buf, static_cast<int>(n));
+    if (m_SendCallback(one.Data, static_cast<uint32_t>(n))) m_SendCallback = nullptr;
+    m_AppMng->SendData(m_ID, m_DestIP, m_DestPort, one, static_cast<int>(n));
   }
 }
 

@@ -27,8 +27,9 @@ Bytes Pattern(size_t prmLen, uint8_t prmSeed = 0) {
 }
 
 // prmData through a socket pair into the batch's slots, as a relay reads its application.
+template <typename TEncode>
 std::span<const uint8_t> ReadInto(TDataBatch& prmBatch, const Bytes& prmData,
-                                  const TLegacyAppHeader& prmHdr) {
+                                  const TLegacyAppHeader& prmHdr, TEncode prmEncode) {
   int sp[2];
   EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sp), 0);
   int big = 1 << 20;
@@ -37,31 +38,34 @@ std::span<const uint8_t> ReadInto(TDataBatch& prmBatch, const Bytes& prmData,
   ssize_t n = readv(sp[1], prmBatch.Slots(), static_cast<int>(prmBatch.SlotCount()));
   close(sp[0]);
   close(sp[1]);
-  return prmBatch.Seal(prmHdr, n > 0 ? static_cast<size_t>(n) : 0);
+  return prmBatch.Seal(prmHdr, n > 0 ? static_cast<size_t>(n) : 0, prmEncode);
 }
 
 TEST(DataBatch, OneReadBecomesBackToBackMessagesWithEitherHeader) {
   const uint32_t dest = 0x7f000005, loopback = 0x7f000001;  // 127.0.0.5, 127.0.0.1
   const Bytes data = Pattern(3000);
   struct TCase {
-    const TWireFormat& Format;
+    int HeaderSize;
+    void (*Encode)(const TLegacyAppHeader&, uint8_t*);
     TLegacyAppHeader Hdr;
     Bytes FirstHeader, LastHeader;
   } cases[] = {
-      {FirstWireFormat(),
+      {kHeaderSize,
+       &EncodeHeader,
        {0, dest, 3389, 3, 0},
        {0x06, 0, 0, 0, 0x05, 0, 0, 0x7f, 0x0d, 0x3d, 0, 0x03, 0, 0, 0x04, 0x00},
        {0x06, 0, 0, 0, 0x05, 0, 0, 0x7f, 0x0d, 0x3d, 0, 0x03, 0, 0, 0x03, 0xb8}},
-      {LegacyWireFormat(),
+      {kLegacyHeaderSize,
+       &EncodeLegacyHeader,
        {0, loopback, kLegacyConnPort, 3, 0},
        {0x06, 0x7f, 0, 0, 0x01, 0x00, 0x87, 0, 0x03, 0, 0, 0x04, 0x00},
        {0x06, 0x7f, 0, 0, 0x01, 0x00, 0x87, 0, 0x03, 0, 0, 0x03, 0xb8}},
   };
   for (const TCase& c : cases) {
-    TDataBatch batch(c.Format);
+    TDataBatch batch(c.HeaderSize);
     EXPECT_EQ(batch.SlotCount(), kRelayReadSize / 1024);
-    std::span<const uint8_t> out = ReadInto(batch, data, c.Hdr);
-    const size_t hs = static_cast<size_t>(c.Format.HeaderSize);
+    std::span<const uint8_t> out = ReadInto(batch, data, c.Hdr, c.Encode);
+    const size_t hs = static_cast<size_t>(c.HeaderSize);
     ASSERT_EQ(out.size(), 3000 + 3 * hs);  // 1024, 1024 and 952 bytes
     EXPECT_EQ(Bytes(out.begin(), out.begin() + hs), c.FirstHeader);
     const size_t last = 2 * (hs + 1024);
@@ -71,7 +75,7 @@ TEST(DataBatch, OneReadBecomesBackToBackMessagesWithEitherHeader) {
       payload.insert(payload.end(), out.begin() + at + hs,
                      out.begin() + std::min(out.size(), at + hs + 1024));
     EXPECT_EQ(payload, data);
-    EXPECT_TRUE(batch.Seal(c.Hdr, 0).empty());
+    EXPECT_TRUE(batch.Seal(c.Hdr, 0, c.Encode).empty());
   }
 }
 
@@ -194,8 +198,9 @@ TEST(MessageParser, HoldsOnlyIncompleteMessagesAndRefusesOversizedAnswers) {
 // Legacy headers are laid out alike in both directions, so a relay's messages parse back.
 TEST(MessageParser, ParsesBackWhatTheRelayRead) {
   const Bytes data = Pattern(kRelayReadSize);
-  TDataBatch batch(LegacyWireFormat());
-  std::span<const uint8_t> wire = ReadInto(batch, data, {0, 0, kLegacyConnPort, 7, 0});
+  TDataBatch batch(kLegacyHeaderSize);
+  std::span<const uint8_t> wire =
+      ReadInto(batch, data, {0, 0, kLegacyConnPort, 7, 0}, &EncodeLegacyHeader);
   TRecorder rec(true);
   CMessageParser parser(rec, rec);
   parser.Feed(wire.data(), wire.size());
