@@ -22,13 +22,17 @@
 #include "tunnel/ControlReader.h"
 #include "tunnel/ListenRequest.h"
 #include "tunnel/Listener.h"
+#include "tunnel/MessageParser.h"
 #include "tunnel/ProxySelector.h"
 #include "tunnel/TCSProtocolBase.h"
 #include "tunnel/TunnelState.h"
 
 namespace vantrel {
 
-class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispatch {
+class CAppMngCommon : public CAppMng,
+                      public IConnHost,
+                      protected IControlDispatch,
+                      protected IDataRunSink {
  public:
   ~CAppMngCommon() override;
 
@@ -118,6 +122,7 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
 
   // IControlDispatch parts common to the protocols.
   void OnData(int prmID, const uint8_t* prmBuf, int prmLen) override;
+  void OnDataRun(int prmID, const iovec* prmParts, size_t prmCount, size_t prmBytes) override;
   // The second reactions both protocols share: a connection's close request, the name and
   // password answers and the resolve answer. False when prmHdr is none of them.
   bool OnSharedMessage(const TLegacyAppHeader& prmHdr, const uint8_t* prmPayload, size_t prmLen);

@@ -17,12 +17,16 @@
 #include "diag/TextCodecs.h"
 #include "diag/ThreadEntry.h"
 #include "tunnel/AppMngCommon.h"
+#include "tunnel/Conn.h"
 #include "tunnel/ControlSource.h"
+#include "tunnel/MessageParser.h"
 
 namespace vantrel {
 
 namespace {
 constexpr int kControlWaitMs = 1000;
+// What the control thread takes from the channel at once.
+constexpr size_t kControlReadSize = 64 * 1024;
 }  // namespace
 
 void CAppMngCommon::InitControlConnection() {
@@ -153,7 +157,11 @@ void CAppMngCommon::ControlConnThd() {
 
 void CAppMngCommon::ControlLoop() {
   CTlsControlSource source(*m_SSPI, m_ControlSock.Get(), m_StopEvent);
-  CControlReader reader(source, *this);
+  // Everything decrypted so far in one read; the parser dispatches every complete message in it
+  // and hands each connection's consecutive data over as one run.
+  CMessageParser parser(*this, *this);
+  std::vector<uint8_t> buf(kControlReadSize);
+  int failures = 0;
   bool drain = false;
   int idle = 0;
   while (IsTunnelLive(m_State)) {
@@ -167,14 +175,24 @@ void CAppMngCommon::ControlLoop() {
       }
       idle = 0;
     }
-    CControlReader::TStep step = reader.Step();
-    if (!IsTunnelLive(m_State) || step == CControlReader::TStep::Stopped) break;
-    if (step == CControlReader::TStep::Closed) {
+    const int n = ReadCounted(source, buf.data(), static_cast<int>(buf.size()), failures);
+    if (!IsTunnelLive(m_State)) break;
+    if (n == IControlSource::kClosed) {
       OnControlLost();
       return;
     }
-    drain = step == CControlReader::TStep::Progress;
+    if (n > 0) parser.Feed(buf.data(), static_cast<size_t>(n));
+    drain = n > 0;
   }
+}
+
+void CAppMngCommon::OnDataRun(int prmID, const iovec* prmParts, size_t prmCount, size_t) {
+  std::shared_ptr<CConn> target;
+  {
+    std::lock_guard g(m_ConnsCS);
+    target = m_Conns.Get(prmID);
+  }
+  if (target) target->WriteRunToApp(prmParts, prmCount);
 }
 
 void CAppMngCommon::OnControlLost() {

@@ -79,6 +79,8 @@ void CConn::Relay(const char* prmOpenFailedLog, const char* prmReadErrorLog) {
     WriteDebugLog(std::string("ConnThd Exception (") + e.what() + ")");
   }
   m_Terminated = true;
+  // What the gateway sent before it closed still reaches the application.
+  if (!m_Destroying) DrainOutput(0, false);
   CloseSock();
   // A relay stopped by the gateway frees its identifier too; only when the owner is taking the
   // connection down does freeing stay with the owner.
@@ -89,11 +91,17 @@ void CConn::ReadLoop(const char* prmReadErrorLog) {
   TDataBuf one;
   TDataBatch batch(m_AppMng->HeaderSize());
   for (;;) {
-    pollfd fds[2] = {{m_CSock.Get(), POLLIN, 0}, {m_StopEvent.Fd(), POLLIN, 0}};
-    int r = poll(fds, 2, -1);
+    const bool queued = m_HasOutput;
+    pollfd fds[3] = {{m_CSock.Get(), static_cast<short>(POLLIN | (queued ? POLLOUT : 0)), 0},
+                     {m_StopEvent.Fd(), POLLIN, 0},
+                     {m_OutQueued.Fd(), POLLIN, 0}};
+    int r = poll(fds, 3, -1);
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) throw EBaseException::CreateFmt("poll failed %d", errno);
     if ((fds[1].revents & POLLIN) || m_Terminate) return;
+    if (fds[2].revents & POLLIN) m_OutQueued.TryConsume();
+    if (fds[0].revents & (POLLOUT | POLLERR)) FlushQueued();
+    if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
     // A send callback sees the application's bytes one message at a time, as it always has;
     // otherwise everything the application has (up to a batch) goes out in one call.
     const bool filtered = static_cast<bool>(m_SendCallback);
@@ -144,6 +152,62 @@ bool CConn::WriteToApp(const uint8_t* prmBuf, int prmLen) {
     if ((fds[1].revents | fds[2].revents) & POLLIN) return false;
   }
   return true;
+}
+
+void CConn::FlushQueued() {
+  // The control thread holds the lock only while it waits for this socket itself.
+  std::unique_lock g(m_SockLock, std::try_to_lock);
+  if (!g.owns_lock() || !m_CSock) return;
+  if (m_Out.Flush(m_CSock.Get()) == TConnOutput::TResult::Failed)
+    WriteDebugLog("CConn: Send Data  to App error (" + std::to_string(m_Out.Error()) + ")");
+  m_HasOutput = m_Out.Queued() > 0;
+}
+
+bool CConn::WriteRunToApp(const iovec* prmParts, size_t prmCount) {
+  {
+    std::lock_guard g(m_SockLock);
+    if (!m_CSock) return false;
+    TConnOutput::TResult r = m_Out.Write(m_CSock.Get(), prmParts, prmCount);
+    m_HasOutput = m_Out.Queued() > 0;
+    if (r == TConnOutput::TResult::Failed) {
+      WriteDebugLog("CConn: Send Data  to App error (" + std::to_string(m_Out.Error()) + ")");
+      return false;
+    }
+    if (r == TConnOutput::TResult::Done) return true;
+    if (!m_Out.OverBound()) {
+      m_OutQueued.Set();
+      return true;
+    }
+  }
+  return DrainOutput(TConnOutput::kBound, true);
+}
+
+bool CConn::DrainOutput(size_t prmKeep, bool prmStopEnds) {
+  std::lock_guard g(m_SockLock);
+  for (;;) {
+    if (!m_CSock) return false;
+    const bool failed =
+        m_Out.Queued() > prmKeep && m_Out.Flush(m_CSock.Get()) == TConnOutput::TResult::Failed;
+    m_HasOutput = m_Out.Queued() > 0;
+    if (failed) {
+      WriteDebugLog("CConn: Send Data  to App error (" + std::to_string(m_Out.Error()) + ")");
+      return false;
+    }
+    if (m_Out.Queued() <= prmKeep) return true;
+    // An unused descriptor never signals: the relay's own stop is left out when it is set already.
+    pollfd fds[3] = {{m_CSock.Get(), POLLOUT, 0},
+                     {m_AppMng->StopEvent().Fd(), POLLIN, 0},
+                     {prmStopEnds ? m_StopEvent.Fd() : -1, POLLIN, 0}};
+    int r = poll(fds, 3, kAppWriteStallMs);
+    if (r < 0 && errno == EINTR) continue;
+    if (r == 0) {
+      WriteDebugLog("CConn: Send Data  to App error (stalled, ID " + std::to_string(m_ID) + ")");
+      m_Terminate = true;
+      m_StopEvent.Set();
+      return false;
+    }
+    if (r < 0 || ((fds[1].revents | fds[2].revents) & POLLIN)) return false;
+  }
 }
 
 void CTCSConn::ConnThd() {

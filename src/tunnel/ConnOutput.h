@@ -1,7 +1,7 @@
 // Gateway data waiting for one application, bounded. The control thread writes what the socket
 // takes at once and keeps the rest here, so an application that reads slowly holds up nobody
 // until kBound bytes wait for it; above the bound the caller stalls on it (waits until the
-// application takes bytes), as a plain blocking write would. Control thread only.
+// application takes bytes), as a plain blocking write would. Not locked: its connection guards it.
 #pragma once
 
 #include <sys/uio.h>
