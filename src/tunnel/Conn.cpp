@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <exception>
@@ -45,6 +46,7 @@ void CConn::Stop() {
   m_Destroying = true;
   m_Terminate = true;
   m_StopEvent.Set();
+  m_OutQueued.Set();  // ends a relay that is still handing the application its last data
 }
 
 void CConn::CloseSock() {
@@ -79,8 +81,8 @@ void CConn::Relay(const char* prmOpenFailedLog, const char* prmReadErrorLog) {
     WriteDebugLog(std::string("ConnThd Exception (") + e.what() + ")");
   }
   m_Terminated = true;
-  // What the gateway sent before it closed still reaches the application.
-  if (!m_Destroying) DrainOutput(0, false);
+  // What the gateway sent before its close request still reaches the application.
+  if (m_Terminate && !m_Destroying) DrainOutput(0, true);
   CloseSock();
   // A relay stopped by the gateway frees its identifier too; only when the owner is taking the
   // connection down does freeing stay with the owner.
@@ -126,32 +128,8 @@ void CConn::ReadLoop(const char* prmReadErrorLog) {
 }
 
 bool CConn::WriteToApp(const uint8_t* prmBuf, int prmLen) {
-  std::lock_guard g(m_SockLock);
-  if (!m_CSock) return false;
-  int off = 0;
-  while (off < prmLen) {
-    ssize_t n = send(m_CSock.Get(), prmBuf + off, prmLen - off, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      off += static_cast<int>(n);
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-      WriteDebugLog("CConn: Send Data  to App error (" + std::to_string(errno) + ")");
-      return false;
-    }
-    pollfd fds[3] = {{m_CSock.Get(), POLLOUT, 0},
-                     {m_StopEvent.Fd(), POLLIN, 0},
-                     {m_AppMng->StopEvent().Fd(), POLLIN, 0}};
-    int r = poll(fds, 3, kAppWriteStallMs);
-    if (r == 0) {
-      WriteDebugLog("CConn: Send Data  to App error (stalled, ID " + std::to_string(m_ID) + ")");
-      m_Terminate = true;
-      m_StopEvent.Set();
-      return false;
-    }
-    if ((fds[1].revents | fds[2].revents) & POLLIN) return false;
-  }
-  return true;
+  iovec part{const_cast<uint8_t*>(prmBuf), static_cast<size_t>(std::max(prmLen, 0))};
+  return WriteRunToApp(&part, 1);
 }
 
 void CConn::FlushQueued() {
@@ -179,11 +157,11 @@ bool CConn::WriteRunToApp(const iovec* prmParts, size_t prmCount) {
       return true;
     }
   }
-  return DrainOutput(TConnOutput::kBound, true);
+  return DrainOutput(TConnOutput::kBound, false);
 }
 
-bool CConn::DrainOutput(size_t prmKeep, bool prmStopEnds) {
-  std::lock_guard g(m_SockLock);
+bool CConn::DrainOutput(size_t prmKeep, bool prmRelay) {
+  std::unique_lock g(m_SockLock);
   for (;;) {
     if (!m_CSock) return false;
     const bool failed =
@@ -194,12 +172,22 @@ bool CConn::DrainOutput(size_t prmKeep, bool prmStopEnds) {
       return false;
     }
     if (m_Out.Queued() <= prmKeep) return true;
-    // An unused descriptor never signals: the relay's own stop is left out when it is set already.
+    // Only the relay closes the socket: it may wait without the lock, leaving the control thread
+    // free; the control thread keeps it, so the socket cannot be closed under its wait. The
+    // relay's stop is already set when it drains: there the owner's Stop wakes it through
+    // m_OutQueued instead.
     pollfd fds[3] = {{m_CSock.Get(), POLLOUT, 0},
                      {m_AppMng->StopEvent().Fd(), POLLIN, 0},
-                     {prmStopEnds ? m_StopEvent.Fd() : -1, POLLIN, 0}};
+                     {prmRelay ? m_OutQueued.Fd() : m_StopEvent.Fd(), POLLIN, 0}};
+    if (prmRelay) g.unlock();
     int r = poll(fds, 3, kAppWriteStallMs);
+    if (prmRelay) g.lock();
     if (r < 0 && errno == EINTR) continue;
+    if (prmRelay && (fds[2].revents & POLLIN)) {
+      m_OutQueued.TryConsume();
+      if (m_Destroying) return false;
+      continue;
+    }
     if (r == 0) {
       WriteDebugLog("CConn: Send Data  to App error (stalled, ID " + std::to_string(m_ID) + ")");
       m_Terminate = true;

@@ -73,11 +73,12 @@ class CConn {
   // The relay's body, shared by the protocols: open request, then application to tunnel until
   // either side ends. prmOpenFailedLog is written when the open request fails (empty: nothing).
   void Relay(const char* prmOpenFailedLog, const char* prmReadErrorLog);
+  // One piece of gateway data, through the same bounded output as a run.
   bool WriteToApp(const uint8_t* prmBuf, int prmLen);
   // Writes queued output until no more than prmKeep bytes wait, waiting for the application up
-  // to kAppWriteStallMs without progress. False when it failed, stalled, the manager stopped or,
-  // with prmStopEnds, the relay was asked to stop.
-  bool DrainOutput(size_t prmKeep, bool prmStopEnds);
+  // to kAppWriteStallMs without progress. False when it failed, stalled or the manager stopped;
+  // on the control thread (prmRelay false) also when the relay was asked to stop.
+  bool DrainOutput(size_t prmKeep, bool prmRelay);
   // Relay: writes what the socket takes of the queued output, unless the control thread is at it.
   void FlushQueued();
 
