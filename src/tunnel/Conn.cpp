@@ -81,8 +81,9 @@ void CConn::Relay(const char* prmOpenFailedLog, const char* prmReadErrorLog) {
     WriteDebugLog(std::string("ConnThd Exception (") + e.what() + ")");
   }
   m_Terminated = true;
-  // What the gateway sent before its close request still reaches the application.
-  if (m_Terminate && !m_Destroying) DrainOutput(0, true);
+  // What the gateway sent before the relay ended still reaches the application (one that only
+  // closed its sending side may still read it); an application that is gone fails at once.
+  if (!m_Destroying) DrainOutput(0, true);
   CloseSock();
   // A relay stopped by the gateway frees its identifier too; only when the owner is taking the
   // connection down does freeing stay with the owner.
