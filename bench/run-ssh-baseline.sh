@@ -57,7 +57,7 @@ done
 
 ssh -M -S "$dir/ctl" -fN -p "$port" -i "$dir/user_key" \
   -o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null -o BatchMode=yes \
-  -o LogLevel=ERROR -o ConnectTimeout=10 "$(id -un)@127.0.0.1"
+  -o LogLevel=ERROR -o ConnectTimeout=10 -o Ciphers=aes128-gcm@openssh.com "$(id -un)@127.0.0.1"
 master=$(ssh -S "$dir/ctl" -O check placeholder 2>&1 | sed -n 's/.*pid=\([0-9]*\).*/\1/p')
 
 VANTREL_SSH_CONTROL="$dir/ctl" VANTREL_SSH_PID="$master" timeout "$limit" "$prog" "$@"

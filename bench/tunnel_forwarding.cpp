@@ -1,11 +1,13 @@
 // Forwarding speed of the tunnel against a direct loopback connection and against an SSH local
 // forward: bulk throughput of one connection, 50 connections at once, set-up latency (connect to
-// first echoed byte) and 499 connections held open (memory per connection, throughput each).
+// first echoed byte), the round trip of one byte, and 499 connections held open with traffic
+// (memory per connection, the slowest connection against the mean).
 //
 // Paths (the benchmark argument): 0 direct, 1 ssh -L (needs bench/run-ssh-baseline.sh, which sets
 // VANTREL_SSH_CONTROL and VANTREL_SSH_PID), 2 first-protocol tunnel, 3 legacy tunnel. The tunnel
-// paths run the reference gateway as its own process (vantrel-testpeer), so the memory figures
-// are the client's own; the destinations are in-process TCP servers on loopback.
+// paths run the reference gateway (vantrel-testpeer) and the forwarding client
+// (bench-forward-client) as processes of their own, so CPU time and memory are theirs alone, read
+// from /proc as for the ssh client; the destinations are in-process TCP servers on loopback.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -23,14 +25,13 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "diag/Exceptions.h"
 #include "testpeer/TcpTestServer.h"
-#include "tunnel/TCSProtocolMorv.h"
-#include "tunnel/TCSProtocolPelx.h"
 
 extern char** environ;
 
@@ -71,8 +72,7 @@ int FreePort() {
 }
 
 long RssKb(pid_t prmPid) {
-  std::ifstream in(prmPid == 0 ? std::string("/proc/self/status")
-                               : "/proc/" + std::to_string(prmPid) + "/status");
+  std::ifstream in("/proc/" + std::to_string(prmPid) + "/status");
   std::string key;
   long value = 0;
   while (in >> key) {
@@ -84,11 +84,33 @@ long RssKb(pid_t prmPid) {
   return 0;
 }
 
+// User and system CPU time of a process so far (its threads included).
+double CpuSeconds(pid_t prmPid) {
+  std::ifstream in("/proc/" + std::to_string(prmPid) + "/stat");
+  std::string line;
+  std::getline(in, line);
+  auto close = line.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream rest(line.substr(close + 2));
+  std::string field;
+  unsigned long long utime = 0, stime = 0;
+  // Fields 3 to 13, then utime (14) and stime (15).
+  for (int i = 3; i <= 13; ++i) rest >> field;
+  rest >> utime >> stime;
+  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+using TClock = std::chrono::steady_clock;
+
 // Writes prmEach bytes on every socket at once from one thread; false when a socket failed.
-bool PumpAll(const std::vector<int>& prmSocks, uint64_t prmEach) {
+// prmDone, when given, gets the time each socket took to hand over its bytes.
+bool PumpAll(const std::vector<int>& prmSocks, uint64_t prmEach,
+             std::vector<double>* prmDone = nullptr) {
   static const std::vector<uint8_t> chunk(256 * 1024, 0x5A);
+  const auto start = TClock::now();
   std::vector<uint64_t> left(prmSocks.size(), prmEach);
   std::vector<pollfd> fds(prmSocks.size());
+  if (prmDone) prmDone->assign(prmSocks.size(), 0);
   size_t busy = prmSocks.size();
   while (busy > 0) {
     for (size_t i = 0; i < prmSocks.size(); ++i)
@@ -99,41 +121,46 @@ bool PumpAll(const std::vector<int>& prmSocks, uint64_t prmEach) {
       ssize_t n = send(prmSocks[i], chunk.data(), std::min<uint64_t>(left[i], chunk.size()),
                        MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n < 0 && errno != EAGAIN) return false;
-      if (n > 0 && (left[i] -= static_cast<uint64_t>(n)) == 0) --busy;
+      if (n > 0 && (left[i] -= static_cast<uint64_t>(n)) == 0) {
+        --busy;
+        if (prmDone) (*prmDone)[i] = std::chrono::duration<double>(TClock::now() - start).count();
+      }
     }
   }
   return true;
 }
 
-// The reference gateway as a child process: started with its protocol, stopped on destruction.
-class TGatewayProcess {
+// A helper program started with its arguments; its first output line names the port it listens
+// on ("listening HOST:PORT"). Stopped with SIGTERM on destruction.
+class TChildProcess {
  public:
-  explicit TGatewayProcess(const char* prmProtocol) {
-    std::string exe = PeerProgram();
+  explicit TChildProcess(std::vector<std::string> prmArgs) {
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) throw EBaseException("pipe failed");
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    const char* argv[] = {exe.c_str(), "gateway", "--protocol", prmProtocol, nullptr};
-    int rc = posix_spawn(&m_Pid, exe.c_str(), &fa, nullptr, const_cast<char**>(argv), environ);
+    std::vector<char*> argv;
+    for (std::string& a : prmArgs) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int rc = posix_spawn(&m_Pid, argv[0], &fa, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
     close(out[1]);
     if (rc != 0) {
       close(out[0]);
-      throw EBaseException("cannot start " + exe);
+      throw EBaseException("cannot start " + prmArgs[0]);
     }
     std::string line;
     char c;
     pollfd pfd{out[0], POLLIN, 0};
-    while (poll(&pfd, 1, 10000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    while (poll(&pfd, 1, 30000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') line += c;
     close(out[0]);
     auto colon = line.rfind(':');
     if (line.rfind("listening ", 0) != 0 || colon == std::string::npos)
-      throw EBaseException("gateway did not start: " + line);
+      throw EBaseException(prmArgs[0] + " did not start: " + line);
     m_Port = std::atoi(line.c_str() + colon + 1);
   }
-  ~TGatewayProcess() {
+  ~TChildProcess() {
     kill(m_Pid, SIGTERM);
     for (int i = 0; i < 100; ++i) {
       if (waitpid(m_Pid, nullptr, WNOHANG) == m_Pid) return;
@@ -143,16 +170,17 @@ class TGatewayProcess {
     waitpid(m_Pid, nullptr, 0);
   }
   int Port() const { return m_Port; }
+  pid_t Pid() const { return m_Pid; }
+
+  // A program built next to the benchmark programs.
+  static std::string Beside(const char* prmName) {
+    char self[4096] = {};
+    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return prmName;
+    std::string dir(self);
+    return dir.substr(0, dir.rfind('/')) + "/" + prmName;
+  }
 
  private:
-  // Built next to the benchmark programs.
-  static std::string PeerProgram() {
-    if (const char* p = std::getenv("VANTREL_TESTPEER")) return p;
-    char self[4096] = {};
-    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return "vantrel-testpeer";
-    std::string dir(self);
-    return dir.substr(0, dir.rfind('/')) + "/vantrel-testpeer";
-  }
   pid_t m_Pid = -1;
   int m_Port = 0;
 };
@@ -167,37 +195,37 @@ class TRoute {
         break;
       case pSsh: {
         const char* ctl = std::getenv("VANTREL_SSH_CONTROL");
-        if (ctl == nullptr) throw EBaseException("no ssh master: run bench/run-ssh-baseline.sh");
+        const char* pid = std::getenv("VANTREL_SSH_PID");
+        if (ctl == nullptr || pid == nullptr)
+          throw EBaseException("no ssh master: run bench/run-ssh-baseline.sh");
         m_Port = FreePort();
         m_SshSpec = std::to_string(m_Port) + ":127.0.0.1:" + std::to_string(prmTargetPort);
         m_SshCtl = ctl;
+        m_ClientPid = std::atoi(pid);
         if (!Ssh("forward")) throw EBaseException("ssh forward failed");
         break;
       }
       case pFirst:
       case pLegacy: {
-        m_Gateway = std::make_unique<TGatewayProcess>(prmPath == pFirst ? "first" : "legacy");
-        if (prmPath == pFirst)
-          m_Mng = std::make_unique<CAppMngMorv>("127.0.0.1", m_Gateway->Port(), "c", "s", "m", "d");
-        else
-          m_Mng = std::make_unique<CAppMngPelx>("127.0.0.1", m_Gateway->Port(), "c", "a+b", "m");
-        m_Mng->InitControlConnection();
-        if (!m_Mng->IsReady(kWaitMs)) throw EBaseException("tunnel not ready");
-        m_Mng->AddConn("127.0.0.1", prmTargetPort, 0, m_Port, nullptr, 0, 1, 0, false, false);
+        const char* protocol = prmPath == pFirst ? "first" : "legacy";
+        m_Gateway = std::make_unique<TChildProcess>(std::vector<std::string>{
+            TChildProcess::Beside("vantrel-testpeer"), "gateway", "--protocol", protocol});
+        m_Client = std::make_unique<TChildProcess>(std::vector<std::string>{
+            TChildProcess::Beside("bench-forward-client"), protocol,
+            std::to_string(m_Gateway->Port()), std::to_string(prmTargetPort)});
+        m_Port = m_Client->Port();
+        m_ClientPid = m_Client->Pid();
         break;
       }
     }
   }
   ~TRoute() {
     if (m_Path == pSsh) Ssh("cancel");
-    m_Mng.reset();
   }
   int Port() const { return m_Port; }
-  // The process whose memory counts as the forwarding client's.
-  pid_t ClientPid() const {
-    const char* pid = std::getenv("VANTREL_SSH_PID");
-    return m_Path == pSsh && pid != nullptr ? std::atoi(pid) : 0;
-  }
+  // The forwarding client's process (0 on the direct path), and the gateway's where it is ours.
+  pid_t ClientPid() const { return m_ClientPid; }
+  pid_t PeerPid() const { return m_Gateway ? m_Gateway->Pid() : 0; }
 
  private:
   bool Ssh(const char* prmOp) {
@@ -207,9 +235,32 @@ class TRoute {
   }
   TPath m_Path;
   int m_Port = 0;
+  pid_t m_ClientPid = 0;
   std::string m_SshCtl, m_SshSpec;
-  std::unique_ptr<TGatewayProcess> m_Gateway;
-  std::unique_ptr<CAppMng> m_Mng;
+  std::unique_ptr<TChildProcess> m_Gateway;
+  std::unique_ptr<TChildProcess> m_Client;
+};
+
+// CPU seconds the forwarding client and the gateway spend while a measurement runs.
+class TCpuMeter {
+ public:
+  explicit TCpuMeter(const TRoute& prmRoute)
+      : m_Client(prmRoute.ClientPid()),
+        m_Peer(prmRoute.PeerPid()),
+        m_Client0(m_Client ? CpuSeconds(m_Client) : 0),
+        m_Peer0(m_Peer ? CpuSeconds(m_Peer) : 0) {}
+  // Seconds per GB (10^9 bytes) moved, as counters; none on the direct path.
+  void Report(benchmark::State& prmState, double prmBytes) const {
+    if (prmBytes <= 0) return;
+    const double gb = prmBytes / 1e9;
+    if (m_Client)
+      prmState.counters["client_cpu_s_per_GB"] = (CpuSeconds(m_Client) - m_Client0) / gb;
+    if (m_Peer) prmState.counters["peer_cpu_s_per_GB"] = (CpuSeconds(m_Peer) - m_Peer0) / gb;
+  }
+
+ private:
+  pid_t m_Client, m_Peer;
+  double m_Client0, m_Peer0;
 };
 
 template <typename TBody>
@@ -247,29 +298,44 @@ void CloseAll(std::vector<int>& prmSocks) {
 }
 
 // Parallel transfer: prmConns connections, prmEach bytes on each per iteration.
-void RunParallel(benchmark::State& prmState, int prmConns, uint64_t prmEach, bool prmMemory) {
+void RunParallel(benchmark::State& prmState, int prmConns, uint64_t prmEach, bool prmHeld) {
   Guarded(prmState, [&] {
     TTcpTestServer sink(TTcpServerMode::Sink);
     sink.Start();
     TRoute route(static_cast<TPath>(prmState.range(0)), sink.Port());
-    const long rssBefore = RssKb(route.ClientPid());
+    const pid_t client = route.ClientPid();
+    const long rssBefore = client ? RssKb(client) : 0;
     std::vector<int> socks = OpenMany(route, sink, prmConns);
-    const long rssOpen = RssKb(route.ClientPid());
     uint64_t expected = sink.Counters().BytesReceived;
+    TCpuMeter cpu(route);
+    double slowest = 0, mean = 0;
+    std::vector<double> done;
     for (auto _ : prmState) {
       expected += prmEach * static_cast<uint64_t>(prmConns);
-      if (!PumpAll(socks, prmEach) || !WaitReceived(sink, expected)) {
+      if (!PumpAll(socks, prmEach, &done) || !WaitReceived(sink, expected)) {
         prmState.SkipWithError("transfer failed");
         break;
+      }
+      for (double d : done) {
+        slowest = std::max(slowest, d);
+        mean += d / static_cast<double>(done.size());
       }
     }
     const double bytes =
         static_cast<double>(prmEach) * prmConns * static_cast<double>(prmState.iterations());
     prmState.SetBytesProcessed(static_cast<int64_t>(bytes));
-    prmState.counters["per_conn_Bps"] = benchmark::Counter(
-        bytes / prmConns, benchmark::Counter::kIsRate, benchmark::Counter::kIs1024);
-    if (prmMemory)
-      prmState.counters["rss_kb_per_conn"] = static_cast<double>(rssOpen - rssBefore) / prmConns;
+    cpu.Report(prmState, bytes);
+    if (prmHeld) {
+      // Measured with the connections open and their buffers used.
+      if (client)
+        prmState.counters["rss_kb_per_conn"] =
+            static_cast<double>(RssKb(client) - rssBefore) / prmConns;
+      // How long the slowest connection took to hand over its share against the mean: a
+      // starved connection shows as a large factor.
+      if (mean > 0)
+        prmState.counters["slowest_vs_mean"] =
+            slowest / (mean / static_cast<double>(prmState.iterations()));
+    }
     CloseAll(socks);
   });
 }
@@ -286,6 +352,14 @@ void BM_Hold499(benchmark::State& prmState) {
   RunParallel(prmState, 499, 256u << 10, true);
 }
 
+// One byte out and the same byte back; false when it did not come.
+bool EchoByte(int prmSock) {
+  char c = 'x';
+  pollfd pfd{prmSock, POLLIN, 0};
+  return send(prmSock, &c, 1, MSG_NOSIGNAL) == 1 && poll(&pfd, 1, kWaitMs) == 1 &&
+         recv(prmSock, &c, 1, 0) == 1;
+}
+
 // Accept to first echoed byte: connect, one byte out, the same byte back.
 void BM_SetupLatency(benchmark::State& prmState) {
   Guarded(prmState, [&] {
@@ -294,16 +368,31 @@ void BM_SetupLatency(benchmark::State& prmState) {
     TRoute route(static_cast<TPath>(prmState.range(0)), echo.Port());
     for (auto _ : prmState) {
       int s = ConnectTo(route.Port());
-      char c = 'x';
-      pollfd pfd{s, POLLIN, 0};
-      if (s < 0 || send(s, &c, 1, MSG_NOSIGNAL) != 1 || poll(&pfd, 1, kWaitMs) != 1 ||
-          recv(s, &c, 1, 0) != 1) {
+      if (s < 0 || !EchoByte(s)) {
         prmState.SkipWithError("no echo");
         if (s >= 0) close(s);
         break;
       }
       close(s);
     }
+  });
+}
+
+// Round trip of one byte on a connection that is already up (a keystroke and its echo).
+void BM_EchoRtt(benchmark::State& prmState) {
+  Guarded(prmState, [&] {
+    TTcpTestServer echo(TTcpServerMode::Echo);
+    echo.Start();
+    TRoute route(static_cast<TPath>(prmState.range(0)), echo.Port());
+    int s = ConnectTo(route.Port());
+    if (s < 0 || !EchoByte(s)) throw EBaseException("no echo");
+    for (auto _ : prmState) {
+      if (!EchoByte(s)) {
+        prmState.SkipWithError("no echo");
+        break;
+      }
+    }
+    close(s);
   });
 }
 
@@ -316,6 +405,7 @@ void Paths(benchmark::internal::Benchmark* prmBench) {
 BENCHMARK(BM_Bulk)->Apply(Paths)->Iterations(5);
 BENCHMARK(BM_Parallel50)->Apply(Paths)->Iterations(5);
 BENCHMARK(BM_SetupLatency)->Apply(Paths)->Iterations(300)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_EchoRtt)->Apply(Paths)->Iterations(2000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Hold499)->Apply(Paths)->Iterations(3);
 
 }  // namespace

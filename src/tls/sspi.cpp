@@ -43,17 +43,19 @@ bool CSSPI::SendSec(int prmSock, const void* prmBuf, int prmLen) {
   if (prmLen == 0) return true;
   const auto* data = static_cast<const uint8_t*>(prmBuf);
   size_t chunkMax = std::max<uint32_t>(g_StreamSizes.cbMaximumMessage, 1);
+  // Every record first, then one write for all of them: a batch of messages costs one system
+  // call, not one per record.
   size_t offset = 0;
   while (offset < size_t(prmLen)) {
     size_t chunk = std::min(size_t(prmLen) - offset, chunkMax);
     TSecStatus status = d.EncryptChunk(data + offset, chunk);
     if (SecFailed(status))
       throw EBaseException::CreateFmt("Send : Encryption failed %d", int32_t(status));
-    int err = d.FlushOutput(prmSock);
-    if (err != 0)
-      throw EBaseException::CreateFmt("Send : Error %d while sending data to the gateway", err);
     offset += chunk;
   }
+  int err = d.FlushOutput(prmSock);
+  if (err != 0)
+    throw EBaseException::CreateFmt("Send : Error %d while sending data to the gateway", err);
   return true;
 }
 

@@ -22,13 +22,17 @@
 #include "tunnel/ControlReader.h"
 #include "tunnel/ListenRequest.h"
 #include "tunnel/Listener.h"
+#include "tunnel/MessageParser.h"
 #include "tunnel/ProxySelector.h"
 #include "tunnel/TCSProtocolBase.h"
 #include "tunnel/TunnelState.h"
 
 namespace vantrel {
 
-class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispatch {
+class CAppMngCommon : public CAppMng,
+                      public IConnHost,
+                      protected IControlDispatch,
+                      protected IDataRunSink {
  public:
   ~CAppMngCommon() override;
 
@@ -68,6 +72,10 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
   // IConnHost
   bool SendData(int prmID, const std::string& prmDestIP, int prmDestPort, TDataBuf& prmBuf,
                 int prmLen) override;
+  bool SendDataBatch(int prmID, const std::string& prmDestIP, int prmDestPort, TDataBatch& prmBatch,
+                     size_t prmLen) override;
+  // The protocol's, for relays and the control thread's reader alike.
+  int HeaderSize() const override = 0;
   void CloseConn(CConn& prmConn, bool prmSignalSP, bool prmFreeConn) override;
   void IncConnCount() override;
   int CreateConn(std::shared_ptr<CConn> prmConn) override;
@@ -114,11 +122,14 @@ class CAppMngCommon : public CAppMng, public IConnHost, protected IControlDispat
 
   // IControlDispatch parts common to the protocols.
   void OnData(int prmID, const uint8_t* prmBuf, int prmLen) override;
+  void OnDataRun(int prmID, const iovec* prmParts, size_t prmCount, size_t prmBytes) override;
   // The second reactions both protocols share: a connection's close request, the name and
   // password answers and the resolve answer. False when prmHdr is none of them.
   bool OnSharedMessage(const TLegacyAppHeader& prmHdr, const uint8_t* prmPayload, size_t prmLen);
 
   // One whole message under the send lock; a failure is logged with prmErrPrefix and gives false.
+  // Whole messages under the send lock, in one SendSec; a failure is logged after prmErrPrefix.
+  bool SendWire(const uint8_t* prmBytes, size_t prmLen, const char* prmErrPrefix);
   bool SendMsg(const TLegacyAppHeader& prmHdr, const void* prmPayload = nullptr, size_t prmLen = 0,
                const char* prmErrPrefix = "SendMsg Exception (");
   bool SendHeaderOnly(uint8_t prmCode, const char* prmErrPrefix = "SendMsg Exception (");

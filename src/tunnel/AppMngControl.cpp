@@ -17,12 +17,16 @@
 #include "diag/TextCodecs.h"
 #include "diag/ThreadEntry.h"
 #include "tunnel/AppMngCommon.h"
+#include "tunnel/Conn.h"
 #include "tunnel/ControlSource.h"
+#include "tunnel/MessageParser.h"
 
 namespace vantrel {
 
 namespace {
 constexpr int kControlWaitMs = 1000;
+// What the control thread takes from the channel at once.
+constexpr size_t kControlReadSize = 64 * 1024;
 }  // namespace
 
 void CAppMngCommon::InitControlConnection() {
@@ -153,7 +157,11 @@ void CAppMngCommon::ControlConnThd() {
 
 void CAppMngCommon::ControlLoop() {
   CTlsControlSource source(*m_SSPI, m_ControlSock.Get(), m_StopEvent);
-  CControlReader reader(source, *this);
+  // Everything decrypted so far in one read; the parser dispatches every complete message in it
+  // and hands each connection's consecutive data over as one run.
+  CMessageParser parser(*this, *this);
+  std::vector<uint8_t> buf(kControlReadSize);
+  int failures = 0;
   bool drain = false;
   int idle = 0;
   while (IsTunnelLive(m_State)) {
@@ -167,14 +175,24 @@ void CAppMngCommon::ControlLoop() {
       }
       idle = 0;
     }
-    CControlReader::TStep step = reader.Step();
-    if (!IsTunnelLive(m_State) || step == CControlReader::TStep::Stopped) break;
-    if (step == CControlReader::TStep::Closed) {
+    const int n = ReadCounted(source, buf.data(), static_cast<int>(buf.size()), failures);
+    if (!IsTunnelLive(m_State)) break;
+    if (n == IControlSource::kClosed) {
       OnControlLost();
       return;
     }
-    drain = step == CControlReader::TStep::Progress;
+    if (n > 0) parser.Feed(buf.data(), static_cast<size_t>(n));
+    drain = n > 0;
   }
+}
+
+void CAppMngCommon::OnDataRun(int prmID, const iovec* prmParts, size_t prmCount, size_t) {
+  std::shared_ptr<CConn> target;
+  {
+    std::lock_guard g(m_ConnsCS);
+    target = m_Conns.Get(prmID);
+  }
+  if (target) target->WriteRunToApp(prmParts, prmCount);
 }
 
 void CAppMngCommon::OnControlLost() {
@@ -188,18 +206,22 @@ void CAppMngCommon::OnControlLost() {
 
 // Messages to the gateway
 
+bool CAppMngCommon::SendWire(const uint8_t* prmBytes, size_t prmLen, const char* prmErrPrefix) {
+  std::lock_guard g(m_SendCS);
+  try {
+    return m_SSPI && m_SSPI->SendSec(m_ControlSock.Get(), prmBytes, static_cast<int>(prmLen));
+  } catch (const EBaseException& e) {
+    WriteDebugLog(prmErrPrefix + e.GetMsg() + ")");
+  }
+  return false;
+}
+
 bool CAppMngCommon::SendMsg(const TLegacyAppHeader& prmHdr, const void* prmPayload, size_t prmLen,
                             const char* prmErrPrefix) {
   std::vector<uint8_t> msg(static_cast<size_t>(HeaderSize()) + prmLen);
   EncodeHdr(prmHdr, msg.data());
   if (prmLen > 0) std::memcpy(msg.data() + HeaderSize(), prmPayload, prmLen);
-  std::lock_guard g(m_SendCS);
-  try {
-    return m_SSPI && m_SSPI->SendSec(m_ControlSock.Get(), msg.data(), static_cast<int>(msg.size()));
-  } catch (const EBaseException& e) {
-    WriteDebugLog(prmErrPrefix + e.GetMsg() + ")");
-  }
-  return false;
+  return SendWire(msg.data(), msg.size(), prmErrPrefix);
 }
 
 bool CAppMngCommon::SendHeaderOnly(uint8_t prmCode, const char* prmErrPrefix) {
@@ -217,13 +239,19 @@ bool CAppMngCommon::SendData(int prmID, const std::string& prmDestIP, int prmDes
   // A shorter header is written right before the payload so both go out as one piece.
   uint8_t* start = prmBuf.Hdr + (kHeaderSize - HeaderSize());
   EncodeHdr(h, start);
-  std::lock_guard g(m_SendCS);
-  try {
-    return m_SSPI && m_SSPI->SendSec(m_ControlSock.Get(), start, HeaderSize() + prmLen);
-  } catch (const EBaseException& e) {
-    WriteDebugLog("SendData Exception (" + e.GetMsg() + ")");
-  }
-  return false;
+  return SendWire(start, static_cast<size_t>(HeaderSize() + prmLen), "SendData Exception (");
+}
+
+bool CAppMngCommon::SendDataBatch(int prmID, const std::string& prmDestIP, int prmDestPort,
+                                  TDataBatch& prmBatch, size_t prmLen) {
+  uint32_t addr = 0;
+  ParseDottedQuad(prmDestIP, addr);
+  TLegacyAppHeader h{mcData, addr, static_cast<uint16_t>(prmDestPort), static_cast<uint16_t>(prmID),
+                     0};
+  std::span<const uint8_t> msgs = prmBatch.Seal(
+      h, prmLen,
+      [this](const TLegacyAppHeader& prmHdr, uint8_t* prmOut) { EncodeHdr(prmHdr, prmOut); });
+  return SendWire(msgs.data(), msgs.size(), "SendData Exception (");
 }
 
 void CAppMngCommon::SendLogMsg(uint8_t prmLogLevel, const std::string& prmProtocol,

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <exception>
@@ -45,6 +46,7 @@ void CConn::Stop() {
   m_Destroying = true;
   m_Terminate = true;
   m_StopEvent.Set();
+  m_OutQueued.Set();  // ends a relay that is still handing the application its last data
 }
 
 void CConn::CloseSock() {
@@ -79,6 +81,9 @@ void CConn::Relay(const char* prmOpenFailedLog, const char* prmReadErrorLog) {
     WriteDebugLog(std::string("ConnThd Exception (") + e.what() + ")");
   }
   m_Terminated = true;
+  // What the gateway sent before the relay ended still reaches the application (one that only
+  // closed its sending side may still read it); an application that is gone fails at once.
+  if (!m_Destroying) DrainOutput(0, true);
   CloseSock();
   // A relay stopped by the gateway frees its identifier too; only when the owner is taking the
   // connection down does freeing stay with the owner.
@@ -86,54 +91,112 @@ void CConn::Relay(const char* prmOpenFailedLog, const char* prmReadErrorLog) {
 }
 
 void CConn::ReadLoop(const char* prmReadErrorLog) {
-  TDataBuf buf;
+  TDataBuf one;
+  TDataBatch batch(m_AppMng->HeaderSize());
   for (;;) {
-    pollfd fds[2] = {{m_CSock.Get(), POLLIN, 0}, {m_StopEvent.Fd(), POLLIN, 0}};
-    int r = poll(fds, 2, -1);
+    const bool queued = m_HasOutput;
+    pollfd fds[3] = {{m_CSock.Get(), static_cast<short>(POLLIN | (queued ? POLLOUT : 0)), 0},
+                     {m_StopEvent.Fd(), POLLIN, 0},
+                     {m_OutQueued.Fd(), POLLIN, 0}};
+    int r = poll(fds, 3, -1);
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) throw EBaseException::CreateFmt("poll failed %d", errno);
     if ((fds[1].revents & POLLIN) || m_Terminate) return;
-    ssize_t n = recv(m_CSock.Get(), buf.Data, kMaxPayload, MSG_DONTWAIT);
+    if (fds[2].revents & POLLIN) m_OutQueued.TryConsume();
+    if (fds[0].revents & (POLLOUT | POLLERR)) FlushQueued();
+    if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+    // A send callback sees the application's bytes one message at a time, as it always has;
+    // otherwise everything the application has (up to a batch) goes out in one call.
+    const bool filtered = static_cast<bool>(m_SendCallback);
+    iovec single{one.Data, kMaxPayload};
+    msghdr msg{};
+    msg.msg_iov = filtered ? &single : const_cast<iovec*>(batch.Slots());
+    msg.msg_iovlen = filtered ? 1 : batch.SlotCount();
+    ssize_t n = recvmsg(m_CSock.Get(), &msg, MSG_DONTWAIT);
     if (n < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
       WriteDebugLog(prmReadErrorLog + std::to_string(errno) + ")");
       return;
     }
     if (n == 0) return;  // the application closed its side
-    if (m_SendCallback && m_SendCallback(buf.Data, static_cast<uint32_t>(n))) {
-      m_SendCallback = nullptr;
+    if (!filtered) {
+      m_AppMng->SendDataBatch(m_ID, m_DestIP, m_DestPort, batch, static_cast<size_t>(n));
+      continue;
     }
-    m_AppMng->SendData(m_ID, m_DestIP, m_DestPort, buf, static_cast<int>(n));
+    if (m_SendCallback(one.Data, static_cast<uint32_t>(n))) m_SendCallback = nullptr;
+    m_AppMng->SendData(m_ID, m_DestIP, m_DestPort, one, static_cast<int>(n));
   }
 }
 
 bool CConn::WriteToApp(const uint8_t* prmBuf, int prmLen) {
-  std::lock_guard g(m_SockLock);
-  if (!m_CSock) return false;
-  int off = 0;
-  while (off < prmLen) {
-    ssize_t n = send(m_CSock.Get(), prmBuf + off, prmLen - off, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      off += static_cast<int>(n);
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-      WriteDebugLog("CConn: Send Data  to App error (" + std::to_string(errno) + ")");
+  iovec part{const_cast<uint8_t*>(prmBuf), static_cast<size_t>(std::max(prmLen, 0))};
+  return WriteRunToApp(&part, 1);
+}
+
+void CConn::FlushQueued() {
+  // The control thread holds the lock only while it waits for this socket itself.
+  std::unique_lock g(m_SockLock, std::try_to_lock);
+  if (!g.owns_lock() || !m_CSock) return;
+  if (m_Out.Flush(m_CSock.Get()) == TConnOutput::TResult::Failed)
+    WriteDebugLog("CConn: Send Data  to App error (" + std::to_string(m_Out.Error()) + ")");
+  m_HasOutput = m_Out.Queued() > 0;
+}
+
+bool CConn::WriteRunToApp(const iovec* prmParts, size_t prmCount) {
+  {
+    std::lock_guard g(m_SockLock);
+    if (!m_CSock) return false;
+    TConnOutput::TResult r = m_Out.Write(m_CSock.Get(), prmParts, prmCount);
+    m_HasOutput = m_Out.Queued() > 0;
+    if (r == TConnOutput::TResult::Failed) {
+      WriteDebugLog("CConn: Send Data  to App error (" + std::to_string(m_Out.Error()) + ")");
       return false;
     }
+    if (r == TConnOutput::TResult::Done) return true;
+    if (!m_Out.OverBound()) {
+      m_OutQueued.Set();
+      return true;
+    }
+  }
+  return DrainOutput(TConnOutput::kBound, false);
+}
+
+bool CConn::DrainOutput(size_t prmKeep, bool prmRelay) {
+  std::unique_lock g(m_SockLock);
+  for (;;) {
+    if (!m_CSock) return false;
+    const bool failed =
+        m_Out.Queued() > prmKeep && m_Out.Flush(m_CSock.Get()) == TConnOutput::TResult::Failed;
+    m_HasOutput = m_Out.Queued() > 0;
+    if (failed) {
+      WriteDebugLog("CConn: Send Data  to App error (" + std::to_string(m_Out.Error()) + ")");
+      return false;
+    }
+    if (m_Out.Queued() <= prmKeep) return true;
+    // Only the relay closes the socket: it may wait without the lock, leaving the control thread
+    // free; the control thread keeps it, so the socket cannot be closed under its wait. The
+    // relay's stop is already set when it drains: there the owner's Stop wakes it through
+    // m_OutQueued instead.
     pollfd fds[3] = {{m_CSock.Get(), POLLOUT, 0},
-                     {m_StopEvent.Fd(), POLLIN, 0},
-                     {m_AppMng->StopEvent().Fd(), POLLIN, 0}};
+                     {m_AppMng->StopEvent().Fd(), POLLIN, 0},
+                     {prmRelay ? m_OutQueued.Fd() : m_StopEvent.Fd(), POLLIN, 0}};
+    if (prmRelay) g.unlock();
     int r = poll(fds, 3, kAppWriteStallMs);
+    if (prmRelay) g.lock();
+    if (r < 0 && errno == EINTR) continue;
+    if (prmRelay && (fds[2].revents & POLLIN)) {
+      m_OutQueued.TryConsume();
+      if (m_Destroying) return false;
+      continue;
+    }
     if (r == 0) {
       WriteDebugLog("CConn: Send Data  to App error (stalled, ID " + std::to_string(m_ID) + ")");
       m_Terminate = true;
       m_StopEvent.Set();
       return false;
     }
-    if ((fds[1].revents | fds[2].revents) & POLLIN) return false;
+    if (r < 0 || ((fds[1].revents | fds[2].revents) & POLLIN)) return false;
   }
-  return true;
 }
 
 void CTCSConn::ConnThd() {

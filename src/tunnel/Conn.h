@@ -5,6 +5,8 @@
 // relay threads themselves.
 #pragma once
 
+#include <sys/uio.h>
+
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -15,6 +17,7 @@
 #include "platform/Event.h"
 #include "platform/Window.h"
 #include "tunnel/ConnHost.h"
+#include "tunnel/ConnOutput.h"
 #include "tunnel/TCSProtocolBase.h"
 
 namespace vantrel {
@@ -32,6 +35,11 @@ class CConn {
   virtual void ConnThd() = 0;
   // Writes the gateway's bytes to the application; false on failure or when it stalls.
   virtual bool SendData(const uint8_t* prmBuf, int prmLen) = 0;
+  // Control thread: consecutive gateway data for this connection, written with one sendmsg as
+  // far as the application takes it; the rest waits in the connection's output (the relay
+  // writes it when the socket drains) up to TConnOutput::kBound, beyond which this call stalls
+  // like a plain write. False on failure or stall.
+  bool WriteRunToApp(const iovec* prmParts, size_t prmCount);
 
   void SetID(int prmID) {
     m_ID = prmID;
@@ -65,7 +73,14 @@ class CConn {
   // The relay's body, shared by the protocols: open request, then application to tunnel until
   // either side ends. prmOpenFailedLog is written when the open request fails (empty: nothing).
   void Relay(const char* prmOpenFailedLog, const char* prmReadErrorLog);
+  // One piece of gateway data, through the same bounded output as a run.
   bool WriteToApp(const uint8_t* prmBuf, int prmLen);
+  // Writes queued output until no more than prmKeep bytes wait, waiting for the application up
+  // to kAppWriteStallMs without progress. False when it failed, stalled or the manager stopped;
+  // on the control thread (prmRelay false) also when the relay was asked to stop.
+  bool DrainOutput(size_t prmKeep, bool prmRelay);
+  // Relay: writes what the socket takes of the queued output, unless the control thread is at it.
+  void FlushQueued();
 
  private:
   void CloseSock();
@@ -85,8 +100,13 @@ class CConn {
   HWND m_NotifyDest;
   TEvent m_StopEvent{true};
   TConnSendCallback m_SendCallback;
-  // Guards m_CSock between the relay (which closes it) and the control thread (which writes).
+  // Guards m_CSock and m_Out between the relay (which closes the socket and writes queued
+  // output) and the control thread (which writes).
   std::mutex m_SockLock;
+  TConnOutput m_Out;
+  std::atomic<bool> m_HasOutput{false};  // m_Out holds bytes; read by the relay without the lock
+  // Set by the control thread when output was queued, so the relay waits for the socket to drain.
+  TEvent m_OutQueued{false};
 };
 
 class CTCSConn : public CConn {

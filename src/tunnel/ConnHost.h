@@ -9,6 +9,7 @@
 #include "diag/UniqueFd.h"
 #include "platform/Event.h"
 #include "platform/Window.h"
+#include "tunnel/DataBatch.h"
 #include "tunnel/TunnelWire.h"
 
 namespace vantrel {
@@ -24,6 +25,12 @@ class IConnHost {
   // prmBuf.Data holds prmLen (1..kMaxPayload) application bytes; the header is filled here.
   virtual bool SendData(int prmID, const std::string& prmDestIP, int prmDestPort, TDataBuf& prmBuf,
                         int prmLen) = 0;
+  // prmLen application bytes read into prmBatch's slots: their messages go out in one call, so
+  // they share TLS records and one write.
+  virtual bool SendDataBatch(int prmID, const std::string& prmDestIP, int prmDestPort,
+                             TDataBatch& prmBatch, size_t prmLen) = 0;
+  // Size of the protocol's message header, for the relay's batch.
+  virtual int HeaderSize() const = 0;
   // The relay of prmConn has ended: the gateway is told as the protocol wants, and with
   // prmFreeConn the connection is unregistered and destroyed (possibly before this returns).
   virtual void CloseConn(CConn& prmConn, bool prmSignalSP, bool prmFreeConn) = 0;

@@ -15,15 +15,15 @@ constexpr int32_t kLargeDataLen = 10240;
 CControlReader::CControlReader(IControlSource& prmSource, IControlDispatch& prmDispatch)
     : m_Source(prmSource), m_Dispatch(prmDispatch) {}
 
-int CControlReader::ReadCounted(uint8_t* prmBuf, int prmLen) {
+int ReadCounted(IControlSource& prmSource, uint8_t* prmBuf, int prmLen, int& prmFailures) {
   try {
-    int n = m_Source.Read(prmBuf, prmLen);
-    m_Failures = 0;
+    int n = prmSource.Read(prmBuf, prmLen);
+    prmFailures = 0;
     return n;
   } catch (const EBaseException& e) {
     WriteDebugLog("ControlConThd Exception (" + e.GetMsg() + ")");
   }
-  return ++m_Failures >= kMaxReadFailures ? IControlSource::kClosed : 0;
+  return ++prmFailures >= CControlReader::kMaxReadFailures ? IControlSource::kClosed : 0;
 }
 
 void CControlReader::Complete() {

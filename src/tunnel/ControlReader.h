@@ -40,6 +40,11 @@ class IControlDispatch {
                          size_t prmLen) = 0;
 };
 
+// One Read with the failure accounting of the control thread: a read that raised is logged and
+// counts as "nothing now", and after kMaxReadFailures of them in a row the connection counts as
+// lost (kClosed). prmFailures carries the count between calls.
+int ReadCounted(IControlSource& prmSource, uint8_t* prmBuf, int prmLen, int& prmFailures);
+
 class CControlReader {
  public:
   enum class TStep { Progress, Idle, Closed, Stopped };
@@ -55,8 +60,9 @@ class CControlReader {
   TStep Step();
 
  private:
-  // Read() with the failure accounting; kClosed also after too many failures.
-  int ReadCounted(uint8_t* prmBuf, int prmLen);
+  int ReadCounted(uint8_t* prmBuf, int prmLen) {
+    return vantrel::ReadCounted(m_Source, prmBuf, prmLen, m_Failures);
+  }
   TStep ReadData(const TLegacyAppHeader& prmHdr);
   void Complete();
 

@@ -28,13 +28,21 @@ bool TGatewaySession::ParseMessage() {
     return false;
   }
   if (avail < hs + h.Len) return false;
+  const uint32_t code = h.ActionCode & 0xff;
+  if (code == 6 && m_Phase == TPhase::Up && h.ActionCode == code &&
+      m_RecordedData + h.Len > Scenario()->RecordDataLimit) {
+    // Bulk data beyond what the recorder keeps: straight from the input to the destination.
+    m_InPos += hs + h.Len;
+    const bool first = m_Protocol == TProtocol::First;
+    OnData(h, first ? FirstProtocolDestAddr(h) : 0, first ? h.ListenPort : 0, p + hs, h.Len);
+    return true;
+  }
   TPeerMessage msg;
   msg.Session = m_Number;
   msg.Code = h.ActionCode;
   msg.Fields = h;
   msg.Header.assign(p, p + hs);
   msg.Payload.assign(p + hs, p + hs + h.Len);
-  const uint32_t code = h.ActionCode & 0xff;
   if (m_Protocol == TProtocol::First && (code == 6 || code == 7 || code == 9)) {
     msg.DestAddr = FirstProtocolDestAddr(h);
     msg.DestPort = h.ListenPort;
@@ -64,7 +72,8 @@ void TGatewaySession::Dispatch(TPeerMessage& prmMsg) {
     case 6:
       keepPayload = m_RecordedData + prmMsg.Payload.size() <= sc->RecordDataLimit;
       if (keepPayload) m_RecordedData += prmMsg.Payload.size();
-      OnData(prmMsg);
+      OnData(prmMsg.Fields, prmMsg.DestAddr, prmMsg.DestPort, prmMsg.Payload.data(),
+             prmMsg.Payload.size());
       break;
     case 7:
       OnClientClose(prmMsg);

@@ -119,12 +119,12 @@ void TGatewaySession::Refuse(uint16_t prmId) {
   QueueMessage(GatewayHeader(7, prmId));
 }
 
-void TGatewaySession::OnData(const TPeerMessage& prmMsg) {
-  const uint16_t id = prmMsg.Fields.RemotePort;
-  const size_t n = prmMsg.Payload.size();
-  if (n == 0 || n > kMaxDataPiece)
-    Error("data message for " + std::to_string(id) + " with " + std::to_string(n) + " bytes");
-  m_Recorder.Update([n](TPeerCounters& c) { c.DataBytesFromClient += n; });
+void TGatewaySession::OnData(const TWireHeader& prmFields, uint32_t prmDestAddr,
+                             uint16_t prmDestPort, const uint8_t* prmData, size_t prmLen) {
+  const uint16_t id = prmFields.RemotePort;
+  if (prmLen == 0 || prmLen > kMaxDataPiece)
+    Error("data message for " + std::to_string(id) + " with " + std::to_string(prmLen) + " bytes");
+  m_Recorder.Update([prmLen](TPeerCounters& c) { c.DataBytesFromClient += prmLen; });
   auto it = m_Dests.find(id);
   if (it == m_Dests.end()) {
     // Data crossing the peer's own close is normal; anything else is the client's fault.
@@ -133,41 +133,58 @@ void TGatewaySession::OnData(const TPeerMessage& prmMsg) {
     return;
   }
   TDest& d = it->second;
-  CheckConnFields(prmMsg, d);
-  if (n == 0) return;
-  d.Out.push_back(prmMsg.Payload);
-  d.OutBytes += n;
-  m_DestOutBytes += n;
-  if (!d.Connecting) FlushDest(d);
+  CheckConnFields(prmFields, prmDestAddr, prmDestPort, d);
+  if (prmLen == 0) return;
+  // Consecutive messages of one connection become one buffer and one write to the destination,
+  // made once the whole decrypted input has been parsed.
+  if (d.Out.empty() || d.Out.back().size() + prmLen > kDestChunk) {
+    d.Out.emplace_back();
+    d.Out.back().reserve(kDestChunk);
+  }
+  d.Out.back().insert(d.Out.back().end(), prmData, prmData + prmLen);
+  if (d.OutBytes == 0) m_DestsToFlush.push_back(id);
+  d.OutBytes += prmLen;
+  m_DestOutBytes += prmLen;
+}
+
+void TGatewaySession::FlushFedDests() {
+  std::vector<uint16_t> ids;
+  ids.swap(m_DestsToFlush);
+  for (uint16_t id : ids) {
+    auto it = m_Dests.find(id);
+    if (it != m_Dests.end() && !it->second.Connecting) FlushDest(it->second);
+  }
 }
 
 void TGatewaySession::OnClientClose(const TPeerMessage& prmMsg) {
   // A close for an identifier the peer closed itself is the client's echo; nothing to do.
   auto it = m_Dests.find(prmMsg.Fields.RemotePort);
   if (it == m_Dests.end()) return;
-  CheckConnFields(prmMsg, it->second);
+  CheckConnFields(prmMsg.Fields, prmMsg.DestAddr, prmMsg.DestPort, it->second);
   if (it->second.OutBytes == 0)
     DropDest(it->first);
   else
     it->second.CloseWhenFlushed = true;
 }
 
-void TGatewaySession::CheckConnFields(const TPeerMessage& prmMsg, const TDest& prmDest) {
-  const TWireHeader& h = prmMsg.Fields;
+void TGatewaySession::CheckConnFields(const TWireHeader& prmFields, uint32_t prmDestAddr,
+                                      uint16_t prmDestPort, const TDest& prmDest) {
+  const TWireHeader& h = prmFields;
   const std::string what =
       "code " + std::to_string(h.ActionCode & 0xff) + " for " + std::to_string(prmDest.Id);
   if (m_Protocol == TProtocol::Legacy) {
     if (h.ListenPort != kLegacyOpenPort)
       Error(what + " with port " + std::to_string(h.ListenPort) + " in the header");
-  } else if (prmMsg.DestAddr != prmDest.DestAddr || prmMsg.DestPort != prmDest.DestPort) {
-    Error(what + " names " + FormatDottedQuad(prmMsg.DestAddr) + ":" + std::to_string(prmMsg.DestPort) +
-          ", opened as " + FormatDottedQuad(prmDest.DestAddr) + ":" + std::to_string(prmDest.DestPort));
+  } else if (prmDestAddr != prmDest.DestAddr || prmDestPort != prmDest.DestPort) {
+    Error(what + " names " + FormatDottedQuad(prmDestAddr) + ":" + std::to_string(prmDestPort) +
+          ", opened as " + FormatDottedQuad(prmDest.DestAddr) + ":" +
+          std::to_string(prmDest.DestPort));
   }
 }
 
 void TGatewaySession::ReadDest(TDest& prmDest) {
-  uint8_t buf[16384];
-  ssize_t n = ::recv(prmDest.Fd, buf, sizeof buf, 0);
+  m_DestBuf.resize(kDestChunk);
+  ssize_t n = ::recv(prmDest.Fd, m_DestBuf.data(), m_DestBuf.size(), 0);
   if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
   if (n <= 0) {
     CloseFromGateway(prmDest.Id);
@@ -176,8 +193,8 @@ void TGatewaySession::ReadDest(TDest& prmDest) {
   const size_t piece = Scenario()->DataPieceSize;
   for (size_t off = 0; off < static_cast<size_t>(n); off += piece) {
     size_t len = std::min(piece, static_cast<size_t>(n) - off);
-    QueueMessage(GatewayHeader(6, prmDest.Id, static_cast<uint32_t>(len)),
-                 TBytes(buf + off, buf + off + len));
+    QueueMessage(GatewayHeader(6, prmDest.Id, static_cast<uint32_t>(len)), m_DestBuf.data() + off,
+                 len);
   }
   m_Recorder.Update([n](TPeerCounters& c) { c.DataBytesToClient += static_cast<uint64_t>(n); });
 }
@@ -241,7 +258,7 @@ void TGatewaySession::ServiceDests(const std::vector<pollfd>& prmFds, size_t prm
       continue;
     }
     if ((re & (POLLOUT | POLLERR)) && d.OutBytes > 0 && !FlushDest(d)) continue;
-    if ((re & (POLLIN | POLLHUP | POLLERR)) && m_OutBytes < kOutHigh) ReadDest(d);
+    if ((re & (POLLIN | POLLHUP | POLLERR)) && m_Out.Bytes() < kOutHigh) ReadDest(d);
   }
 }
 

@@ -129,11 +129,14 @@ void TGatewaySession::Loop() {
     for (auto& [id, d] : m_Dests) {
       short e = 0;
       if (d.Connecting || d.OutBytes > 0) e |= POLLOUT;
-      if (!d.Connecting && m_OutBytes < kOutHigh) e |= POLLIN;
+      if (!d.Connecting && m_Out.Bytes() < kOutHigh) e |= POLLIN;
       fds.push_back({d.Fd, e, 0});
       ids.push_back(id);
     }
-    if (::poll(fds.data(), fds.size(), PollTimeoutMs()) < 0 && errno != EINTR)
+    // Records the TLS layer already read from the socket do not make it readable again.
+    const bool buffered =
+        (events & POLLIN) && m_Phase != TPhase::Handshake && SSL_has_pending(m_Ssl.get()) == 1;
+    if (::poll(fds.data(), fds.size(), buffered ? 0 : PollTimeoutMs()) < 0 && errno != EINTR)
       throw EBaseException(std::string("poll failed: ") + std::strerror(errno));
     if (fds[0].revents & POLLIN) return;
     if (fds[1].revents & POLLIN) m_Wake->TryConsume();
@@ -144,9 +147,10 @@ void TGatewaySession::Loop() {
       StepHandshake();
     else if (!InputPaused())
       ReadTls();
+    FlushFedDests();
     ServiceDests(fds, first, ids);
     FlushTls();
-    if (m_CloseWhenFlushed && m_Out.empty()) CloseControl("reply sent");
+    if (m_CloseWhenFlushed && m_Out.Empty()) CloseControl("reply sent");
   }
 }
 
@@ -296,30 +300,39 @@ void TGatewaySession::SendHttpReply() {
 
 void TGatewaySession::QueueRecord(TBytes prmBytes) {
   if (m_Phase == TPhase::Closed || prmBytes.empty()) return;
-  m_OutBytes += prmBytes.size();
-  m_Out.push_back(std::move(prmBytes));
+  m_Out.AppendRecord(std::move(prmBytes));
 }
 
 void TGatewaySession::QueueMessage(const TWireHeader& prmHeader, const TBytes& prmPayload) {
-  TBytes msg = EncodeMessage(m_Protocol, prmHeader, prmPayload);
-  size_t split = Scenario()->SplitHeaderAt;
-  if (split == 0 || split >= HeaderSize(m_Protocol)) {
-    QueueRecord(std::move(msg));
+  QueueMessage(prmHeader, prmPayload.data(), prmPayload.size());
+}
+
+void TGatewaySession::QueueMessage(const TWireHeader& prmHeader, const uint8_t* prmPayload,
+                                   size_t prmLen) {
+  if (m_Phase == TPhase::Closed) return;
+  const TBytes header = EncodeHeader(m_Protocol, prmHeader);
+  const size_t split = Scenario()->SplitHeaderAt;
+  if (split == 0 || split >= header.size()) {
+    m_Out.Append(header.data(), header.size());
+    m_Out.Append(prmPayload, prmLen);
     return;
   }
-  QueueRecord(TBytes(msg.begin(), msg.begin() + static_cast<ptrdiff_t>(split)));
-  QueueRecord(TBytes(msg.begin() + static_cast<ptrdiff_t>(split), msg.end()));
+  // The fault mode keeps every message in records of its own, cut inside the header.
+  QueueRecord(TBytes(header.begin(), header.begin() + static_cast<ptrdiff_t>(split)));
+  TBytes rest(header.begin() + static_cast<ptrdiff_t>(split), header.end());
+  rest.insert(rest.end(), prmPayload, prmPayload + prmLen);
+  QueueRecord(std::move(rest));
 }
 
 void TGatewaySession::FlushTls() {
   if (m_Phase == TPhase::Handshake || m_Phase == TPhase::Closed) return;
   m_WantWrite = false;
-  while (!m_Out.empty()) {
-    TBytes& rec = m_Out.front();
+  m_Out.Seal();
+  while (!m_Out.Empty()) {
+    const TBytes& rec = m_Out.Front();
     int r = SSL_write(m_Ssl.get(), rec.data(), static_cast<int>(rec.size()));
     if (r > 0) {
-      m_OutBytes -= rec.size();
-      m_Out.pop_front();
+      m_Out.PopFront();
       continue;
     }
     int e = SSL_get_error(m_Ssl.get(), r);
@@ -339,8 +352,7 @@ void TGatewaySession::CloseControl(const std::string& prmWhy) {
   if (m_Phase == TPhase::Closed) return;
   WriteDebugLog("testpeer session " + std::to_string(m_Number) + " closed: " + prmWhy);
   SetPhase(TPhase::Closed);
-  m_Out.clear();
-  m_OutBytes = 0;
+  m_Out.Clear();
   // Abrupt, as a gateway that drops the tunnel: no close_notify, the client sees the socket end.
   ::shutdown(m_Fd, SHUT_RDWR);
 }

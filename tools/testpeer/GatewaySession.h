@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/Event.h"
+#include "testpeer/PeerRecordQueue.h"
 #include "testpeer/PeerRecorder.h"
 #include "testpeer/PeerScenario.h"
 #include "testpeer/PeerTls.h"
@@ -49,8 +50,10 @@ class TGatewaySession {
   // Session thread only (from posted actions).
   TProtocol Protocol() const { return m_Protocol; }
   void QueueRecord(TBytes prmBytes);
-  // Honours the scenario's header split.
+  // Packed into full records with the messages around it; the scenario's header split gives
+  // each message records of its own instead.
   void QueueMessage(const TWireHeader& prmHeader, const TBytes& prmPayload = {});
+  void QueueMessage(const TWireHeader& prmHeader, const uint8_t* prmPayload, size_t prmLen);
   // Closes the destination of prmId, if any, and tells the client with code 7.
   void CloseFromGateway(uint16_t prmId);
   void CloseControl(const std::string& prmWhy);
@@ -65,7 +68,7 @@ class TGatewaySession {
     uint16_t DestPort = 0;
     bool Connecting = true;
     bool CloseWhenFlushed = false;
-    std::deque<TBytes> Out;  // client data not yet written to the destination
+    std::deque<TBytes> Out;  // client data not yet written, in chunks of up to kDestChunk
     size_t OutOffset = 0;    // bytes of Out.front() already written
     size_t OutBytes = 0;
   };
@@ -75,6 +78,8 @@ class TGatewaySession {
   // is not read while this much waits for the destinations.
   static constexpr size_t kOutHigh = 1u << 20;
   static constexpr size_t kDestOutHigh = 8u << 20;
+  // Destinations are read, and their queued output kept, in pieces of this size.
+  static constexpr size_t kDestChunk = 64u << 10;
 
   // Loop (GatewaySession.cpp).
   void Loop();
@@ -107,10 +112,14 @@ class TGatewaySession {
 
   // Destinations (GatewayRelay.cpp).
   void OnOpen(TPeerMessage& prmMsg);
-  void OnData(const TPeerMessage& prmMsg);
+  void OnData(const TWireHeader& prmFields, uint32_t prmDestAddr, uint16_t prmDestPort,
+              const uint8_t* prmData, size_t prmLen);
+  // Writes to the destinations that data was queued for since the last call.
+  void FlushFedDests();
   void OnClientClose(const TPeerMessage& prmMsg);
   // Checks the fields a client's data or close message must repeat from its open request.
-  void CheckConnFields(const TPeerMessage& prmMsg, const TDest& prmDest);
+  void CheckConnFields(const TWireHeader& prmFields, uint32_t prmDestAddr, uint16_t prmDestPort,
+                       const TDest& prmDest);
   bool ResolveTarget(uint32_t prmAddr, uint16_t prmPort, uint32_t& prmLocal,
                      uint16_t& prmLocalPort);
   bool OnDestConnected(TDest& prmDest);  // false when the destination was dropped
@@ -142,14 +151,15 @@ class TGatewaySession {
 
   TBytes m_In;
   size_t m_InPos = 0;
-  std::deque<TBytes> m_Out;  // one entry per TLS record
-  size_t m_OutBytes = 0;
+  TPeerRecordQueue m_Out;
   bool m_WantWrite = false;
   bool m_CloseWhenFlushed = false;
 
   std::map<uint16_t, TDest> m_Dests;
   std::set<uint16_t> m_GatewayClosed;  // closed by the peer; late client data is not an error
   size_t m_DestOutBytes = 0;
+  std::vector<uint16_t> m_DestsToFlush;
+  TBytes m_DestBuf;  // ReadDest's buffer, kept between reads
   size_t m_RecordedData = 0;
 };
 

@@ -86,6 +86,10 @@ TSslCtxPtr CreateServerContext(const TTlsOptions& prmOptions) {
   // A client that drops the connection without close_notify has simply closed it.
   SSL_CTX_set_options(c, SSL_OP_NO_RENEGOTIATION | SSL_OP_IGNORE_UNEXPECTED_EOF);
   SSL_CTX_set_mode(c, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  // Several records per socket read under bulk traffic; sessions poll with SSL_has_pending in
+  // mind, since records held here no longer show on the socket.
+  SSL_CTX_set_read_ahead(c, 1);
+  SSL_CTX_set_default_read_buffer_len(c, 64 * 1024);
   if (prmOptions.CertFile.empty()) {
     const TSelfSigned& s = ProcessSelfSigned();
     if (SSL_CTX_use_certificate(c, s.Cert.get()) != 1 ||

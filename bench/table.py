@@ -1,0 +1,78 @@
+#!/usr/bin/env python3
+"""Markdown table of a bench_tunnel_forwarding JSON result: every path side by side, with the
+tunnel's ratios against ssh -L and the targets they are held to."""
+import json
+import sys
+
+PATHS = ["direct", "ssh -L", "tunnel, first", "tunnel, legacy"]
+
+
+def load(path):
+    with open(path) as f:
+        data = json.load(f)
+    runs = {}
+    for b in data["benchmarks"]:
+        if b.get("error_occurred"):
+            continue
+        family, arg = b["name"].split("/")[0], b["name"].split("/")[1]
+        runs[(family, int(arg.split(":")[1]))] = b
+    return runs
+
+
+def metric(runs, family, key, scale=1.0):
+    vals = []
+    for p in range(4):
+        b = runs.get((family, p))
+        vals.append(b[key] * scale if b and key in b else None)
+    return vals
+
+
+def fmt(v):
+    if v is None:
+        return "-"
+    return f"{v:,.0f}" if abs(v) >= 100 else f"{v:.3g}"
+
+
+def ratio(a, b):
+    return f"{a / b:.2f}x" if a is not None and b not in (None, 0) else "-"
+
+
+def main():
+    runs = load(sys.argv[1])
+    rows = []
+
+    def row(label, vals, target="", ratios=True):
+        r = [label] + [fmt(v) for v in vals]
+        if ratios:
+            r += [ratio(vals[2], vals[1]), ratio(vals[3], vals[1])]
+        else:
+            r += ["-", "-"]
+        rows.append(r + [target])
+
+    for fam, name in (("BM_Bulk", "one bulk stream"), ("BM_Parallel50", "50 parallel streams"),
+                      ("BM_Hold499", "499 held connections")):
+        target = ">= 1.3x" if fam != "BM_Hold499" else ""
+        row(f"{name}: MB/s", metric(runs, fam, "bytes_per_second", 1e-6), target)
+        row(f"{name}: client CPU s/GB", metric(runs, fam, "client_cpu_s_per_GB"),
+            "<= 0.7x" if fam != "BM_Hold499" else "")
+        row(f"{name}: gateway peer CPU s/GB", metric(runs, fam, "peer_cpu_s_per_GB"), ratios=False)
+    row("set-up latency: us", metric(runs, "BM_SetupLatency", "real_time"), "<= 1.0x")
+    rtt = metric(runs, "BM_EchoRtt", "real_time")
+    row("1-byte echo round trip: us", rtt)
+    added = [None if v is None or rtt[0] is None else v - rtt[0] for v in rtt]
+    added[0] = None
+    row("1-byte echo: added over direct, us", added, "<= 1.2x")
+    row("499 held: client KiB per connection", metric(runs, "BM_Hold499", "rss_kb_per_conn"),
+        "<= 100 KiB", ratios=False)
+    row("499 held: slowest connection / mean", metric(runs, "BM_Hold499", "slowest_vs_mean"),
+        ratios=False)
+
+    head = ["measure"] + PATHS + ["first / ssh", "legacy / ssh", "target"]
+    print("| " + " | ".join(head) + " |")
+    print("|" + "---|" * len(head))
+    for r in rows:
+        print("| " + " | ".join(r) + " |")
+
+
+if __name__ == "__main__":
+    main()
