@@ -13,18 +13,6 @@
 
 namespace {
 
-class TNoUI : public vantrel::ITCSUserInterface {
- public:
-  void UpdateTCSStatus(int, int, const std::string&) override {}
-  void ReportError(int, const std::string&) override {}
-  void IdleTimeoutAlert(int) override {}
-  void LifetimeTimeoutalert(int) override {}
-  void IdleTimeoutAlertKM(int) override {}
-  void ClearTimeoutAlerts() override {}
-  void UpdateHostStatus(int, int) override {}
-  void DisableCustomDest() override {}
-};
-
 // Answers every request with the fuzz input once, then signals the stop so a monitor that keeps
 // polling ends.
 class TFuzzOwner : public vantrel::IHostOwner {
@@ -57,7 +45,7 @@ class TFuzzOwner : public vantrel::IHostOwner {
 
  private:
   std::string m_Reply;
-  TNoUI m_UI;
+  vantrel::TSilentUserInterface m_UI;
   vantrel::TDBMng m_DBMng;
   vantrel::TEvent m_Stop{true};
   int m_Fetches = 0;

@@ -87,4 +87,17 @@ class ITCSUserInterface {
   virtual void DisableCustomDest() = 0;
 };
 
+// Tells nobody: for an owner without a page to report to (fuzzing, tests).
+class TSilentUserInterface : public ITCSUserInterface {
+ public:
+  void UpdateTCSStatus(int, int, const std::string&) override {}
+  void ReportError(int, const std::string&) override {}
+  void IdleTimeoutAlert(int) override {}
+  void LifetimeTimeoutalert(int) override {}
+  void IdleTimeoutAlertKM(int) override {}
+  void ClearTimeoutAlerts() override {}
+  void UpdateHostStatus(int, int) override {}
+  void DisableCustomDest() override {}
+};
+
 }  // namespace vantrel

@@ -276,16 +276,8 @@ bool CAppMngCommon::ListenHost(const std::string& prmDestHost, TListenRequest pr
 bool CAppMngCommon::AddConn(const std::string& prmDestIP, int prmDestPort, int prmSrcPort,
                             int& prmLocalPort, HWND prmNotifyDest, uint32_t prmNotifyMsg, int prmID,
                             int securityRDPFlag, bool SSOFlag, bool SSPFlag) {
-  return Listen({.DestIP = prmDestIP,
-                 .DestPort = prmDestPort,
-                 .SrcPort = prmSrcPort,
-                 .NotifyDest = prmNotifyDest,
-                 .NotifyMsg = prmNotifyMsg,
-                 .ID = prmID,
-                 .SecurityRDPID = securityRDPFlag,
-                 .SSO = SSOFlag,
-                 .SSP = SSPFlag},
-                prmLocalPort);
+  return AddConn(prmDestIP, prmDestPort, prmSrcPort, prmLocalPort, prmNotifyDest, prmNotifyMsg,
+                 prmID, false, securityRDPFlag, SSOFlag, SSPFlag);
 }
 
 bool CAppMngCommon::AddConn(const std::string& prmDestIP, int prmDestPort, int prmSrcPort,
@@ -325,16 +317,8 @@ bool CAppMngCommon::AddConn(const std::string& prmDestIP, int prmDestPort, int p
 bool CAppMngCommon::AddConnHost(const std::string& prmDestHost, int prmDestPort, int prmSrcPort,
                                 int& prmLocalPort, HWND prmNotifyDest, uint32_t prmNotifyMsg,
                                 int prmID, int securityRDPFlag, bool SSOFlag, bool SSPFlag) {
-  return ListenHost(prmDestHost,
-                    {.DestPort = prmDestPort,
-                     .SrcPort = prmSrcPort,
-                     .NotifyDest = prmNotifyDest,
-                     .NotifyMsg = prmNotifyMsg,
-                     .ID = prmID,
-                     .SecurityRDPID = securityRDPFlag,
-                     .SSO = SSOFlag,
-                     .SSP = SSPFlag},
-                    prmLocalPort);
+  return AddConnHost(prmDestHost, prmDestPort, prmSrcPort, prmLocalPort, prmNotifyDest,
+                     prmNotifyMsg, prmID, false, securityRDPFlag, SSOFlag, SSPFlag);
 }
 
 bool CAppMngCommon::AddConnHost(const std::string& prmDestHost, int prmDestPort, int prmSrcPort,

@@ -32,18 +32,6 @@ inline TScriptedReply Failure(std::string prmText) {
   return {false, "", std::move(prmText)};
 }
 
-class TNoUI : public ITCSUserInterface {
- public:
-  void UpdateTCSStatus(int, int, const std::string&) override {}
-  void ReportError(int, const std::string&) override {}
-  void IdleTimeoutAlert(int) override {}
-  void LifetimeTimeoutalert(int) override {}
-  void IdleTimeoutAlertKM(int) override {}
-  void ClearTimeoutAlerts() override {}
-  void UpdateHostStatus(int, int) override {}
-  void DisableCustomDest() override {}
-};
-
 class THostOwnerDouble : public IHostOwner {
  public:
   static constexpr std::chrono::seconds kHangGuard{60};
@@ -145,7 +133,7 @@ class THostOwnerDouble : public IHostOwner {
 
   TDBMng m_DBMng;
   TEvent m_Stop{true};
-  TNoUI m_NoUI;
+  TSilentUserInterface m_NoUI;
 
  private:
   TWindow m_Window;
