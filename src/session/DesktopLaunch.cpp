@@ -13,6 +13,7 @@
 
 #include "diag/DebugLog.h"
 #include "diag/TextCodecs.h"
+#include "diag/ThreadEntry.h"
 #include "diag/UniqueFd.h"
 #include "platform/Settings.h"
 
@@ -168,31 +169,31 @@ void TRdpLaunchWorker::ReapLocked() {
 }
 
 void TRdpLaunchWorker::Thd() {
-  try {
-    std::unique_lock<std::mutex> lock(m_Lock);
-    while (!m_Stop) {
-      ReapLocked();
-      auto now = std::chrono::steady_clock::now();
-      if (m_CleanupAt && *m_CleanupAt <= now) {
-        m_CleanupAt.reset();
-        lock.unlock();
-        ClearRDPFiles(m_Folder, "*.rdp");
-        lock.lock();
-        ++m_CleanupsDone;
-        continue;
-      }
-      std::optional<std::chrono::steady_clock::time_point> wake = m_CleanupAt;
-      if (!m_Pids.empty()) {
-        auto poll = now + std::chrono::milliseconds(REAP_POLL_MS);
-        if (!wake || poll < *wake) wake = poll;
-      }
-      if (wake)
-        m_Wake.wait_until(lock, *wake);
-      else
-        m_Wake.wait(lock);
+  RunGuarded("TRdpLaunchWorker", [this] { Loop(); });
+}
+
+void TRdpLaunchWorker::Loop() {
+  std::unique_lock<std::mutex> lock(m_Lock);
+  while (!m_Stop) {
+    ReapLocked();
+    auto now = std::chrono::steady_clock::now();
+    if (m_CleanupAt && *m_CleanupAt <= now) {
+      m_CleanupAt.reset();
+      lock.unlock();
+      ClearRDPFiles(m_Folder, "*.rdp");
+      lock.lock();
+      ++m_CleanupsDone;
+      continue;
     }
-  } catch (...) {
-    WriteDebugLog("TRdpLaunchWorker - unexpected failure");
+    std::optional<std::chrono::steady_clock::time_point> wake = m_CleanupAt;
+    if (!m_Pids.empty()) {
+      auto poll = now + std::chrono::milliseconds(REAP_POLL_MS);
+      if (!wake || poll < *wake) wake = poll;
+    }
+    if (wake)
+      m_Wake.wait_until(lock, *wake);
+    else
+      m_Wake.wait(lock);
   }
 }
 

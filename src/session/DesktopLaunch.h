@@ -69,6 +69,7 @@ class TRdpLaunchWorker {
 
  private:
   void Thd();
+  void Loop();
   void StartLocked();
   void ReapLocked();
 
