@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "diag/DebugLog.h"
 #include "support/LogCapture.h"
 
 namespace vantrel {
@@ -78,6 +79,11 @@ TEST(LocalHost, ConcurrentSelfTestsAllReturn) {
 
 TEST(LocalHost, NoServerSocketEndsEarly) {
   TLogCapture cap;
+  // The capture's reader must have started before the limit: the sanitizers' first check of its
+  // thread needs a descriptor of its own.
+  WriteDebugLog("warm-up");
+  ASSERT_TRUE(cap.WaitFor("warm-up"));
+  cap.Clear();
   {
     TFdLimit limit(LowestFreeFd());
     SetFixedLocalHostAddr();
