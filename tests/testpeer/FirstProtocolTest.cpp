@@ -307,6 +307,8 @@ TEST(GatewayPeerLifecycle, EndedSessionsKeepNoDescriptors) {
     ASSERT_TRUE(c.Read(32));  // tunnel-up and connection ready
   }
   ASSERT_TRUE(peer.WaitForSessionsEnded(1, kWait));
+  // The echo server in this process closes its side when it sees the peer's close.
+  ASSERT_TRUE(echo.WaitFor([](const TTcpServerCounters& c) { return c.Closed == 1; }, kWait));
   EXPECT_EQ(OpenDescriptors(), before);
 }
 
