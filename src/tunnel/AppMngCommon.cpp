@@ -266,13 +266,6 @@ bool CAppMngCommon::Listen(TListenRequest prmRequest, int& prmLocalPort) {
   return true;
 }
 
-bool CAppMngCommon::ListenHost(const std::string& prmDestHost, TListenRequest prmRequest,
-                               int& prmLocalPort) {
-  auto resolve = [this](const std::string& prmHost) { return ResolveHost(prmHost); };
-  return ResolveDotted(prmDestHost, resolve, prmRequest.DestIP) &&
-         Listen(std::move(prmRequest), prmLocalPort);
-}
-
 bool CAppMngCommon::AddConn(const std::string& prmDestIP, int prmDestPort, int prmSrcPort,
                             int& prmLocalPort, HWND prmNotifyDest, uint32_t prmNotifyMsg, int prmID,
                             int securityRDPFlag, bool SSOFlag, bool SSPFlag) {
@@ -325,17 +318,13 @@ bool CAppMngCommon::AddConnHost(const std::string& prmDestHost, int prmDestPort,
                                 int& prmLocalPort, HWND prmNotifyDest, uint32_t prmNotifyMsg,
                                 int prmID, bool prmCloseAfterEmpty, int securityRDPFlag,
                                 bool SSOFlag, bool SSPFlag) {
-  return ListenHost(prmDestHost,
-                    {.DestPort = prmDestPort,
-                     .SrcPort = prmSrcPort,
-                     .NotifyDest = prmNotifyDest,
-                     .NotifyMsg = prmNotifyMsg,
-                     .ID = prmID,
-                     .CloseAfterEmpty = prmCloseAfterEmpty,
-                     .SecurityRDPID = securityRDPFlag,
-                     .SSO = SSOFlag,
-                     .SSP = SSPFlag},
-                    prmLocalPort);
+  // A dotted address is taken as it is; a name is resolved through the gateway, and when it is
+  // not, nothing is created.
+  auto resolve = [this](const std::string& prmHost) { return ResolveHost(prmHost); };
+  std::string destIP;
+  return ResolveDotted(prmDestHost, resolve, destIP) &&
+         AddConn(destIP, prmDestPort, prmSrcPort, prmLocalPort, prmNotifyDest, prmNotifyMsg, prmID,
+                 prmCloseAfterEmpty, securityRDPFlag, SSOFlag, SSPFlag);
 }
 
 }  // namespace vantrel

@@ -184,9 +184,6 @@ class CAppMngCommon : public CAppMng,
   template <typename T>
   void Answer(TRequest<T>& prmReq, T prmValue);
 
-  // prmRequest with its destination taken from prmDestHost: a dotted address as it is, a name
-  // resolved through the gateway (false, nothing created, when it is not resolved).
-  bool ListenHost(const std::string& prmDestHost, TListenRequest prmRequest, int& prmLocalPort);
   // The set-up steps up to the init message; raises on failure.
   void OpenControlConnection();
   TUniqueFd ConnectControlSocket();
