@@ -1,5 +1,6 @@
 # Fails when a file under src/<layer>/ includes a header of a layer that <layer> does not use,
 # reaches out of its folder with "..", or sits in a folder missing from cmake/Layers.cmake.
+# Companion libraries are checked the same way, against their own uses.
 #   cmake -P cmake/CheckLayers.cmake        (ctest runs it as the test "layers")
 cmake_minimum_required(VERSION 3.20)
 get_filename_component(root "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
@@ -20,13 +21,23 @@ endforeach()
 
 file(GLOB folders LIST_DIRECTORIES true RELATIVE ${root}/src ${root}/src/*)
 foreach(folder IN LISTS folders)
-  if(IS_DIRECTORY ${root}/src/${folder} AND NOT folder IN_LIST VANTREL_LAYERS)
+  if(IS_DIRECTORY ${root}/src/${folder} AND NOT folder IN_LIST VANTREL_LAYERS
+     AND NOT folder IN_LIST VANTREL_COMPANIONS)
     list(APPEND errors "src/${folder}/: not a layer in cmake/Layers.cmake")
   endif()
 endforeach()
 
+foreach(companion IN LISTS VANTREL_COMPANIONS)
+  foreach(dep IN LISTS VANTREL_USES_${companion})
+    if(NOT dep IN_LIST VANTREL_LAYERS)
+      list(APPEND errors "cmake/Layers.cmake: companion ${companion} uses ${dep}, not a layer")
+    endif()
+  endforeach()
+endforeach()
+
+set(all_units ${VANTREL_LAYERS} ${VANTREL_COMPANIONS})
 set(checked 0)
-foreach(layer IN LISTS VANTREL_LAYERS)
+foreach(layer IN LISTS all_units)
   set(allowed ${layer} ${VANTREL_USES_${layer}})
   list(JOIN allowed " " allowed_text)
   file(GLOB_RECURSE files RELATIVE ${root} ${root}/src/${layer}/*)
@@ -40,7 +51,7 @@ foreach(layer IN LISTS VANTREL_LAYERS)
       string(REGEX MATCH "^[^/]*" top "${header}")
       if(header MATCHES "(^|/)\\.\\.(/|$)")
         list(APPEND errors "${file}: ${header} reaches outside its folder, name the layer instead")
-      elseif(header MATCHES "/" AND top IN_LIST VANTREL_LAYERS AND NOT top IN_LIST allowed)
+      elseif(header MATCHES "/" AND top IN_LIST all_units AND NOT top IN_LIST allowed)
         list(APPEND errors "${file}: ${layer} may not include ${header} (it may: ${allowed_text})")
       endif()
     endforeach()

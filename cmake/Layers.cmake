@@ -15,3 +15,9 @@ set(VANTREL_USES_tunnel diag platform proxy tls)
 set(VANTREL_USES_session catalogue config diag platform tunnel)
 set(VANTREL_USES_control catalogue config diag platform session)
 set(VANTREL_USES_host config control diag platform session)
+
+# Companion libraries: shared libraries of their own beside the control (src/<name>/ builds
+# them), loaded by file name at run time. Each uses only the layers named here; no layer
+# includes a companion's headers, the control binds its C entry points instead.
+set(VANTREL_COMPANIONS ntlmlib)
+set(VANTREL_USES_ntlmlib "")
