@@ -1,0 +1,285 @@
+#include "proxy/ProxyLibBindings.h"
+
+#include <dlfcn.h>
+#include <openssl/crypto.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <utility>
+
+#include "diag/DebugLog.h"
+#include "proxy/ProxyUtils.h"
+
+namespace vantrel {
+namespace {
+
+constexpr size_t kProxyTextChars = 261;  // each UTF-16 buffer handed to the proxy library
+constexpr size_t kNtlmOutBytes = 4097;   // each output buffer handed to the NTLM library
+
+using TGetProxyInformation = int32_t (*)(const char16_t*, uint32_t, char16_t*);
+using TGetUserProxyAuthInfo = int32_t (*)(char16_t*, char16_t*, char16_t*);
+using TSaveUserProxyAuthInfo = int32_t (*)(const char16_t*, const char16_t*, const char16_t*);
+using TNtlmBuildNegotiate = int (*)(void**, const char*, const char*, const char*, const char*,
+                                    char*, int);
+using TNtlmBuildAuth = int (*)(void**, const char*, int, char*, int);
+using TNtlmCtxFree = int (*)(void**);
+
+const char* FileName(int prmKind) {
+  switch (prmKind) {
+    case kProxyDll:
+      return "libVantrelProxy.so";
+    case kNtlmDll:
+      return "libBrelntlm.so";
+    case kNtlmXpDll:
+      return "libBrelntlm_xp.so";
+    default:
+      return nullptr;
+  }
+}
+
+// The names the log has always used for the two libraries.
+const char* LogName(int prmKind) {
+  return prmKind == kProxyDll ? "VantrelProxy.dll" : "Brelntlm.dll";
+}
+
+std::u16string ToUtf16(const std::string& prmUtf8) {
+  std::u16string out;
+  for (size_t i = 0; i < prmUtf8.size();) {
+    auto c = static_cast<unsigned char>(prmUtf8[i]);
+    int extra = c < 0x80 ? 0 : c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : -1;
+    char32_t cp = extra < 0 ? 0xFFFD : c & (0x7F >> extra);
+    ++i;
+    for (int k = 0; k < extra; ++k, ++i) {
+      if (i >= prmUtf8.size() || (static_cast<unsigned char>(prmUtf8[i]) & 0xC0) != 0x80) {
+        cp = 0xFFFD;
+        break;
+      }
+      cp = cp << 6 | (static_cast<unsigned char>(prmUtf8[i]) & 0x3F);
+    }
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) cp = 0xFFFD;
+    if (cp >= 0x10000) {
+      out += char16_t(0xD800 + ((cp - 0x10000) >> 10));
+      out += char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      out += char16_t(cp);
+    }
+  }
+  return out;
+}
+
+// The buffer's text up to its NUL, or its whole length when the library wrote no NUL.
+std::string FromUtf16(const char16_t* prmText, size_t prmMax) {
+  std::string out;
+  auto put = [&out](char32_t cp) {
+    if (cp < 0x80) {
+      out += char(cp);
+    } else if (cp < 0x800) {
+      out += char(0xC0 | cp >> 6);
+      out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += char(0xE0 | cp >> 12);
+      out += char(0x80 | ((cp >> 6) & 0x3F));
+      out += char(0x80 | (cp & 0x3F));
+    } else {
+      out += char(0xF0 | cp >> 18);
+      out += char(0x80 | ((cp >> 12) & 0x3F));
+      out += char(0x80 | ((cp >> 6) & 0x3F));
+      out += char(0x80 | (cp & 0x3F));
+    }
+  };
+  for (size_t i = 0; i < prmMax && prmText[i]; ++i) {
+    char32_t u = prmText[i];
+    if (u >= 0xD800 && u < 0xDC00 && i + 1 < prmMax && prmText[i + 1] >= 0xDC00 &&
+        prmText[i + 1] < 0xE000) {
+      put(0x10000 + ((u - 0xD800) << 10) + (prmText[++i] - 0xDC00));
+    } else {
+      put(u >= 0xD800 && u < 0xE000 ? 0xFFFD : u);
+    }
+  }
+  return out;
+}
+
+std::string LoaderError() {
+  const char* e = dlerror();
+  return e ? e : "unknown";
+}
+
+// One dlopen of a companion library; closed when it goes unless Keep() handed the handle on.
+class TLibrary {
+ public:
+  TLibrary(const std::string& prmPath, int prmKind) : m_Kind(prmKind) {
+    dlerror();
+    m_Handle = dlopen(prmPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!m_Handle)
+      WriteDebugLog(std::string("failed to load ") + LogName(prmKind) +
+                    ", error is:" + LoaderError());
+  }
+  explicit TLibrary(void* prmHandle, int prmKind) : m_Handle(prmHandle), m_Kind(prmKind) {}
+  ~TLibrary() {
+    if (m_Handle) dlclose(m_Handle);
+  }
+  TLibrary(const TLibrary&) = delete;
+  TLibrary& operator=(const TLibrary&) = delete;
+
+  explicit operator bool() const { return m_Handle != nullptr; }
+  template <class F>
+  F Export(const char* prmName) const {
+    dlerror();
+    void* fn = dlsym(m_Handle, prmName);
+    if (!fn)
+      WriteDebugLog(std::string("failed to get ") + prmName + " from " + LogName(m_Kind) +
+                    ", error is:" + LoaderError());
+    return reinterpret_cast<F>(fn);
+  }
+  void* Keep() { return std::exchange(m_Handle, nullptr); }
+
+ private:
+  void* m_Handle = nullptr;
+  int m_Kind;
+};
+
+// The NTLM library loaded for the open context; unloaded only by FreeNtlmContext.
+void* g_NtlmLib = nullptr;
+
+// The NTLM library for one call: the one holding the open context, else a fresh load.
+TLibrary OpenNtlm(const std::string& prmLib) {
+  if (g_NtlmLib) return TLibrary(std::exchange(g_NtlmLib, nullptr), kNtlmDll);
+  return TLibrary(prmLib, kNtlmDll);
+}
+
+// After a call: a context the library opened keeps it loaded.
+std::string FinishNtlmCall(TLibrary& prmLib, const char* prmName, int prmResult,
+                           const char* prmOut) {
+  WriteDebugLog(std::string(prmName) + " returned " + std::to_string(prmResult));
+  std::string msg(prmOut, strnlen(prmOut, kNtlmOutBytes - 1));
+  if (!msg.empty()) g_NtlmCtxActive = true;
+  if (g_ctx) g_NtlmLib = prmLib.Keep();
+  return msg;
+}
+
+}  // namespace
+
+std::string GetCurDllFileDir(bool /*prmBrowserHost*/) {
+  Dl_info info{};
+  if (!dladdr(reinterpret_cast<void*>(&GetCurDllFileDir), &info) || !info.dli_fname) return {};
+  std::error_code ec;
+  std::filesystem::path self = std::filesystem::canonical(info.dli_fname, ec);
+  if (ec) return {};
+  return self.parent_path().string() + "/";
+}
+
+std::string GetDllFilePath(int prmKind) {
+  const char* name = FileName(prmKind);
+  if (!name) return {};
+  for (std::string dir : {GetCurDllFileDir(false), std::string(VANTREL_INSTALL_LIBDIR "/")}) {
+    std::error_code ec;
+    if (dir != "/" && std::filesystem::is_regular_file(dir + name, ec)) return dir + name;
+  }
+  return {};
+}
+
+std::string CompanionLibrary(int prmKind) {
+  std::string path = GetDllFilePath(prmKind);
+  if (!path.empty()) return path;
+  const char* name = FileName(prmKind);
+  return name ? name : "";
+}
+
+std::string GetProxyInfoFromLib(const std::string& prmLib, const std::string& prmHost) {
+  TLibrary lib(prmLib, kProxyDll);
+  auto fn = lib ? lib.Export<TGetProxyInformation>("GetProxyInformation") : nullptr;
+  if (!fn) return {};
+  char16_t out[kProxyTextChars] = {};
+  // The browser kind is always 0 from the control.
+  if ((fn(ToUtf16(prmHost).c_str(), 0, out) & 0xFF) == 0) return {};
+  return FromUtf16(out, kProxyTextChars);
+}
+
+bool GetUserProxyAuthInfoFromLib(const std::string& prmLib) {
+  TLibrary lib(prmLib, kProxyDll);
+  auto fn = lib ? lib.Export<TGetUserProxyAuthInfo>("GetUserProxyAuthInfo") : nullptr;
+  if (!fn) return false;
+  char16_t user[kProxyTextChars] = {}, password[kProxyTextChars] = {}, domain[kProxyTextChars] = {};
+  bool ok = (fn(user, password, domain) & 0xFF) != 0;
+  if (ok) {
+    g_ProxyUser = FromUtf16(user, kProxyTextChars);
+    g_ProxyPassword = FromUtf16(password, kProxyTextChars);
+    g_ProxyDomain = FromUtf16(domain, kProxyTextChars);
+  }
+  OPENSSL_cleanse(password, sizeof password);
+  return ok;
+}
+
+bool SaveProxyUserAuthInfoToLib(const std::string& prmLib, const std::string& prmUser,
+                                const std::string& prmPassword, const std::string& prmDomain) {
+  TLibrary lib(prmLib, kProxyDll);
+  auto fn = lib ? lib.Export<TSaveUserProxyAuthInfo>("SaveUserProxyAuthInfo") : nullptr;
+  if (!fn) return false;
+  std::u16string password = ToUtf16(prmPassword);
+  bool ok =
+      (fn(ToUtf16(prmUser).c_str(), password.c_str(), ToUtf16(prmDomain).c_str()) & 0xFF) != 0;
+  OPENSSL_cleanse(password.data(), password.size() * sizeof(char16_t));
+  return ok;
+}
+
+std::string GetNegotiateMsgFromLib(const std::string& prmLib, const std::string& prmServer,
+                                   const std::string& prmDomain, const std::string& prmUser,
+                                   const std::string& prmPassword) {
+  TLibrary lib = OpenNtlm(prmLib);
+  auto fn = lib ? lib.Export<TNtlmBuildNegotiate>("ntlm_build_negotiate_msg") : nullptr;
+  if (!fn) {
+    if (g_ctx) g_NtlmLib = lib.Keep();
+    return {};
+  }
+  // All three empty: NULL texts, so the library takes the logged-on user.
+  bool loggedOn = prmDomain.empty() && prmUser.empty() && prmPassword.empty();
+  auto text = [loggedOn](const std::string& s) { return loggedOn ? nullptr : s.c_str(); };
+  char out[kNtlmOutBytes] = {};
+  int rc = fn(&g_ctx, prmServer.c_str(), text(prmDomain), text(prmUser), text(prmPassword), out, 0);
+  return FinishNtlmCall(lib, "ntlm_build_negotiate_msg", rc, out);
+}
+
+std::string GetAuthMsgFromLib(const std::string& prmLib, const std::string& prmChallenge,
+                              int prmOption) {
+  TLibrary lib = OpenNtlm(prmLib);
+  auto fn = lib ? lib.Export<TNtlmBuildAuth>("ntlm_build_auth_msg") : nullptr;
+  if (!fn) {
+    if (g_ctx) g_NtlmLib = lib.Keep();
+    return {};
+  }
+  char out[kNtlmOutBytes] = {};
+  int rc = fn(&g_ctx, prmChallenge.c_str(), prmOption, out, 0);
+  return FinishNtlmCall(lib, "ntlm_build_auth_msg", rc, out);
+}
+
+bool FreeNtlmContext() {
+  if (!g_NtlmLib) return true;
+  TLibrary lib(std::exchange(g_NtlmLib, nullptr), kNtlmDll);
+  if (auto fn = lib.Export<TNtlmCtxFree>("ntlm_ctx_free")) {
+    fn(&g_ctx);
+    g_NtlmCtxActive = false;
+  }
+  return true;
+}
+
+std::string GetProxyInfoFromDll(const std::string& prmHost) {
+  return GetProxyInfoFromLib(CompanionLibrary(kProxyDll), prmHost);
+}
+bool GetUserProxyAuthInfoFromDll() {
+  return GetUserProxyAuthInfoFromLib(CompanionLibrary(kProxyDll));
+}
+bool SaveProxyUserAuthInfo(const std::string& prmUser, const std::string& prmPassword,
+                           const std::string& prmDomain) {
+  return SaveProxyUserAuthInfoToLib(CompanionLibrary(kProxyDll), prmUser, prmPassword, prmDomain);
+}
+std::string GetNegotiateMsg(const std::string& prmServer, const std::string& prmDomain,
+                            const std::string& prmUser, const std::string& prmPassword) {
+  return GetNegotiateMsgFromLib(CompanionLibrary(kNtlmDll), prmServer, prmDomain, prmUser,
+                                prmPassword);
+}
+std::string GetAuthMsg(const std::string& prmChallenge, int prmOption) {
+  return GetAuthMsgFromLib(CompanionLibrary(kNtlmDll), prmChallenge, prmOption);
+}
+
+}  // namespace vantrel
