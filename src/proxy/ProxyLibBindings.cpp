@@ -153,8 +153,13 @@ std::string FinishNtlmCall(TLibrary& prmLib, const char* prmName, int prmResult,
                            const char* prmOut) {
   WriteDebugLog(std::string(prmName) + " returned " + std::to_string(prmResult));
   std::string msg(prmOut, strnlen(prmOut, kNtlmOutBytes - 1));
-  if (!msg.empty()) g_NtlmCtxActive = true;
-  if (g_ctx) g_NtlmLib = prmLib.Keep();
+  // A failed negotiate may have closed the context it replaced: the flag follows the context.
+  if (g_ctx) {
+    g_NtlmLib = prmLib.Keep();
+    if (!msg.empty()) g_NtlmCtxActive = true;
+  } else {
+    g_NtlmCtxActive = false;
+  }
   return msg;
 }
 
@@ -256,10 +261,10 @@ std::string GetAuthMsgFromLib(const std::string& prmLib, const std::string& prmC
 bool FreeNtlmContext() {
   if (!g_NtlmLib) return true;
   TLibrary lib(std::exchange(g_NtlmLib, nullptr), kNtlmDll);
-  if (auto fn = lib.Export<TNtlmCtxFree>("ntlm_ctx_free")) {
-    fn(&g_ctx);
-    g_NtlmCtxActive = false;
-  }
+  if (auto fn = lib.Export<TNtlmCtxFree>("ntlm_ctx_free")) fn(&g_ctx);
+  // Without the export the context cannot be freed, but it must not outlive its library.
+  g_ctx = nullptr;
+  g_NtlmCtxActive = false;
   return true;
 }
 

@@ -124,6 +124,12 @@ TEST(ProxyLibBindings, NtlmLibraryLoadedWhileContextOpen) {
     EXPECT_FALSE(Loaded(lib));
   }
   EXPECT_TRUE(FreeNtlmContext());  // nothing open: nothing to do
+  // A negotiate that fails replaces the open context with none: nothing stays loaded.
+  ASSERT_FALSE(GetNegotiateMsg("proxy", "", "bob", "pw").empty());
+  EXPECT_EQ(GetNegotiateMsg("proxy", "", "", ""), "");
+  EXPECT_FALSE(g_NtlmCtxActive);
+  EXPECT_EQ(g_ctx, nullptr);
+  EXPECT_FALSE(Loaded(lib));
 }
 
 }  // namespace
