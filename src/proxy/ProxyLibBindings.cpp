@@ -121,9 +121,10 @@ std::string GetCurDllFileDir(bool /*prmBrowserHost*/) {
 std::string GetDllFilePath(int prmKind) {
   const char* name = FileName(prmKind);
   if (!name) return {};
+  // Never the temporary or the current directory: anyone may write a library there.
   for (std::string dir : {GetCurDllFileDir(false), std::string(VANTREL_INSTALL_LIBDIR "/")}) {
     std::error_code ec;
-    if (dir != "/" && std::filesystem::is_regular_file(dir + name, ec)) return dir + name;
+    if (!dir.empty() && std::filesystem::is_regular_file(dir + name, ec)) return dir + name;
   }
   return {};
 }
