@@ -37,7 +37,10 @@ struct TContext {
 };
 
 std::string LoginName() {
-  if (const passwd* pw = getpwuid(geteuid()); pw && pw->pw_name) return pw->pw_name;
+  passwd entry{}, *found = nullptr;
+  char buf[4096];
+  if (getpwuid_r(geteuid(), &entry, buf, sizeof buf, &found) == 0 && found && found->pw_name)
+    return found->pw_name;
   const char* user = std::getenv("USER");
   return user ? user : "";
 }
