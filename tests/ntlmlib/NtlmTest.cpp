@@ -1,11 +1,17 @@
 // NTLMv2 against the published MS-NLMP examples (section 4.2.4), the challenge reader on broken
 // input, and the exported entry points of the built libBrelntlm.so.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
+#include <poll.h>
 #include <pwd.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+
 #include <unistd.h>
+#include <csignal>
 
 #include <cstring>
 #include <fstream>
@@ -234,6 +240,50 @@ TEST_F(NtlmLibrary, FailuresLeaveNoMessage) {
   }
   EXPECT_EQ(m_Auth(&m_Ctx, "x", 1, out, 0), NTLM_E_ARGUMENT);
   EXPECT_EQ(dlsym(m_Lib, "_ZN7vantrel4ntlm3Md4EPKhm"), nullptr) << "only the entry points show";
+}
+
+// squid's NTLM test helper decodes both messages as a proxy does: "YR type1" is answered with
+// "TT type2", "KK type3" with "AF DOMAIN\\user" once the type-3 message parses.
+TEST_F(NtlmLibrary, SquidHelperAcceptsTheMessages) {
+  const char* helper = "/usr/lib/squid/ntlm_fake_auth";
+  ASSERT_EQ(access(helper, X_OK), 0) << helper << " missing (package squid)";
+  int in[2], out[2];
+  ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
+  ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, in[0], 0);
+  posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+  char* argv[] = {const_cast<char*>(helper), nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, helper, &fa, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&fa);
+  close(in[0]), close(out[1]);
+  // Ends the helper however the test leaves.
+  struct TReap {
+    pid_t Pid;
+    int In, Out;
+    ~TReap() {
+      close(In), close(Out);
+      kill(Pid, SIGTERM);
+      waitpid(Pid, nullptr, 0);
+    }
+  } reap{pid, in[1], out[0]};
+  auto ask = [&](const std::string& prmLine) {
+    std::string line = prmLine + "\n", reply;
+    EXPECT_EQ(write(in[1], line.data(), line.size()), ssize_t(line.size()));
+    char c = 0;
+    pollfd p{out[0], POLLIN, 0};
+    while (poll(&p, 1, 5000) == 1 && read(out[0], &c, 1) == 1 && c != '\n') reply += c;
+    return reply;
+  };
+  char msg[4097] = {};
+  ASSERT_EQ(m_Negotiate(&m_Ctx, "proxy", "CORP", "alice", "pw", msg, 0), NTLM_OK);
+  std::string type2 = ask(std::string("YR ") + msg);
+  ASSERT_EQ(type2.rfind("TT ", 0), 0u) << type2;
+  std::memset(msg, 0, sizeof msg);
+  ASSERT_EQ(m_Auth(&m_Ctx, type2.c_str() + 3, NTLM_OPTION_NTLMV2, msg, 0), NTLM_OK);
+  EXPECT_EQ(ask(std::string("KK ") + msg), "AF CORP\\alice");
 }
 
 }  // namespace
