@@ -9,6 +9,8 @@
 #include <ctime>
 #include <string>
 
+#include "proxylog/LogShared.h"
+
 namespace vantrel::proxylog {
 
 // Starts logging as module prmModule (1-15) of the module table; true when logging is active.
