@@ -22,7 +22,7 @@ std::string Unprotect(const std::string& prmStored) {
     TBytes blob = Base64Decode(prmStored);
     std::string data;
     if (!UnprotectData(std::string(blob.begin(), blob.end()), data)) return {};
-    return FromAnsi(data.substr(0, data.find('\0')));
+    return data.substr(0, data.find('\0'));
   } catch (const EBaseException&) {
     return {};
   }
@@ -32,10 +32,10 @@ std::string Unprotect(const std::string& prmStored) {
 
 bool SaveProxyInfo(const std::string& prmUser, const std::string& prmPassword,
                    const std::string& prmDomain) {
-  std::string ansi = ToAnsi(prmPassword);
-  ansi.push_back('\0');
+  // UTF-8 as the program holds it: an 8-bit code set would lose characters it cannot hold.
+  std::string data = prmPassword + '\0';
   std::string blob, stored;
-  if (ProtectData(ansi, kDescription, blob)) stored = Base64Encode(blob);
+  if (ProtectData(data, kDescription, blob)) stored = Base64Encode(blob);
   if (!CreateProxyIniFile()) return false;
   CProxyIni ini;
   ini.WriteText(kOutsideProxyConfig, "UserName", prmUser);
