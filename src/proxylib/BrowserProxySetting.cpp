@@ -17,6 +17,7 @@ CBrowserProxySetting::CBrowserProxySetting(std::unique_ptr<IProxyConfigSource> p
 bool CBrowserProxySetting::OnDetectProxySetting(TProxyConfig& prmSettings) {
   prmSettings = TProxyConfig{};
   if (!m_Source->Read(prmSettings)) {
+    prmSettings = TProxyConfig{};
     PROXY_LOG(kLevelError, "OnDetectProxySetting: InternetQueryOption failed, error is %d", errno);
     return false;
   }
