@@ -112,7 +112,8 @@ TEST_F(BrowserSetting, ProxyTextFollowsTheSettings) {
 
   TProxyConfig script = manual;
   script.Flags |= kProxyFlagAutoProxyUrl;
-  script.AutoConfigUrl = "file://" + Pac("ok.pac", "return 'PROXY ' + host + '.proxy:3128; DIRECT';");
+  script.AutoConfigUrl =
+      "file://" + Pac("ok.pac", "return 'PROXY ' + host + '.proxy:3128; DIRECT';");
   EXPECT_EQ(Save(script), "gw.example.com.proxy:3128") << "the script wins over the server";
   EXPECT_EQ(Key("Proxy_SSL_Host"), "gw.example.com.proxy");
   EXPECT_EQ(Key("Proxy_SSL_Port"), "3128");
