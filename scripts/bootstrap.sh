@@ -9,6 +9,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xrdp freerdp2-x11 xvfb
   xvfb libxss1
+  duktape-dev binutils
 )
 
 missing=()
