@@ -15,6 +15,7 @@
 #include "proxylib/ProxyIni.h"
 #include "proxylib/SelfPath.h"
 #include "proxylog/Loglib.h"
+#include "proxylog/UtilityLib.h"
 
 namespace vantrel::proxylib {
 
@@ -65,7 +66,7 @@ bool CopyScript(const std::string& prmFrom, const std::string& prmTo) {
   }
   std::string tmp = prmTo + ".new";
   unlink(tmp.c_str());
-  if (ok && CreateProxyIniFile()) {
+  if (ok && proxylog::MakePrivateDir(prmTo.substr(0, prmTo.rfind('/')))) {
     TUniqueFd out(open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     ok = out.Valid() &&
          write(out.Get(), text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&

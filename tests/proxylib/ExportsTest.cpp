@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "proxylib/ProxyInformation.h"
 #include "proxylib/ProxyIni.h"
 #include "support/TestEnv.h"
 
@@ -161,6 +163,16 @@ TEST_F(ProxyLibrary, CredentialsRoundTripWithinTheBuffers) {
 
   EXPECT_EQ(m_SaveAuth(nullptr, nullptr, nullptr), 1);
   EXPECT_EQ(m_GetAuth(u2.Data(), p2.Data(), d2.Data()), 0);
+}
+
+TEST(ProxyWorker, AWorkerPastTheWaitIsParkedAndJoinedLater) {
+  setenv("http_proxy", "p1:8080", 1);
+  auto start = std::chrono::steady_clock::now();
+  GetProxyInformationText(u"gw", 0, std::chrono::milliseconds(0));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  setenv("http_proxy", "p2:3128", 1);
+  EXPECT_EQ(GetProxyInformationText(u"gw", 0), u"http=p2:3128");
+  unsetenv("http_proxy");
 }
 
 }  // namespace
