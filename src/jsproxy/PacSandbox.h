@@ -1,6 +1,8 @@
 // Runs a proxy auto-configuration script in a forked child, so that a hostile script (an endless
 // loop, a huge allocation, deep recursion) costs at most the time limit and never the caller's
-// memory or stack. The child inherits the network callbacks and uses them itself.
+// memory or stack. The child inherits the network callbacks and uses them itself; should one
+// of them block on a lock another thread of the parent held at the fork, the time limit ends
+// the child like any other overrun.
 #pragma once
 
 #include <chrono>
