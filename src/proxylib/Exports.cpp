@@ -1,11 +1,19 @@
 // The three C entry points of libVantrelProxy.so, the only symbols it exports. Strings are
 // NUL-terminated UTF-16 in buffers the caller owns; results are 1 (true) or 0 (false). Loading
 // the library starts its log as module 9.
+//
+// The library stays mapped for the rest of the process once loaded: its log and the debug log
+// it carries keep process-wide state (and descriptors) that an unload would leak, and a worker
+// that outlived its caller's wait must find its code still there. The control's dlclose after
+// each call is then cheap and harmless; the module state lives as long as the process.
+#include <dlfcn.h>
+
 #include <cstdint>
 #include <string>
 
 #include "proxylib/ProxyCredentials.h"
 #include "proxylib/ProxyInformation.h"
+#include "proxylib/SelfPath.h"
 #include "proxylog/LogShared.h"
 #include "proxylog/Loglib.h"
 #include "proxylog/UtilityLib.h"
@@ -16,7 +24,11 @@ using vantrel::proxylog::Utf16ToUtf8;
 using vantrel::proxylog::Utf8ToUtf16;
 
 struct TLibraryLife {
-  TLibraryLife() { vantrel::proxylog::LogOpen(vantrel::proxylog::kProxyModule); }
+  TLibraryLife() {
+    std::string self = vantrel::proxylib::SelfPath();
+    if (!self.empty()) dlopen(self.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+    vantrel::proxylog::LogOpen(vantrel::proxylog::kProxyModule);
+  }
   ~TLibraryLife() { vantrel::proxylog::LogClose(); }
 } g_Life;
 

@@ -1,6 +1,5 @@
 #include "proxylib/ProxyInformation.h"
 
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,7 +9,6 @@
 
 #include "proxylib/BrowserProxySetting.h"
 #include "proxylib/ProxyIni.h"
-#include "proxylib/SelfPath.h"
 #include "proxylog/LogShared.h"
 #include "proxylog/Loglib.h"
 #include "proxylog/UtilityLib.h"
@@ -87,12 +85,6 @@ void ActiveX() {
   done.Post();
 }
 
-// Keeps this library mapped for the rest of the process, for a worker that is still running.
-void PinSelf() {
-  std::string self = SelfPath();
-  if (!self.empty()) dlopen(self.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-}
-
 // Waits for the completion event in 1 s slices up to prmLimit; true when it was set.
 bool SleepWithMessageLoop(proxylog::TNamedSem& prmEvent, std::chrono::milliseconds prmLimit) {
   auto start = std::chrono::steady_clock::now();
@@ -136,7 +128,6 @@ std::u16string GetProxyInformationText(const char16_t* prmHost, uint32_t prmBrow
   if (done) {
     worker.join();
   } else {
-    PinSelf();
     g_Parked.Park(std::move(worker));
   }
   std::lock_guard<std::mutex> lock(g_StateLock);

@@ -3,9 +3,9 @@
 //
 // The completion event is the POSIX named semaphore CompletionEventName(): created by the
 // caller before the worker starts (so a quick worker cannot signal before anyone listens) and
-// posted by the worker. The caller waits at most 30 s; a worker still running then is parked,
-// and the library pins itself in memory (RTLD_NODELETE) so the worker's code stays mapped. A
-// parked worker is joined by the next call or at process exit.
+// posted by the worker. The caller waits at most 30 s; a worker still running then is parked
+// (the library is never unmapped, see Exports.cpp) and joined by the next call or at process
+// exit.
 #pragma once
 
 #include <chrono>

@@ -121,9 +121,10 @@ TEST_F(ProxyLibrary, ProxyInformationFollowsTheLengthRule) {
 }
 
 TEST_F(ProxyLibrary, FirefoxKindKeepsTheLastResultUnlessMarked) {
-  setenv("http_proxy", "p1:8080", 1);
   TBuffer out;
-  EXPECT_EQ(m_Get(u"gw", 2, out.Data()), 0) << "nothing yet in a fresh library";
+  EXPECT_EQ(m_Get(u"gw", 0, out.Data()), 0) << "no proxy: the result is emptied";
+  EXPECT_EQ(m_Get(u"gw", 2, out.Data()), 0) << "and there is no previous one";
+  setenv("http_proxy", "p1:8080", 1);
   EXPECT_EQ(m_Get(u"gw", 0, out.Data()), 1);
   setenv("http_proxy", "p2:3128", 1);
   EXPECT_EQ(m_Get(u"gw", 2, out.Data()), 1);
@@ -136,11 +137,14 @@ TEST_F(ProxyLibrary, FirefoxKindKeepsTheLastResultUnlessMarked) {
   }
   EXPECT_EQ(m_Get(u"gw", 2, out.Data()), 1);
   EXPECT_EQ(out.Text(), u"http=p2:3128");
-  Load();
-  TBuffer fresh;
-  EXPECT_EQ(m_Get(u"gw", 0, fresh.Data()), 1);
+  EXPECT_EQ(m_Get(u"gw", 0, out.Data()), 1);
   EXPECT_EQ(CProxyIni().ReadInt(kOutsideProxyConfig, "FF_Browser_Running", 7), 0)
       << "other kinds clear the marks first";
+  unsetenv("http_proxy");
+  Load();
+  TBuffer again;
+  EXPECT_EQ(m_Get(u"gw", 2, again.Data()), 1) << "the library stays loaded, with its result";
+  EXPECT_EQ(again.Text(), u"http=p2:3128");
 }
 
 TEST_F(ProxyLibrary, CredentialsRoundTripWithinTheBuffers) {
