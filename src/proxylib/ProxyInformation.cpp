@@ -1,5 +1,6 @@
 #include "proxylib/ProxyInformation.h"
 
+#include <semaphore.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,7 +22,8 @@ using namespace std::chrono_literals;
 using proxylog::kLevelError;
 using proxylog::kLevelInfo;
 
-// Shared between the caller and the worker; the lock makes overlapping calls safe.
+std::mutex g_CallLock;
+// Shared between the caller and the worker.
 std::mutex g_StateLock;
 std::u16string g_Host;
 uint32_t g_Browser = 0;
@@ -101,11 +103,14 @@ bool SleepWithMessageLoop(proxylog::TNamedSem& prmEvent, std::chrono::millisecon
 
 std::string CompletionEventName() {
   return std::string("/Global\\SaveFinished{631094A1-F766-4601-83CD-6DA91B6E4C58.") +
-         std::to_string(geteuid());
+         std::to_string(geteuid()) + "." + std::to_string(getpid());
 }
 
 std::u16string GetProxyInformationText(const char16_t* prmHost, uint32_t prmBrowser,
                                        std::chrono::milliseconds prmLimit) {
+  // One call at a time per process: each owns the event for its duration, and no worker of an
+  // earlier call is left to signal it.
+  std::lock_guard<std::mutex> call(g_CallLock);
   g_Parked.JoinAll();
   std::u16string host = prmHost ? std::u16string(prmHost) : proxylog::Utf8ToUtf16(kNullHostAddress);
   {
@@ -121,7 +126,7 @@ std::u16string GetProxyInformationText(const char16_t* prmHost, uint32_t prmBrow
   if (!listening)
     PROXY_LOG(kLevelError, "SleepWithMessageLoop: hEvent is NULL, error is %d", errno);
   while (listening && event.Wait(0ms)) {
-    // A late worker of an earlier call left a signal behind; it is not this call's.
+    // Left by a process that had this id before; not this call's.
   }
   std::thread worker(ActiveX);
   bool done = listening && SleepWithMessageLoop(event, prmLimit);
@@ -130,6 +135,8 @@ std::u16string GetProxyInformationText(const char16_t* prmHost, uint32_t prmBrow
   } else {
     g_Parked.Park(std::move(worker));
   }
+  event.Close();
+  sem_unlink(CompletionEventName().c_str());
   std::lock_guard<std::mutex> lock(g_StateLock);
   PROXY_LOG(kLevelInfo, "GetProxyInformation: finished and proxy is %s",
             proxylog::Utf16ToUtf8(g_ProxyResult).c_str());

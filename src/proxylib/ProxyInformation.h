@@ -20,8 +20,9 @@ inline constexpr char kNullHostAddress[] = "10.0.0.1";
 inline constexpr size_t kMinProxyText = 2;
 inline constexpr size_t kMaxProxyText = 126;
 
-// "/Global\SaveFinished{...}.<uid>": the event's name (with its missing closing brace), one per
-// user.
+// "/Global\SaveFinished{...}.<uid>.<pid>": the event's name (with its missing closing brace),
+// one per process, so that no other process's worker can end this one's wait; removed after
+// each call.
 std::string CompletionEventName();
 
 // Host and result are UTF-8; prmHost null = the test address. Kinds 10 and above count as 0.
