@@ -8,8 +8,9 @@
 
 namespace vantrel::proxylog {
 
-// The Windows version table has no Linux entry, so Linux is "anything else": -1. Callers compare
-// against 3 and 4 (newer-than-XP paths and the integrity class), which this keeps off.
+// The operating-system code table names versions of another platform only, so Linux is
+// "anything else": -1. Callers compare against 3 and 4 (the "Low" folder and the integrity
+// class), which this keeps off.
 int GetOSCode();
 
 // The process's own temporary folder ($TMPDIR or /tmp) with a trailing "/". A Linux process runs
