@@ -16,8 +16,13 @@ set(VANTREL_USES_session catalogue config diag platform tunnel)
 set(VANTREL_USES_control catalogue config diag platform session)
 set(VANTREL_USES_host config control diag platform session)
 
-# Companion libraries: shared libraries of their own beside the control (src/<name>/ builds
-# them), loaded by file name at run time. Each uses only the layers named here; no layer
-# includes a companion's headers, the control binds its C entry points instead.
-set(VANTREL_COMPANIONS ntlmlib)
+# Companion libraries: shared objects of their own beside the control, loaded by file name. Each
+# may use the layers named in its VANTREL_USES_<name> (linked as object libraries) and companions
+# listed before it. A layer never links a companion; VANTREL_INCLUDES_<layer> names the companions
+# whose C interface header it may include to call the library through dlopen.
+set(VANTREL_COMPANIONS ntlmlib proxylog jsproxy proxylib)
 set(VANTREL_USES_ntlmlib "")
+set(VANTREL_USES_proxylog diag platform)
+set(VANTREL_USES_jsproxy diag)
+set(VANTREL_USES_proxylib diag platform proxylog jsproxy)
+set(VANTREL_INCLUDES_proxy jsproxy)

@@ -10,6 +10,7 @@ PACKAGES=(
   xrdp freerdp2-x11 xvfb
   xvfb libxss1
   libglib2.0-0 gsettings-desktop-schemas squid
+  duktape-dev binutils
 )
 
 missing=()

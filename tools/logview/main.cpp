@@ -7,24 +7,29 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 
 #include "LogViewer.h"
+#include "ProxyRecords.h"
 #include "platform/DebugLogSetup.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: vantrel-logview [--follow] [--output FILE] [--help]\n"
+    "usage: vantrel-logview [--follow] [--proxy-log] [--output FILE] [--help]\n"
     "Receives the debug-log records of the Vantrel control on its log socket\n"
     "and prints each with a local time stamp.\n"
     "  --follow       run until interrupted (SIGINT or SIGTERM); the default\n"
+    "  --proxy-log    also show the records of the proxy library's log\n"
     "  --output FILE  append the lines to FILE instead of standard output\n"
     "  --help         show this text\n";
 
 struct TOptions {
   std::string Output;
+  bool ProxyLog = false;
 };
 
 // 0 to run, otherwise the exit code (after --help or a usage error).
@@ -36,6 +41,10 @@ int ParseArgs(int argc, char** argv, TOptions& prmOpt) {
       return -1;
     }
     if (a == "--follow") continue;
+    if (a == "--proxy-log") {
+      prmOpt.ProxyLog = true;
+      continue;
+    }
     if (a == "--output" && i + 1 < argc) {
       prmOpt.Output = argv[++i];
       continue;
@@ -49,7 +58,8 @@ int ParseArgs(int argc, char** argv, TOptions& prmOpt) {
 
 // Runs until SIGINT or SIGTERM; the signals arrive through a descriptor in the same poll() set
 // as the socket, so a stop is never missed between two records.
-int Run(vantrel::logview::TLogViewer& prmViewer, FILE* prmOut, int prmSignals) {
+int Run(vantrel::logview::TLogViewer& prmViewer, FILE* prmOut, std::mutex& prmOutLock,
+        int prmSignals) {
   for (;;) {
     pollfd fds[2] = {{prmViewer.Fd(), POLLIN, 0}, {prmSignals, POLLIN, 0}};
     int r = poll(fds, 2, -1);
@@ -60,6 +70,7 @@ int Run(vantrel::logview::TLogViewer& prmViewer, FILE* prmOut, int prmSignals) {
       timespec now{};
       clock_gettime(CLOCK_REALTIME, &now);
       std::string line = vantrel::logview::FormatRecord(now, rec);
+      std::lock_guard<std::mutex> lock(prmOutLock);
       std::fprintf(prmOut, "%s\n", line.c_str());
       std::fflush(prmOut);
     }
@@ -96,7 +107,11 @@ int main(int argc, char** argv) {
   }
   try {
     vantrel::logview::TLogViewer viewer(vantrel::DebugLogSocketPath());
-    rc = Run(viewer, out, sfd.Get());
+    std::mutex outLock;
+    std::unique_ptr<vantrel::logview::TProxyRecords> proxyRecords;
+    if (opt.ProxyLog)
+      proxyRecords = std::make_unique<vantrel::logview::TProxyRecords>(out, outLock);
+    rc = Run(viewer, out, outLock, sfd.Get());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vantrel-logview: %s\n", e.what());
     rc = 1;
