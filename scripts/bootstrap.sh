@@ -9,6 +9,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xrdp freerdp2-x11 xvfb
   xvfb libxss1
+  squid gss-ntlmssp libkrb5-dev
 )
 
 missing=()

@@ -88,9 +88,13 @@ class CAppMngCommon : public CAppMng,
 
   // The manual proxy; the control connection tries it first and goes direct when it fails.
   void SetProxy(const std::string& prmProxy, int prmProxyPort);
-  // Set before InitControlConnection.
-  void SetProxySelector(std::shared_ptr<IProxySelector> prmSelector);
+  // Set before InitControlConnection. The discovery is DetectProxyForHost unless replaced.
+  void SetProxyDiscovery(TDetectProxy prmDetect);
   void SetProxyConnector(TConnectThroughProxy prmConnect);
+  // Shows the proxy credentials dialog; borrowed, must outlive the manager. Unset: nobody is
+  // asked (the dialog counts as cancelled).
+  void SetDialogs(IDialogs* prmDialogs) { m_Dialogs = prmDialogs; }
+  IDialogs& ProxyDialogs();
   // How long the tunnel request's reply may take (3 minutes unless changed).
   void SetReplyTimeout(int prmTimeoutMs) { m_ReplyTimeoutMs = prmTimeoutMs; }
 
@@ -188,7 +192,6 @@ class CAppMngCommon : public CAppMng,
   void OpenControlConnection();
   TUniqueFd ConnectControlSocket();
   TUniqueFd ConnectDirect();
-  TUniqueFd ConnectThroughProxies();
   void CloseControlSock();
   void StartControlThd();
   void ControlConnThd();
@@ -225,8 +228,10 @@ class CAppMngCommon : public CAppMng,
   bool m_ManualProxy = false;
   std::string m_Proxy;
   int m_ProxyPort = 80;
-  std::shared_ptr<IProxySelector> m_ProxySelector;
+  TDetectProxy m_DetectProxy;
   TConnectThroughProxy m_ProxyConnect;
+  IDialogs* m_Dialogs = nullptr;
+  TLoggingDialogs m_NoDialogs;
   int m_ReplyTimeoutMs = 180000;
   bool m_LibraryLoaded = false;
 };
