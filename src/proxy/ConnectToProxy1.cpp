@@ -1,3 +1,5 @@
+#include <cerrno>
+
 #include "diag/DebugLog.h"
 #include "proxy/DProxyCred.h"
 #include "proxy/MIdAuthentication.h"
@@ -5,8 +7,6 @@
 #include "proxy/ProxyReply.h"
 #include "proxy/ProxyTransport.h"
 #include "proxy/ProxyUtils.h"
-
-#include <cerrno>
 
 namespace vantrel {
 
