@@ -45,6 +45,7 @@ class TConnect {
 
 int TConnect::Run(const std::string& prmProxyHost, int prmProxyPort, const std::string& prmDestHost,
                   int prmDestPort) {
+  m_ProxyHost = prmProxyHost;
   if (!m_Link.Open(prmProxyHost, prmProxyPort)) return -1;
   bool keepAlive = false;
   std::string auth;

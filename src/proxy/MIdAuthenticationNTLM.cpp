@@ -2,6 +2,7 @@
 
 #include <gssapi/gssapi_ext.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace vantrel {
@@ -40,7 +41,50 @@ class TOidSet {
   gss_OID_set m_Set = GSS_C_NO_OID_SET;
 };
 
+constexpr size_t kShortestChallenge = 32;
+constexpr size_t kFullHeader = 56;
+constexpr size_t kTargetName = 12;
+constexpr size_t kTargetInfo = 40;
+
+uint32_t Le32(const TBytes& prmBytes, size_t prmAt) {
+  return prmBytes[prmAt] | prmBytes[prmAt + 1] << 8 | prmBytes[prmAt + 2] << 16 |
+         static_cast<uint32_t>(prmBytes[prmAt + 3]) << 24;
+}
+void PutLe(TBytes& prmBytes, size_t prmAt, uint32_t prmValue, int prmSize) {
+  for (int i = 0; i < prmSize; ++i) prmBytes[prmAt + i] = static_cast<uint8_t>(prmValue >> (8 * i));
+}
+
+// A payload field (length, maximum length, offset at prmField) that lies inside the message.
+bool FieldInside(const TBytes& prmMsg, size_t prmField, size_t& prmOffset, size_t& prmLen) {
+  prmLen = prmMsg[prmField] | prmMsg[prmField + 1] << 8;
+  prmOffset = Le32(prmMsg, prmField + 4);
+  return prmLen > 0 && prmOffset >= kShortestChallenge && prmOffset <= prmMsg.size() &&
+         prmLen <= prmMsg.size() - prmOffset;
+}
+
 }  // namespace
+
+TBytes FullChallengeLayout(const TBytes& prmChallenge) {
+  if (prmChallenge.size() < kShortestChallenge) return prmChallenge;
+  size_t header = prmChallenge.size(), offset = 0, len = 0;
+  for (size_t field : {kTargetName, kTargetInfo})
+    if (field + 8 <= header && FieldInside(prmChallenge, field, offset, len))
+      header = std::min(header, offset);
+  if (header >= kFullHeader) return prmChallenge;
+  TBytes out(prmChallenge.begin(), prmChallenge.begin() + kShortestChallenge);
+  out.resize(kFullHeader, 0);
+  for (size_t field : {kTargetName, kTargetInfo}) {
+    const bool present = field + 8 <= header && FieldInside(prmChallenge, field, offset, len);
+    if (!present) len = 0;
+    PutLe(out, field, static_cast<uint32_t>(len), 2);
+    PutLe(out, field + 2, static_cast<uint32_t>(len), 2);
+    PutLe(out, field + 4, static_cast<uint32_t>(out.size()), 4);
+    if (present)
+      out.insert(out.end(), prmChallenge.begin() + static_cast<std::ptrdiff_t>(offset),
+                 prmChallenge.begin() + static_cast<std::ptrdiff_t>(offset + len));
+  }
+  return out;
+}
 
 std::string SSPIStatusText(uint32_t prmStatus) {
   if (prmStatus == 0) return "Successfull API call";
@@ -113,7 +157,8 @@ TBytes TIndySSPINTLMClient::InitAndBuildType1Message() {
 }
 
 TBytes TIndySSPINTLMClient::UpdateAndBuildType3Message(const TBytes& prmType2) {
-  return Step("gss_init_sec_context", &prmType2);
+  const TBytes type2 = FullChallengeLayout(prmType2);
+  return Step("gss_init_sec_context", &type2);
 }
 
 TBytes TIndySSPINTLMClient::Step(const char* prmFunction, const TBytes* prmInput) {

@@ -25,6 +25,12 @@ class ESSPIException : public EBaseException {
 // otherwise, "Unknown error" when it has none.
 std::string SSPIStatusText(uint32_t prmStatus);
 
+// The challenge in the layout the mechanism reads (48-byte header and version field). Older
+// servers, and squid's test helper, send a shorter header without the target information or the
+// version (sometimes while flagging one); their payloads are moved behind a full header, and a
+// payload that lies outside the message is dropped. A full challenge comes back unchanged.
+TBytes FullChallengeLayout(const TBytes& prmChallenge);
+
 // One NTLM handshake: credentials, then the type-1 and the type-3 token.
 class TIndySSPINTLMClient {
  public:

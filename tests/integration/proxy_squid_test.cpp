@@ -1,11 +1,13 @@
 // Both CONNECT procedures and both tunnel protocols through real squid proxies, each started on a
 // private loopback port with its own configuration: Basic (htpasswd) and NTLM (fake helper) in
 // both offer orders, and a squid that closes the connection after every reply.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 
@@ -49,9 +51,10 @@ uint16_t FreePort() {
 class TSquid {
  public:
   TSquid(const std::string& prmName, const std::string& prmAuthLines) {
-    m_Dir = TestRoot() + "/squid-" + prmName;
-    mkdir(m_Dir.c_str(), 0777);
-    // squid drops to its own user, which must write its log here and read the password file.
+    // Outside the test's private folder: squid drops to its own user, which must write its log
+    // here and read the password file.
+    std::string dir = "/tmp/vantrel-squid-" + prmName + "-XXXXXX";
+    if (mkdtemp(dir.data()) != nullptr) m_Dir = dir;
     chmod(m_Dir.c_str(), 0777);
     std::ofstream(m_Dir + "/htpasswd")
         << "alice:" << RunText("openssl passwd -apr1 right-pass") << "\n";
@@ -65,8 +68,12 @@ class TSquid {
         << Replace(prmAuthLines) << "acl auth proxy_auth REQUIRED\nhttp_access allow auth\n"
         << "http_access deny all\n";
     const std::string conf = m_Dir + "/squid.conf";
+    const std::string outLog = m_Dir + "/out.log";
     m_Pid = fork();
     if (m_Pid == 0) {
+      const int out = open(outLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(out, 1);
+      dup2(out, 2);
       execl(kSquid, kSquid, "-N", "-f", conf.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -79,6 +86,7 @@ class TSquid {
       kill(m_Pid, SIGKILL);
       waitpid(m_Pid, &status, 0);
     }
+    if (m_Dir.rfind("/tmp/vantrel-squid-", 0) == 0) std::filesystem::remove_all(m_Dir);
   }
   // Accepting connections within the bound, or the reason why not.
   std::string WaitReady() {

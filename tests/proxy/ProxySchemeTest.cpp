@@ -85,6 +85,38 @@ TEST(ProxyScheme, NtlmType1FromMechanism) {
   EXPECT_EQ(ntlm.CurrentStep, 0);
 }
 
+TEST(ProxyScheme, ChallengeLayout) {
+  // squid's test helper: a 40-byte header, the version flagged but absent, the target name's
+  // offset pointing nowhere.
+  const TBytes helper =
+      Base64Decode("TlRMTVNTUAACAAAACQAJAK6qqqoHggii6dfr3DSHTjEAAAAAAAA6AFdPUktHUk9VUA==");
+  TBytes full = FullChallengeLayout(helper);
+  ASSERT_EQ(full.size(), 56u);
+  EXPECT_EQ(TBytes(full.begin(), full.begin() + 12), TBytes(helper.begin(), helper.begin() + 12));
+  EXPECT_EQ(TBytes(full.begin() + 12, full.begin() + 20), TBytes({0, 0, 0, 0, 56, 0, 0, 0}));
+  EXPECT_EQ(TBytes(full.begin() + 20, full.begin() + 32),
+            TBytes(helper.begin() + 20, helper.begin() + 32));
+  // The same header with a sound target name: the name moves behind the full header.
+  TBytes older = helper;
+  older[16] = 40;
+  older[17] = older[18] = older[19] = 0;
+  full = FullChallengeLayout(older);
+  ASSERT_EQ(full.size(), 65u);
+  EXPECT_EQ(full[12], 9);
+  EXPECT_EQ(full[16], 56);
+  EXPECT_EQ(std::string(full.begin() + 56, full.end()), "WORKGROUP");
+  EXPECT_EQ(FullChallengeLayout(full), full);
+  EXPECT_EQ(FullChallengeLayout(TBytes(20, 1)), TBytes(20, 1));
+
+  // The mechanism answers the helper's challenge.
+  TIndySSPINTLMClient client("proxy");
+  client.SetCredentials("CORP", "alice", "secret");
+  client.InitAndBuildType1Message();
+  const TBytes type3 = client.UpdateAndBuildType3Message(helper);
+  ASSERT_GE(type3.size(), 12u);
+  EXPECT_EQ(type3[8], 3);
+}
+
 TEST(ProxyScheme, CredentialsDialogShapes) {
   for (bool showDomain : {true, false}) {
     TScriptedDialogs dialogs;
