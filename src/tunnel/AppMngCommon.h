@@ -90,11 +90,11 @@ class CAppMngCommon : public CAppMng,
   void SetProxy(const std::string& prmProxy, int prmProxyPort);
   // Set before InitControlConnection. The discovery is DetectProxyForHost unless replaced.
   void SetProxyDiscovery(TDetectProxy prmDetect);
+  // One CONNECT attempt: the legacy procedure unless the protocol sets its own.
   void SetProxyConnector(TConnectThroughProxy prmConnect);
   // Shows the proxy credentials dialog; borrowed, must outlive the manager. Unset: nobody is
   // asked (the dialog counts as cancelled).
   void SetDialogs(IDialogs* prmDialogs) { m_Dialogs = prmDialogs; }
-  IDialogs& ProxyDialogs();
   // How long the tunnel request's reply may take (3 minutes unless changed).
   void SetReplyTimeout(int prmTimeoutMs) { m_ReplyTimeoutMs = prmTimeoutMs; }
 
@@ -154,6 +154,8 @@ class CAppMngCommon : public CAppMng,
   // prmGot, when given, receives the byte count.
   bool ReadReply(char* prmBuf, int prmLen, bool prmOneRecord, int* prmGot = nullptr);
   CSSPI* Channel() const { return m_SSPI.get(); }
+  // Where the proxy procedures ask for credentials.
+  IDialogs& ProxyDialogs();
   int ControlSock() const { return m_ControlSock.Get(); }
 
   std::string m_SP;
