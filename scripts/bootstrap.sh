@@ -9,7 +9,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xrdp freerdp2-x11 xvfb
   xvfb libxss1
-  libglib2.0-0 gsettings-desktop-schemas squid
+  libglib2.0-0 gsettings-desktop-schemas squid gss-ntlmssp libkrb5-dev
   duktape-dev binutils
 )
 

@@ -137,6 +137,7 @@ bool TSessionStartup::OpenTunnel() {
                          std::string(),
                          m_Context.TunnelOptions()};
     if (platform == PLATFORM_TYPE_MORV) params.DevID = m_Context.GetDevID();
+    params.Dialogs = &m_Context.Dialogs();
     m_Context.TunnelOptions()->SetReConnectMSGID(TCS_STATUS_RECONNECT);
     std::shared_ptr<CAppMng> protocol = m_AppMngFactory(platform, params);
     if (!protocol) throw EBaseException("No tunnel manager for this gateway");

@@ -7,6 +7,7 @@
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
 #include "diag/NetAddress.h"
+#include "proxy/ProxyUtils.h"
 #include "tunnel/Conn.h"
 
 namespace vantrel {
@@ -30,8 +31,11 @@ CAppMngCommon::CAppMngCommon(std::string prmSP, int prmSPPort, std::string prmSP
       m_SessCookie(std::move(prmSessCookie)),
       m_SPCookie(std::move(prmSPCookie)),
       m_ModuleID(std::move(prmModuleID)),
-      m_ProxySelector(std::make_shared<CDirectProxySelector>()),
-      m_ProxyConnect(NoProxyConnect) {
+      m_DetectProxy(DetectProxyForHost),
+      m_ProxyConnect([this](const std::string& prmProxy, int prmPort, const std::string& prmDest,
+                            int prmDestPort) {
+        return ConnectLegacyProxy(ProxyDialogs(), prmProxy, prmPort, prmDest, prmDestPort);
+      }) {
   ResetStreamSizes();
   LoadSecurityLibrary();
   m_LibraryLoaded = true;
@@ -116,8 +120,12 @@ void CAppMngCommon::SetProxy(const std::string& prmProxy, int prmProxyPort) {
   m_ProxyPort = prmProxyPort;
 }
 
-void CAppMngCommon::SetProxySelector(std::shared_ptr<IProxySelector> prmSelector) {
-  if (prmSelector) m_ProxySelector = std::move(prmSelector);
+IDialogs& CAppMngCommon::ProxyDialogs() {
+  return m_Dialogs != nullptr ? *m_Dialogs : m_NoDialogs;
+}
+
+void CAppMngCommon::SetProxyDiscovery(TDetectProxy prmDetect) {
+  if (prmDetect) m_DetectProxy = std::move(prmDetect);
 }
 
 void CAppMngCommon::SetProxyConnector(TConnectThroughProxy prmConnect) {

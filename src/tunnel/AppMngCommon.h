@@ -88,9 +88,13 @@ class CAppMngCommon : public CAppMng,
 
   // The manual proxy; the control connection tries it first and goes direct when it fails.
   void SetProxy(const std::string& prmProxy, int prmProxyPort);
-  // Set before InitControlConnection.
-  void SetProxySelector(std::shared_ptr<IProxySelector> prmSelector);
+  // Set before InitControlConnection. The discovery is DetectProxyForHost unless replaced.
+  void SetProxyDiscovery(TDetectProxy prmDetect);
+  // One CONNECT attempt: the legacy procedure unless the protocol sets its own.
   void SetProxyConnector(TConnectThroughProxy prmConnect);
+  // Shows the proxy credentials dialog; borrowed, must outlive the manager. Unset: nobody is
+  // asked (the dialog counts as cancelled).
+  void SetDialogs(IDialogs* prmDialogs) { m_Dialogs = prmDialogs; }
   // How long the tunnel request's reply may take (3 minutes unless changed).
   void SetReplyTimeout(int prmTimeoutMs) { m_ReplyTimeoutMs = prmTimeoutMs; }
 
@@ -150,6 +154,8 @@ class CAppMngCommon : public CAppMng,
   // prmGot, when given, receives the byte count.
   bool ReadReply(char* prmBuf, int prmLen, bool prmOneRecord, int* prmGot = nullptr);
   CSSPI* Channel() const { return m_SSPI.get(); }
+  // Where the proxy procedures ask for credentials.
+  IDialogs& ProxyDialogs();
   int ControlSock() const { return m_ControlSock.Get(); }
 
   std::string m_SP;
@@ -188,7 +194,6 @@ class CAppMngCommon : public CAppMng,
   void OpenControlConnection();
   TUniqueFd ConnectControlSocket();
   TUniqueFd ConnectDirect();
-  TUniqueFd ConnectThroughProxies();
   void CloseControlSock();
   void StartControlThd();
   void ControlConnThd();
@@ -225,8 +230,10 @@ class CAppMngCommon : public CAppMng,
   bool m_ManualProxy = false;
   std::string m_Proxy;
   int m_ProxyPort = 80;
-  std::shared_ptr<IProxySelector> m_ProxySelector;
+  TDetectProxy m_DetectProxy;
   TConnectThroughProxy m_ProxyConnect;
+  IDialogs* m_Dialogs = nullptr;
+  TLoggingDialogs m_NoDialogs;
   int m_ReplyTimeoutMs = 180000;
   bool m_LibraryLoaded = false;
 };

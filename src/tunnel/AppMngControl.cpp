@@ -97,29 +97,9 @@ bool CAppMngCommon::ReadReply(char* prmBuf, int prmLen, bool prmOneRecord, int* 
 }
 
 TUniqueFd CAppMngCommon::ConnectControlSocket() {
-  TUniqueFd sock;
-  try {
-    sock = ConnectThroughProxies();
-  } catch (const EBaseException& e) {
-    WriteDebugLog("InitControlConnection - proxy failed (" + e.GetMsg() + ")");
-  } catch (...) {
-    WriteDebugLog("InitControlConnection - proxy failed");
-  }
+  TUniqueFd sock = OpenThroughProxies({m_ManualProxy, m_Proxy, m_ProxyPort}, m_SP, m_SPPort,
+                                      m_ProxyConnect, m_DetectProxy);
   return sock ? std::move(sock) : ConnectDirect();
-}
-
-TUniqueFd CAppMngCommon::ConnectThroughProxies() {
-  if (m_ManualProxy) return TUniqueFd(m_ProxyConnect(m_Proxy, m_ProxyPort, m_SP, m_SPPort));
-  std::vector<std::string> proxies;
-  if (!m_ProxySelector->SelectProxies(m_SP, proxies)) return TUniqueFd();
-  for (const std::string& entry : proxies) {
-    std::string host;
-    int port = 80;
-    SplitHostPort(entry, 80, host, port);
-    TUniqueFd sock(m_ProxyConnect(host, port, m_SP, m_SPPort));
-    if (sock) return sock;
-  }
-  return TUniqueFd();
 }
 
 TUniqueFd CAppMngCommon::ConnectDirect() {

@@ -6,13 +6,18 @@
 namespace vantrel {
 
 std::unique_ptr<CAppMng> CreateAppMng(int prmPlatformType, const TAppMngParams& prmParams) {
-  if (prmPlatformType == PLATFORM_TYPE_MORV)
-    return std::make_unique<CAppMngMorv>(prmParams.SP, prmParams.SPPort, prmParams.SPCookie,
-                                         prmParams.SessID, prmParams.ModID, prmParams.DevID,
-                                         prmParams.Options);
+  if (prmPlatformType == PLATFORM_TYPE_MORV) {
+    auto mng = std::make_unique<CAppMngMorv>(prmParams.SP, prmParams.SPPort, prmParams.SPCookie,
+                                             prmParams.SessID, prmParams.ModID, prmParams.DevID,
+                                             prmParams.Options);
+    mng->SetDialogs(prmParams.Dialogs);
+    return mng;
+  }
   // Every other platform type speaks the legacy-header protocol, which has none of the options.
-  return std::make_unique<CAppMngPelx>(prmParams.SP, prmParams.SPPort, prmParams.SPCookie,
-                                       prmParams.SessID, prmParams.ModID);
+  auto mng = std::make_unique<CAppMngPelx>(prmParams.SP, prmParams.SPPort, prmParams.SPCookie,
+                                           prmParams.SessID, prmParams.ModID);
+  mng->SetDialogs(prmParams.Dialogs);
+  return mng;
 }
 
 }  // namespace vantrel

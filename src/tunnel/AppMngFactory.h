@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/Dialogs.h"
 #include "tunnel/TCSProtocolBase.h"
 #include "tunnel/TunnelOptions.h"
 
@@ -24,6 +25,8 @@ struct TAppMngParams {
   std::string ModID;
   std::string DevID;
   std::shared_ptr<TTunnelOptions> Options;
+  // Asks for proxy credentials; borrowed, must outlive the manager. Null: nobody is asked.
+  IDialogs* Dialogs = nullptr;
 };
 
 // Builds the manager of prmPlatformType (2: first protocol; anything else: legacy header).

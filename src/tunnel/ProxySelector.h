@@ -1,33 +1,40 @@
-// How the control connection finds its way to the gateway: the proxy choice for the gateway's
-// host and the connect-through-proxy step. Both are seams; the real ones come with the proxy
-// subsystem, the defaults here choose the direct path.
+// How the control connection finds its way to the gateway: the manual proxy first, else the
+// proxies discovered for the gateway's host in their order; the caller connects directly when
+// none of them gives a tunnel. Runs on the opener's thread.
 #pragma once
 
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "diag/UniqueFd.h"
+#include "platform/Dialogs.h"
+
 namespace vantrel {
 
-class IProxySelector {
- public:
-  virtual ~IProxySelector() = default;
-  // Proxy entries ("host:port") to try in order for prmHost. False, or no entry: go direct.
-  virtual bool SelectProxies(const std::string& prmHost, std::vector<std::string>& prmProxies) = 0;
-};
-
-class CDirectProxySelector : public IProxySelector {
- public:
-  bool SelectProxies(const std::string& prmHost, std::vector<std::string>& prmProxies) override;
-};
-
-// Opens a tunnel through the proxy to prmDest:prmDestPort; the connected socket, or -1.
+// One CONNECT attempt through prmProxy:prmProxyPort to prmDest:prmDestPort: the socket or -1.
 using TConnectThroughProxy = std::function<int(const std::string& prmProxy, int prmProxyPort,
                                                const std::string& prmDest, int prmDestPort)>;
+// Proxy discovery for a host (DetectProxyForHost's contract).
+using TDetectProxy = std::function<bool(const std::string& prmHost,
+                                        std::vector<std::string>& prmProxies, bool& prmDirect)>;
 
-// The step as long as no proxy traversal is built in: always fails (and logs so), so the direct
-// path is taken.
-int NoProxyConnect(const std::string& prmProxy, int prmProxyPort, const std::string& prmDest,
-                   int prmDestPort);
+// The first protocol's attempt: ConnectToProxy1, then the release of an NTLM context it left open.
+int ConnectFirstProtocolProxy(IDialogs& prmDialogs, const std::string& prmProxy, int prmProxyPort,
+                              const std::string& prmDest, int prmDestPort);
+// The legacy protocol's attempt: ConnectToProxy.
+int ConnectLegacyProxy(IDialogs& prmDialogs, const std::string& prmProxy, int prmProxyPort,
+                       const std::string& prmDest, int prmDestPort);
+
+struct TProxyRoute {
+  bool Manual = false;  // a proxy was set by hand: it is the only one tried
+  std::string Proxy;
+  int ProxyPort = 80;
+};
+
+// The tunnelled socket, or none: then the caller connects directly. Never raises.
+TUniqueFd OpenThroughProxies(const TProxyRoute& prmRoute, const std::string& prmDest,
+                             int prmDestPort, const TConnectThroughProxy& prmConnect,
+                             const TDetectProxy& prmDetect);
 
 }  // namespace vantrel

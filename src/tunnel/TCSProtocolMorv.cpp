@@ -22,7 +22,12 @@ CAppMngMorv::CAppMngMorv(std::string prmSP, int prmSPPort, std::string prmSPCook
     : CAppMngCommon(std::move(prmSP), prmSPPort, std::move(prmSPCookie), std::move(prmSessCookie),
                     std::move(prmModuleID)),
       m_DevID(std::move(prmDevID)),
-      m_Options(prmOptions ? std::move(prmOptions) : std::make_shared<TTunnelOptions>()) {}
+      m_Options(prmOptions ? std::move(prmOptions) : std::make_shared<TTunnelOptions>()) {
+  SetProxyConnector([this](const std::string& prmProxy, int prmPort, const std::string& prmDest,
+                           int prmDestPort) {
+    return ConnectFirstProtocolProxy(ProxyDialogs(), prmProxy, prmPort, prmDest, prmDestPort);
+  });
+}
 
 CAppMngMorv::~CAppMngMorv() {
   Shutdown();
