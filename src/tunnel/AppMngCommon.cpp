@@ -31,7 +31,10 @@ CAppMngCommon::CAppMngCommon(std::string prmSP, int prmSPPort, std::string prmSP
       m_SessCookie(std::move(prmSessCookie)),
       m_SPCookie(std::move(prmSPCookie)),
       m_ModuleID(std::move(prmModuleID)),
-      m_DetectProxy(DetectProxyForHost),
+      m_DetectProxy(
+          [](const std::string& prmHost, std::vector<std::string>& prmList, bool& prmDirect) {
+            return DetectProxyForHost(prmHost, prmList, prmDirect);
+          }),
       m_ProxyConnect([this](const std::string& prmProxy, int prmPort, const std::string& prmDest,
                             int prmDestPort) {
         return ConnectLegacyProxy(ProxyDialogs(), prmProxy, prmPort, prmDest, prmDestPort);

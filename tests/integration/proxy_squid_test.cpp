@@ -1,6 +1,9 @@
 // Both CONNECT procedures and both tunnel protocols through real squid proxies with Basic
 // authentication: offered before and after NTLM, and by a squid that closes the connection after
 // every reply.
+#include <unistd.h>
+
+#include <filesystem>
 #include <map>
 #include <memory>
 
@@ -32,6 +35,12 @@ TSquid& NtlmFirst() {
 }
 TSquid& Closing() {
   return Squid("closing", std::string(kSquidBasic) + kSquidAlwaysClose);
+}
+
+// The proxy support library keeps credentials in $TMPDIR/VPN-<uid>/Proxy.ini.
+void ForgetSavedCredentials() {
+  const char* tmp = getenv("TMPDIR");
+  std::filesystem::remove_all(std::string(tmp ? tmp : "/tmp") + "/VPN-" + std::to_string(getuid()));
 }
 
 class ProxySquidTest : public ::testing::Test {
@@ -69,6 +78,7 @@ TEST_F(ProxySquidTest, Basic) {
     const char* Password;
     bool Ok;
     size_t Dialogs;
+    bool KeepSaved = false;  // start with what earlier cases saved in the proxy store
   };
   const TCase cases[] = {
       // Offered Basic then NTLM: the legacy procedure takes the first offer.
@@ -77,6 +87,8 @@ TEST_F(ProxySquidTest, Basic) {
       {"legacy, wrong password", &BasicFirst(), true, "wrong", false, 2},
       // Offered NTLM then Basic: the first protocol takes the last offer.
       {"first, right password", &NtlmFirst(), false, "right-pass", true, 1},
+      // What the dialog gave was saved: the next call answers with it, no dialog.
+      {"first, saved credentials", &NtlmFirst(), false, "unused", true, 0, true},
       {"first, wrong password", &NtlmFirst(), false, "wrong", false, 2},
       // Proxy-Connection: close on every reply: the credentials go on a new connection.
       {"first, proxy closes", &Closing(), false, "right-pass", true, 1},
@@ -84,6 +96,7 @@ TEST_F(ProxySquidTest, Basic) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
+    if (!c.KeepSaved) ForgetSavedCredentials();
     TScriptedDialogs dialogs;
     dialogs.PushLogin("alice", c.Password);
     int sock = -1;

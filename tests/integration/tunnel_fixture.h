@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "proxy/ProxyUtils.h"
 #include "testpeer/GatewayPeer.h"
 #include "testpeer/TcpTestServer.h"
 #include "tunnel/TCSProtocolMorv.h"
@@ -170,6 +171,14 @@ template <typename TProto>
 class TTunnelTest : public ::testing::Test {
  protected:
   using TMng = typename TProto::TMng;
+
+  // Proxy discovery reads GNOME's settings through GLib, which starts its worker threads and
+  // wake-up descriptors once per process: let that happen before a test counts them.
+  static void SetUpTestSuite() {
+    std::vector<std::string> proxies;
+    bool direct = true;
+    DetectProxyForHost("localhost", proxies, direct);
+  }
 
   // Starts the gateway speaking TProto; the manager is created but not connected.
   void StartPeer(testpeer::TGatewayScenario prmScenario = {},
