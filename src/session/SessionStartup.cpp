@@ -163,6 +163,11 @@ bool TSessionStartup::OpenTunnel() {
 
 void TSessionStartup::TunnelFailed(const std::string& prmMsg) {
   WriteDebugLog("ConnectThd - " + prmMsg);
+  // A set-up cancelled by the destruction is no failure to report.
+  if (m_Context.InDestruction()) {
+    m_Context.FreeProtocol();
+    return;
+  }
   m_Context.GetUI().UpdateTCSStatus(TCS_STATUS_CONNECT_FAILED, 0, "");
   m_Context.GetUI().ReportError(TCS_ERR_START_FAILED, prmMsg);
   m_Context.FreeProtocol();
