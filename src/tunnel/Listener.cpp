@@ -33,7 +33,8 @@ CListener::CListener(IConnHost* prmAppMng, TListenRequest prmRequest, int& prmBi
       m_SendCallback(std::move(prmRequest.SendCallback)) {
   WriteDebugLog("CListener - SecurityRDPID " + std::to_string(m_SecurityRDPID) + ", SSO " +
                 std::to_string(m_bSSO) + ", CredSSP " + std::to_string(m_Enablecredssp));
-  m_Sock.Reset(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  // Non-blocking: a connection that goes away between poll and accept must not block accept.
+  m_Sock.Reset(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!m_Sock) throw EBaseException::CreateFmt("Failed to s socket %d", errno);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
