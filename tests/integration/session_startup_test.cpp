@@ -221,8 +221,9 @@ TEST_F(SessionStartup, DestructionAtAnyStalledStepIsPrompt) {
   }
 }
 
-// A lost gateway is reported once as status 8, and the monitor that was warning about the
-// session's lifetime stops: the lost tunnel's empty answers are no expiry.
+// A lost gateway is reported once as status 8, then error 28 once it answers again, and the
+// monitor that was warning about the session's lifetime stops: the lost tunnel's empty answers
+// are no expiry.
 TEST_F(SessionStartup, LossIsReportedAndEndsTheTimeoutAlerts) {
   const std::function<void(testpeer::TGatewayPeer&)> faults[] = {
       [](testpeer::TGatewayPeer& prmPeer) { ASSERT_TRUE(prmPeer.CloseControlConnection()); },
@@ -255,8 +256,14 @@ TEST_F(SessionStartup, LossIsReportedAndEndsTheTimeoutAlerts) {
     fault(*m_Gateway);
     for (int i = 0; i < 200 && !has("S8"); ++i) m_Window.WaitMessage(50);
     ASSERT_TRUE(has("S8"));
-    // Long enough for several more monitor rounds, had it gone on.
-    for (int i = 0; i < 30; ++i) m_Window.WaitMessage(50);
+    // The gateway still answers probes: the reconnect notice follows, after the loss. The wait
+    // also spans several more monitor rounds, had the monitor gone on.
+    for (int i = 0; i < 200 && !has("E28:"); ++i) m_Window.WaitMessage(50);
+    auto at = [&](const std::string& prmEntry) {
+      return std::find(m_Seen.begin(), m_Seen.end(), prmEntry) - m_Seen.begin();
+    };
+    ASSERT_TRUE(has("E28:"));
+    EXPECT_LT(at("S8"), at("E28:"));
     EXPECT_EQ(std::count(m_Seen.begin(), m_Seen.end(), "S8"), 1);
     EXPECT_FALSE(has("A2:-1"));
     EXPECT_FALSE(has("A1:-1"));
