@@ -41,11 +41,15 @@ cmake --build build/ci-tsan -j "$jobs" --target $tsan_tests vantreltcs vantrel-t
 echo "== tests (thread) =="
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
 export VANTREL_BIN_DIR="$root/build/ci-tsan/bin" VANTREL_LIB_DIR="$root/build/ci-tsan/lib"
+# The real RDP client against a real RDP server runs in the other two stages: under this
+# build's slowdown its handshake outlasts the demo's own time limits.
+tsan_filter="-HostProgram.RealXfreerdpReachesRealXrdpThroughTheGateway"
 for t in $tsan_tests; do
   pids=()
   for ((i = 0; i < jobs; i++)); do
     GTEST_TOTAL_SHARDS=$jobs GTEST_SHARD_INDEX=$i timeout 1200 \
-      "build/ci-tsan/bin/$t" --gtest_brief=1 >"build/ci-tsan/$t.$i.log" 2>&1 &
+      "build/ci-tsan/bin/$t" --gtest_brief=1 --gtest_filter="$tsan_filter" \
+      >"build/ci-tsan/$t.$i.log" 2>&1 &
     pids+=($!)
   done
   for ((i = 0; i < jobs; i++)); do

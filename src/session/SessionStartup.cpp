@@ -41,8 +41,12 @@ void TSessionStartup::Join() {
 
 bool TSessionStartup::ConnectStart() {
   std::shared_ptr<TConnectState> state;
+  HWND hwnd = nullptr;
   {
     std::lock_guard<std::mutex> g(m_ThreadLock);
+    // Read while the session surely exists: once the connect thread runs, a destruction may
+    // free it before this caller's wait begins, and the wait needs only what it copied.
+    hwnd = m_Context.GetHWND();
     if (m_ConnectState == nullptr && !m_Context.InDestruction()) {
       m_ConnectState = std::make_shared<TConnectState>();
       try {
@@ -58,7 +62,6 @@ bool TSessionStartup::ConnectStart() {
   // Bounded by the connect thread, whose every step ends on the terminate event or a timeout.
   // Called on the window thread after all, the wait keeps handling the window's messages, since
   // the connect thread's dialogs and the tunnel's notices need that thread.
-  HWND hwnd = m_Context.GetHWND();
   if (hwnd != nullptr && hwnd->IsWindowThread())
     hwnd->WaitHandlingMessages(state->Done, -1);
   else

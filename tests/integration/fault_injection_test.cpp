@@ -36,6 +36,8 @@ template <typename TProto>
 class TFaultTest : public TTunnelTest<TProto> {
  protected:
   void Baseline() {
+    // A runtime that starts a helper thread with the first thread (ThreadSanitizer) has it now.
+    std::thread([] {}).join();
     m_Threads = Threads();
     m_Fds = OpenFds();
   }

@@ -138,8 +138,9 @@ TEST_F(SessionStartup, DestructionWhileTheTunnelIsNotUpIsBounded) {
   StartPeers({}, gw);
   MakeManager();
   TEvent done(true);
-  std::thread startup([&] {
-    EXPECT_FALSE(m_Mng->ConnectStart());
+  // The manager goes on this thread meanwhile: the pointer is read before.
+  std::thread startup([&, mng = m_Mng.get()] {
+    EXPECT_FALSE(mng->ConnectStart());
     done.Set();
   });
   ASSERT_TRUE(m_Gateway->WaitForHttpRequest(kHangGuardMs));
@@ -157,8 +158,9 @@ TEST_F(SessionStartup, DestructionWhileTheServerIsSilentIsBounded) {
   StartPeers(sc);
   MakeManager();
   TEvent done(true);
-  std::thread startup([&] {
-    EXPECT_FALSE(m_Mng->ConnectStart());
+  // The manager goes on this thread meanwhile: the pointer is read before.
+  std::thread startup([&, mng = m_Mng.get()] {
+    EXPECT_FALSE(mng->ConnectStart());
     done.Set();
   });
   ASSERT_TRUE(m_Avail->WaitForRequest("/query/info", kHangGuardMs));
@@ -200,8 +202,8 @@ TEST_F(SessionStartup, DestructionAtAnyStalledStepIsPrompt) {
     MakeManager(c.Reached ? 0 : deaf.Port());
     TEvent done(true);
     bool ready = false;
-    std::thread startup([&] {
-      ready = m_Mng->ConnectStart();
+    std::thread startup([&, mng = m_Mng.get()] {
+      ready = mng->ConnectStart();
       done.Set();
     });
     if (c.Reached) {
