@@ -249,7 +249,8 @@ TYPED_TEST(TFaultTest, MidSessionFaultsTakeTheOneLossPath) {
         ssize_t n;
         while ((n = recv(client, b, sizeof b, 0)) > 0) {
         }
-        EXPECT_EQ(n, 0);
+        // Closed, or reset when bytes it had sent were still unread: never the time limit.
+        EXPECT_TRUE(n == 0 || errno == ECONNRESET) << n << " " << errno;
       }
     } else {
       EXPECT_TRUE(seen.empty());
