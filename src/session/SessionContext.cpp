@@ -2,6 +2,7 @@
 
 #include "diag/NetAddress.h"
 #include "platform/MachineId.h"
+#include "tunnel/AppMngCommon.h"
 
 namespace vantrel {
 
@@ -14,6 +15,9 @@ TSessionContext::TSessionContext(ITCSUserInterface& prmUI, HWND prmHwnd, IDialog
 void TSessionContext::BeginDestruction() {
   m_InDestruction = true;
   m_TerminateEvent.Set();
+  // The tunnel's own waits (set-up, requests) end now rather than after their timeouts; it is
+  // destroyed later, once nobody uses it.
+  if (auto* tunnel = dynamic_cast<CAppMngCommon*>(Protocol().get())) tunnel->Cancel();
 }
 
 void TSessionContext::SetTimeoutAlerts(int prmLifetimeAlert, int prmIdleAlert) {
@@ -99,6 +103,8 @@ bool TSessionContext::GetTimers(int& prmIdleLeft, int& prmLifetimeLeft) {
   if (!protocol) return false;
   uint32_t idle = 0, life = 0;
   protocol->GetTimers(idle, life);
+  // A lost tunnel answers zero timers, which are no news about the session's limits.
+  if (!protocol->IsConnected()) return false;
   prmIdleLeft = static_cast<int>(idle);
   prmLifetimeLeft = static_cast<int>(life);
   return true;

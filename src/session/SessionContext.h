@@ -47,7 +47,8 @@ class TSessionContext final : public IHostOwner, public IFileExchangeHost, publi
   TSessionContext(const TSessionContext&) = delete;
   TSessionContext& operator=(const TSessionContext&) = delete;
 
-  // Sets the in-destruction flag, then the stop event: every wait of the session ends.
+  // Sets the in-destruction flag, then the stop event, and cancels the tunnel's waits: every
+  // wait of the session ends. Any thread.
   void BeginDestruction();
 
   // --- settings (window thread, before start-up) ---
@@ -110,6 +111,7 @@ class TSessionContext final : public IHostOwner, public IFileExchangeHost, publi
   std::string GetModID() override { return m_Gateway.ModID; }
   int GetPlatformType() override { return m_PlatformType; }
   // --- IMonitorHost ---
+  // False without a tunnel or when it was lost (its answer is then no answer).
   bool GetTimers(int& prmIdleLeft, int& prmLifetimeLeft) override;
   void ResetTimers() override;
   int GetLifetimeAlert() override { return m_LifetimeAlert; }

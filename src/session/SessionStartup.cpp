@@ -41,8 +41,12 @@ void TSessionStartup::Join() {
 
 bool TSessionStartup::ConnectStart() {
   std::shared_ptr<TConnectState> state;
+  HWND hwnd = nullptr;
   {
     std::lock_guard<std::mutex> g(m_ThreadLock);
+    // Read while the session surely exists: once the connect thread runs, a destruction may
+    // free it before this caller's wait begins, and the wait needs only what it copied.
+    hwnd = m_Context.GetHWND();
     if (m_ConnectState == nullptr && !m_Context.InDestruction()) {
       m_ConnectState = std::make_shared<TConnectState>();
       try {
@@ -58,7 +62,6 @@ bool TSessionStartup::ConnectStart() {
   // Bounded by the connect thread, whose every step ends on the terminate event or a timeout.
   // Called on the window thread after all, the wait keeps handling the window's messages, since
   // the connect thread's dialogs and the tunnel's notices need that thread.
-  HWND hwnd = m_Context.GetHWND();
   if (hwnd != nullptr && hwnd->IsWindowThread())
     hwnd->WaitHandlingMessages(state->Done, -1);
   else
@@ -164,6 +167,11 @@ bool TSessionStartup::OpenTunnel() {
 
 void TSessionStartup::TunnelFailed(const std::string& prmMsg) {
   WriteDebugLog("ConnectThd - " + prmMsg);
+  // A set-up cancelled by the destruction is no failure to report.
+  if (m_Context.InDestruction()) {
+    m_Context.FreeProtocol();
+    return;
+  }
   m_Context.GetUI().UpdateTCSStatus(TCS_STATUS_CONNECT_FAILED, 0, "");
   m_Context.GetUI().ReportError(TCS_ERR_START_FAILED, prmMsg);
   m_Context.FreeProtocol();

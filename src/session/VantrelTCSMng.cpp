@@ -70,6 +70,8 @@ void TVantrelTCSMng::MsgProc(uint32_t prmMsg, uintptr_t prmWParam, intptr_t prmL
     case WM_ControlConnLost:
       if (m_Context.InDestruction()) return;
       ui.UpdateTCSStatus(TCS_STATUS_DISCONNECTED, 1, "");
+      // Nothing the monitors could report is true any more: the gateway's limits are moot.
+      m_Monitors.Stop();
       if (auto protocol = m_Context.Protocol()) protocol->CloseClientConns();
       return;
     case WM_RDP_DISCONNECT:

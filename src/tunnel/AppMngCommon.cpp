@@ -49,11 +49,22 @@ CAppMngCommon::~CAppMngCommon() {
   if (m_LibraryLoaded) UnloadSecurityLibrary();
 }
 
-void CAppMngCommon::Shutdown() {
+void CAppMngCommon::Cancel() {
   if (!SetState(TTunnelState::Stopping)) return;
+  // Wakes whatever waits on the socket (the handshake, the reply, the control thread); the
+  // descriptor itself is closed once the threads are gone.
+  ShutControlSock();
+}
+
+void CAppMngCommon::ShutControlSock() {
+  std::lock_guard g(m_SockLock);
+  if (m_ControlSock) ::shutdown(m_ControlSock.Get(), SHUT_RDWR);
+}
+
+void CAppMngCommon::Shutdown() {
+  Cancel();
+  if (m_State == TTunnelState::Stopped) return;
   try {
-    // Wakes the control thread's wait; the descriptor itself is closed once the thread is gone.
-    if (m_ControlSock) ::shutdown(m_ControlSock.Get(), SHUT_RDWR);
     // A requester still inside its wait leaves on the lost event; it holds its request lock until
     // it is out, so taking each lock once means no requester touches this object any more.
     { std::lock_guard r(m_HostResolution.CS); }
@@ -64,24 +75,30 @@ void CAppMngCommon::Shutdown() {
       WaitOnWindow(m_ControlDone, m_OnCloseWnd);
       m_ControlThd.join();
     }
-    std::vector<std::unique_ptr<CListener>> listeners;
-    {
-      std::lock_guard g(m_ConnsCS);
-      listeners.swap(m_Listeners);
-    }
-    listeners.clear();
+    StopListeners();
     StopConns();
     CloseControlSock();
     m_SSPI.reset();
-    SetState(TTunnelState::Stopped);
   } catch (const EBaseException& e) {
     WriteDebugLog("AppsMng Destroy Exception (" + e.GetMsg() + ")");
   } catch (...) {
     WriteDebugLog("AppsMng Destroy Exception");
   }
+  SetState(TTunnelState::Stopped);
+}
+
+void CAppMngCommon::StopListeners() {
+  std::vector<std::unique_ptr<CListener>> listeners;
+  {
+    std::lock_guard g(m_ConnsCS);
+    listeners.swap(m_Listeners);
+  }
+  // Their sockets close here: a client connecting afterwards is refused at once.
+  listeners.clear();
 }
 
 void CAppMngCommon::CloseControlSock() {
+  std::lock_guard g(m_SockLock);
   m_ControlSock.Reset();
 }
 
@@ -91,11 +108,13 @@ void CAppMngCommon::RegisterOnClose(HWND prmWnd, uint32_t prmMsgID) {
 }
 
 void CAppMngCommon::RegisterOnCloseCallback(TOnCloseCallback prmCallback) {
+  std::lock_guard g(m_OnCloseLock);
   m_OncloseCallback = std::move(prmCallback);
 }
 
 bool CAppMngCommon::IsReady(int prmTO) {
-  return m_ReadyEvent.Wait(prmTO);
+  // A tunnel lost (or never opened) before it came up will not come up: no need to wait.
+  return WaitForAny({&m_ReadyEvent, &m_LostEvent}, prmTO) == 0 || m_ReadyEvent.IsSet();
 }
 
 bool CAppMngCommon::SetState(TTunnelState prmTo) {
@@ -144,6 +163,9 @@ bool CAppMngCommon::AltCredential(bool, std::string&) const {
 int CAppMngCommon::CreateConn(std::shared_ptr<CConn> prmConn) {
   JoinRelays(true);
   std::lock_guard g(m_ConnsCS);
+  // A connection the tunnel can no longer carry is refused (its socket closes with it) rather
+  // than left waiting for an open that never comes.
+  if (!IsTunnelLive(m_State)) return -1;
   int id = m_Conns.Add(prmConn);
   if (id < 0) return -1;
   prmConn->SetID(id);
@@ -152,7 +174,7 @@ int CAppMngCommon::CreateConn(std::shared_ptr<CConn> prmConn) {
   // The relay keeps its connection alive while it runs and lets go before it reports done, so
   // whoever waits for it may destroy the object on its own thread.
   // The relay may destroy its connection, which sends the notification to this window.
-  HWND wnd = prmConn->GetNotifyDest() != nullptr ? prmConn->GetNotifyDest() : m_OnCloseWnd;
+  HWND wnd = prmConn->GetNotifyDest() != nullptr ? prmConn->GetNotifyDest() : m_OnCloseWnd.load();
   m_Relays.push_back(TRelay{std::thread([conn = std::move(prmConn), done]() mutable {
                               conn->RunThd();
                               conn.reset();
@@ -266,7 +288,9 @@ bool CAppMngCommon::OnSharedMessage(const TLegacyAppHeader& prmHdr, const uint8_
 
 bool CAppMngCommon::Listen(TListenRequest prmRequest, int& prmLocalPort) {
   std::lock_guard g(m_ConnsCS);
-  if (IsTunnelStopping(m_State)) return false;
+  // Nothing to forward through once the tunnel is lost or going.
+  if (IsTunnelStopping(m_State) || m_State == TTunnelState::Lost || m_State == TTunnelState::Halted)
+    return false;
   const std::string dest = prmRequest.DestIP + ":" + std::to_string(prmRequest.DestPort);
   const int asked = prmRequest.SrcPort;
   auto listener = std::make_unique<CListener>(this, std::move(prmRequest), prmLocalPort);

@@ -4,6 +4,8 @@
 // reactions to the gateway's messages and its set-up details through the hooks below.
 #pragma once
 
+#include <netinet/in.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -97,6 +99,14 @@ class CAppMngCommon : public CAppMng,
   void SetDialogs(IDialogs* prmDialogs) { m_Dialogs = prmDialogs; }
   // How long the tunnel request's reply may take (3 minutes unless changed).
   void SetReplyTimeout(int prmTimeoutMs) { m_ReplyTimeoutMs = prmTimeoutMs; }
+  // How long a request may wait for its answer; a gateway silent for longer counts as lost.
+  void SetRequestTimeout(int prmTimeoutMs) { m_RequestTimeoutMs = prmTimeoutMs; }
+  static constexpr int kDefaultRequestTimeoutMs = 30000;
+
+  // Ends every wait of the manager at once: a set-up in progress (connect, TLS handshake, the
+  // tunnel reply) fails, requests return their failure values, the control thread stops and
+  // nobody is told. Any thread, any number of times; the destructor still joins the threads.
+  void Cancel();
 
   const std::string& GetSessCookie() const { return m_SPCookie; }
   int GetConnsCount() const;
@@ -173,8 +183,10 @@ class CAppMngCommon : public CAppMng,
   TEvent m_StopEvent{true};
   std::recursive_mutex m_SendCS;
   mutable std::recursive_mutex m_ConnsCS;
-  HWND m_OnCloseWnd = nullptr;
-  uint32_t m_OnCloseMsgID = 0;
+  // Registered from the session's threads while the control thread may be reading them.
+  std::atomic<HWND> m_OnCloseWnd{nullptr};
+  std::atomic<uint32_t> m_OnCloseMsgID{0};
+  std::mutex m_OnCloseLock;
   TOnCloseCallback m_OncloseCallback;
 
  private:
@@ -194,11 +206,21 @@ class CAppMngCommon : public CAppMng,
   void OpenControlConnection();
   TUniqueFd ConnectControlSocket();
   TUniqueFd ConnectDirect();
+  // connect() that ends early on the stop event; 0 or the error.
+  int ConnectCancellable(int prmSock, const sockaddr_in& prmAddr);
   void CloseControlSock();
   void StartControlThd();
   void ControlConnThd();
   void ControlLoop();
-  void OnControlLost();
+  // The one loss path: the tunnel becomes Lost (requests end), the gateway's side is shut,
+  // connections can no longer be accepted, and the window and the callback are told.
+  // prmWhy goes to the log.
+  void OnControlLost(const std::string& prmWhy);
+  // Makes the control thread see the connection as closed, which runs the loss path.
+  void LoseControl(const std::string& prmWhy);
+  // Shuts the control socket down in both directions so every read or wait on it ends.
+  void ShutControlSock();
+  void StopListeners();
   // Stops every registered connection and waits for the relay threads.
   void StopConns();
   void JoinRelays(bool prmOnlyFinished);
@@ -210,6 +232,8 @@ class CAppMngCommon : public CAppMng,
   };
 
   TUniqueFd m_ControlSock;
+  // Guards m_ControlSock's assignment during set-up against Cancel from another thread.
+  std::mutex m_SockLock;
   // Written only by SetState, under m_StateLock; read anywhere.
   std::atomic<TTunnelState> m_State{TTunnelState::Created};
   std::mutex m_StateLock;
@@ -235,6 +259,7 @@ class CAppMngCommon : public CAppMng,
   IDialogs* m_Dialogs = nullptr;
   TLoggingDialogs m_NoDialogs;
   int m_ReplyTimeoutMs = 180000;
+  int m_RequestTimeoutMs = kDefaultRequestTimeoutMs;
   bool m_LibraryLoaded = false;
 };
 

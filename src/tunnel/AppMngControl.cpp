@@ -51,7 +51,13 @@ void CAppMngCommon::InitControlConnection() {
 }
 
 void CAppMngCommon::OpenControlConnection() {
-  m_ControlSock = ConnectControlSocket();
+  {
+    TUniqueFd connected = ConnectControlSocket();
+    std::lock_guard g(m_SockLock);
+    m_ControlSock = std::move(connected);
+  }
+  // A Cancel before the socket was stored could not shut it: the set-up ends here instead.
+  if (IsTunnelStopping(m_State)) throw EBaseException("Failed to connect to gateway (cancelled)");
   const int sock = m_ControlSock.Get();
   m_SSPI = std::make_unique<CSSPI>(DeviceType());
   if (!m_SSPI->PerformHandshake(sock, m_SP, DeviceType()))
@@ -116,10 +122,31 @@ TUniqueFd CAppMngCommon::ConnectDirect() {
   std::memcpy(&addr, res->ai_addr, sizeof addr);
   freeaddrinfo(res);
   addr.sin_port = htons(static_cast<uint16_t>(m_SPPort));
-  if (connect(sock.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-    throw EBaseException::CreateFmt("Failed to connect to gateway (%d)", errno);
+  const int err = ConnectCancellable(sock.Get(), addr);
+  if (err != 0) throw EBaseException::CreateFmt("Failed to connect to gateway (%d)", err);
   m_SPIp = FormatNetAddress(addr.sin_addr.s_addr);
   return sock;
+}
+
+int CAppMngCommon::ConnectCancellable(int prmSock, const sockaddr_in& prmAddr) {
+  // Non-blocking while connecting so that Cancel ends the wait; the system's own connect
+  // timeout still bounds it otherwise.
+  const int flags = fcntl(prmSock, F_GETFL);
+  fcntl(prmSock, F_SETFL, flags | O_NONBLOCK);
+  int err = 0;
+  if (connect(prmSock, reinterpret_cast<const sockaddr*>(&prmAddr), sizeof prmAddr) != 0) {
+    err = errno;
+    while (err == EINPROGRESS || err == EINTR) {
+      pollfd fds[2] = {{prmSock, POLLOUT, 0}, {m_StopEvent.Fd(), POLLIN, 0}};
+      if (poll(fds, 2, -1) < 0) continue;
+      if (fds[1].revents & POLLIN) return ECANCELED;
+      if (fds[0].revents == 0) continue;
+      socklen_t len = sizeof err;
+      if (getsockopt(prmSock, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+    }
+  }
+  fcntl(prmSock, F_SETFL, flags);
+  return err;
 }
 
 // Control thread
@@ -130,8 +157,9 @@ void CAppMngCommon::StartControlThd() {
 
 void CAppMngCommon::ControlConnThd() {
   RunGuarded("_ControlConThd", [this] { ControlLoop(); });
-  // Still live here only when the loop failed: the window is not told (refused otherwise).
-  SetState(TTunnelState::Halted);
+  // Still live here only when the loop failed (a message the gateway should not have sent):
+  // the stream is out of step, so the tunnel is as lost as if the gateway had closed it.
+  if (IsTunnelLive(m_State)) OnControlLost("Control connection lost (protocol error)");
   m_ControlDone.Set();
 }
 
@@ -158,7 +186,7 @@ void CAppMngCommon::ControlLoop() {
     const int n = ReadCounted(source, buf.data(), static_cast<int>(buf.size()), failures);
     if (!IsTunnelLive(m_State)) break;
     if (n == IControlSource::kClosed) {
-      OnControlLost();
+      OnControlLost("Control connection closed by the gateway");
       return;
     }
     if (n > 0) parser.Feed(buf.data(), static_cast<size_t>(n));
@@ -175,24 +203,41 @@ void CAppMngCommon::OnDataRun(int prmID, const iovec* prmParts, size_t prmCount,
   if (target) target->WriteRunToApp(prmParts, prmCount);
 }
 
-void CAppMngCommon::OnControlLost() {
-  WriteDebugLog("Control connection closed by the gateway");
+void CAppMngCommon::OnControlLost(const std::string& prmWhy) {
+  WriteDebugLog(prmWhy);
   // Requests in flight end now, not after the reachability check. A manager already stopping
   // tells nobody.
   if (!SetState(TTunnelState::Lost)) return;
+  ShutControlSock();
+  StopListeners();
   NotifyLost();
-  if (m_OncloseCallback) m_OncloseCallback();
+  TOnCloseCallback callback;
+  {
+    std::lock_guard g(m_OnCloseLock);
+    callback = m_OncloseCallback;
+  }
+  if (callback) callback();
+}
+
+void CAppMngCommon::LoseControl(const std::string& prmWhy) {
+  if (!IsTunnelLive(m_State)) return;
+  WriteDebugLog("AppMng - " + prmWhy + ": the gateway counts as lost");
+  // The control thread then reads the end of the connection and runs the loss path.
+  ShutControlSock();
 }
 
 // Messages to the gateway
 
 bool CAppMngCommon::SendWire(const uint8_t* prmBytes, size_t prmLen, const char* prmErrPrefix) {
   std::lock_guard g(m_SendCS);
+  if (!m_SSPI) return false;
   try {
-    return m_SSPI && m_SSPI->SendSec(m_ControlSock.Get(), prmBytes, static_cast<int>(prmLen));
+    if (m_SSPI->SendSec(m_ControlSock.Get(), prmBytes, static_cast<int>(prmLen))) return true;
   } catch (const EBaseException& e) {
     WriteDebugLog(prmErrPrefix + e.GetMsg() + ")");
   }
+  // A record may have gone out in part: nothing sent after it could be read by the gateway.
+  LoseControl("sending failed");
   return false;
 }
 
@@ -264,9 +309,12 @@ T CAppMngCommon::Ask(TRequest<T>& prmReq, T prmFailure, TSend prmSend) {
     return prmFailure;
   }
   T answer = prmFailure;
-  if (WaitForAny({&prmReq.Event, &m_LostEvent}, -1) == 0) {
+  const int woke = WaitForAny({&prmReq.Event, &m_LostEvent}, m_RequestTimeoutMs);
+  if (woke == 0) {
     std::lock_guard a(prmReq.AnswerLock);
     answer = prmReq.Answer;
+  } else if (woke < 0) {
+    LoseControl("no answer within " + std::to_string(m_RequestTimeoutMs) + " ms");
   }
   prmReq.Event.Reset();
   return answer;

@@ -33,7 +33,8 @@ CListener::CListener(IConnHost* prmAppMng, TListenRequest prmRequest, int& prmBi
       m_SendCallback(std::move(prmRequest.SendCallback)) {
   WriteDebugLog("CListener - SecurityRDPID " + std::to_string(m_SecurityRDPID) + ", SSO " +
                 std::to_string(m_bSSO) + ", CredSSP " + std::to_string(m_Enablecredssp));
-  m_Sock.Reset(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  // Non-blocking: a connection that goes away between poll and accept must not block accept.
+  m_Sock.Reset(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!m_Sock) throw EBaseException::CreateFmt("Failed to s socket %d", errno);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
@@ -51,6 +52,7 @@ CListener::CListener(IConnHost* prmAppMng, TListenRequest prmRequest, int& prmBi
   prmBindPort = ntohs(addr.sin_port);
   if (listen(m_Sock.Get(), SOMAXCONN) != 0)
     throw EBaseException::CreateFmt("Failed to start listening %d", errno);
+  m_Reserve.Reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
 }
 
 CListener::~CListener() {
@@ -85,9 +87,13 @@ TUniqueFd CListener::AcceptCon() {
     TUniqueFd s(accept4(m_Sock.Get(), reinterpret_cast<sockaddr*>(&peer), &len,
                         SOCK_CLOEXEC | SOCK_NONBLOCK));
     if (!s) {
-      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED)
+      const int err = errno;
+      if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR || err == ECONNABORTED) continue;
+      if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM) {
+        RefuseOne(err);
         continue;
-      WriteDebugLog("Listener - INVALID_SOCKET (" + std::to_string(errno) + ")");
+      }
+      WriteDebugLog("Listener - INVALID_SOCKET (" + std::to_string(err) + ")");
       return TUniqueFd();
     }
     sockaddr_in own{};
@@ -101,17 +107,42 @@ TUniqueFd CListener::AcceptCon() {
   }
 }
 
+void CListener::Forward(TUniqueFd prmSock) {
+  // A connection that cannot be set up (descriptors or threads exhausted) is closed; the
+  // listener goes on with the next.
+  try {
+    std::shared_ptr<CConn> conn =
+        m_AppMng->NewConn(std::move(prmSock), m_DestIP, m_DestPort, m_NotifyDest, m_NotifyMsg);
+    if (m_SendCallback) conn->RegisterSendCallback(m_SendCallback);
+    // An unregistered connection goes with its last reference here, closing its socket.
+    if (m_AppMng->CreateConn(std::move(conn)) < 0)
+      WriteDebugLog("Listener - No free connection identifier, connection closed");
+  } catch (const EBaseException& e) {
+    WriteDebugLog("Listener - connection closed (" + e.GetMsg() + ")");
+  } catch (const std::exception& e) {
+    WriteDebugLog(std::string("Listener - connection closed (") + e.what() + ")");
+  }
+}
+
+void CListener::RefuseOne(int prmErr) {
+  WriteDebugLog("Listener - out of descriptors (" + std::to_string(prmErr) +
+                "), connection refused");
+  // The spare descriptor makes room to take the waiting connection and close it, so its client
+  // fails at once instead of hanging in the backlog; without one, back off briefly.
+  m_Reserve.Reset();
+  TUniqueFd refused(accept4(m_Sock.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+  const bool took = static_cast<bool>(refused);
+  refused.Reset();
+  m_Reserve.Reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
+  if (!took) m_StopEvent.Wait(kRefuseBackoffMs);
+}
+
 void CListener::AcceptLoop() {
   m_TimesLisConn = 0;
   while (!m_Terminate) {
     TUniqueFd s = AcceptCon();
     if (!s) break;
-    std::shared_ptr<CConn> conn =
-        m_AppMng->NewConn(std::move(s), m_DestIP, m_DestPort, m_NotifyDest, m_NotifyMsg);
-    if (m_SendCallback) conn->RegisterSendCallback(m_SendCallback);
-    // An unregistered connection goes with its last reference here, closing its socket.
-    if (m_AppMng->CreateConn(std::move(conn)) < 0)
-      WriteDebugLog("Listener - No free connection identifier, connection closed");
+    Forward(std::move(s));
     int allowed = 10000;
     if (m_SecurityRDPID > 0) {
       ++m_TimesLisConn;

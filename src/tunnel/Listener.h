@@ -44,6 +44,11 @@ class CListener {
   // An accepted socket, or none when the listener is stopped or accepting failed.
   TUniqueFd AcceptCon();
   void AcceptLoop();
+  // Makes a forwarded connection of an accepted socket and registers it.
+  void Forward(TUniqueFd prmSock);
+  // Out of descriptors: takes the waiting connection and closes it.
+  void RefuseOne(int prmErr);
+  static constexpr int kRefuseBackoffMs = 100;
 
   TUniqueFd m_Sock;
   int m_AppPort;
@@ -63,6 +68,8 @@ class CListener {
   bool m_CloseAfterEmpty;
   TConnSendCallback m_SendCallback;
   TEvent m_StopEvent{true};
+  // Kept open so that a connection can still be taken and refused when descriptors run out.
+  TUniqueFd m_Reserve;
 };
 
 }  // namespace vantrel

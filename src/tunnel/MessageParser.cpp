@@ -10,6 +10,7 @@ namespace vantrel {
 
 namespace {
 constexpr int32_t kLargeDataLen = 10240;
+constexpr int32_t kMaxDataLen = 1 << 20;
 }  // namespace
 
 CMessageParser::CMessageParser(IControlDispatch& prmDispatch, IDataRunSink& prmRuns)
@@ -57,6 +58,11 @@ void CMessageParser::StartMessage() {
     case IControlDispatch::TPayload::Data:
       if (m_Cur.Len > kLargeDataLen)
         WriteDebugLog("AppMng.ProcDataMsg message length is " + std::to_string(m_Cur.Len));
+      // Streamed, so never held; but a length this far beyond any sender's pieces means the
+      // stream is out of step, and everything after it would be read as data.
+      if (m_Cur.Len > kMaxDataLen)
+        throw EBaseException("Control : data length out of range (" + std::to_string(m_Cur.Len) +
+                             ")");
       m_Left = static_cast<size_t>(std::max<int32_t>(m_Cur.Len, 0));
       m_State = TState::Data;
       m_RunID = m_Cur.RemotePort;

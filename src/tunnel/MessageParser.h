@@ -33,7 +33,8 @@ class CMessageParser {
   CMessageParser(IControlDispatch& prmDispatch, IDataRunSink& prmRuns);
 
   // Consumes all prmLen bytes. Raises "Control : Failed to allocate memory" for a payload that
-  // must be held whole and announces more than kMaxMessageLen bytes; what came before it has
+  // must be held whole and announces more than kMaxMessageLen bytes, and "Control : data length
+  // out of range (N)" for data announcing more than 1 MiB; what came before it has
   // been dispatched, and the parser must not be fed again.
   void Feed(const uint8_t* prmData, size_t prmLen);
 

@@ -7,6 +7,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 #include "diag/NetAddress.h"
 #include "diag/UniqueFd.h"
@@ -26,6 +29,16 @@ bool WaitSock(int prmSock, short prmEvents, const TEvent& prmStop,
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0 || (fds[1].revents & POLLIN)) return false;
     return true;
+  }
+}
+
+// The pause between attempts; true when prmStop was set meanwhile.
+bool StopWithin(const TEvent& prmStop, int prmMs) {
+  pollfd fd{prmStop.Fd(), POLLIN, 0};
+  for (auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(prmMs);;) {
+    int r = poll(&fd, 1, MsLeft(deadline));
+    if (r < 0 && errno == EINTR) continue;
+    return r > 0;
   }
 }
 
@@ -70,6 +83,55 @@ bool ProbeGatewayTls(const std::string& prmAddr, int prmPort, const TEvent& prmS
          Handshake(s, prmStop, deadline);
   }
   return ok;
+}
+
+bool HasDefaultRoute(const std::string& prmTable, bool prmIPv6) {
+  std::istringstream in(prmTable);
+  std::string line;
+  if (!prmIPv6) std::getline(in, line);  // the column titles
+  while (std::getline(in, line)) {
+    std::istringstream f(line);
+    std::string iface, dest, gateway, flags;
+    if (prmIPv6) {
+      // dest prefix src prefix next-hop metric refcnt use flags iface, all in hexadecimal
+      std::string prefix, skip;
+      f >> dest >> prefix >> skip >> skip >> skip >> skip >> skip >> skip >> flags >> iface;
+      if (dest != std::string(32, '0') || prefix != "00") continue;
+    } else {
+      f >> iface >> dest >> gateway >> flags;
+      if (dest != "00000000") continue;
+    }
+    if (!f || iface == "lo") continue;
+    constexpr unsigned long kRouteUp = 0x1;
+    if (std::strtoul(flags.c_str(), nullptr, 16) & kRouteUp) return true;
+  }
+  return false;
+}
+
+bool HasNetworkConnection() {
+  auto table = [](const char* prmPath) {
+    std::ifstream f(prmPath);
+    std::stringstream text;
+    text << f.rdbuf();
+    return text.str();
+  };
+  return HasDefaultRoute(table("/proc/net/route"), false) ||
+         HasDefaultRoute(table("/proc/net/ipv6_route"), true);
+}
+
+bool WaitGatewayOnline(const std::string& prmAddr, int prmPort, const TEvent& prmStop,
+                       const TOnlineCheck& prmCheck) {
+  uint32_t host = 0;
+  if (!ParseDottedQuad(prmAddr, host)) return false;
+  // A gateway on this computer needs no network.
+  const bool local = (host >> 24) == 127;
+  for (int attempt = 0; attempt < prmCheck.Attempts;) {
+    if (StopWithin(prmStop, prmCheck.PauseMs)) return false;
+    if (!local && !prmCheck.Network()) continue;
+    if (ProbeGatewayTls(prmAddr, prmPort, prmStop, prmCheck.ProbeTimeoutMs)) return true;
+    ++attempt;
+  }
+  return false;
 }
 
 }  // namespace vantrel

@@ -11,8 +11,6 @@
 namespace vantrel {
 
 namespace {
-constexpr int kOnlinePauseMs = 1000;
-constexpr int kProbeTimeoutMs = 5000;
 constexpr int kOpenWaitStepMs = 200;
 }  // namespace
 
@@ -166,15 +164,11 @@ void CAppMngMorv::GetTimers(uint32_t& prmIdleTime, uint32_t& prmLifetime) {
 }
 
 bool CAppMngMorv::IsOnline(const std::string& prmAddr) {
-  for (int attempt = 0; attempt < kOnlineAttempts; ++attempt) {
-    if (m_StopEvent.Wait(kOnlinePauseMs)) break;
-    if (ProbeGatewayTls(prmAddr, m_SPPort, m_StopEvent, kProbeTimeoutMs)) {
-      WriteDebugLog("CAppMngMorv.IsOnline is True");
-      return true;
-    }
-  }
-  WriteDebugLog("CAppMngMorv.IsOnline is False");
-  return false;
+  TOnlineCheck check;
+  check.Attempts = kOnlineAttempts;
+  const bool online = WaitGatewayOnline(prmAddr, m_SPPort, m_StopEvent, check);
+  WriteDebugLog(online ? "CAppMngMorv.IsOnline is True" : "CAppMngMorv.IsOnline is False");
+  return online;
 }
 
 void CAppMngMorv::NotifyLost() {

@@ -66,7 +66,8 @@ class CAppMngMorv : public CAppMngCommon {
   void OnMessage(const TLegacyAppHeader& prmHdr, const uint8_t* prmPayload, size_t prmLen) override;
 
   // Whether the gateway answers at prmAddr again: up to kOnlineAttempts probes, each after a
-  // one-second pause; ends with false at once when the manager is destroyed.
+  // one-second pause and counted only while the computer has a network connection; ends with
+  // false at once when the manager is destroyed.
   bool IsOnline(const std::string& prmAddr);
 
  private:

@@ -10,7 +10,7 @@ enum class TTunnelState {
   Opened,      // tunnel opened, init message sent, control thread running
   Up,          // the gateway declared the tunnel up: IsReady and IsConnected are true
   Lost,        // the gateway closed the control connection; the window is being told
-  Halted,      // the control thread ended on a failure; nobody is told, the last word stands
+  Halted,      // the control thread could not be started; nobody is told, the last word stands
   Stopping,    // the manager is being destroyed: every wait ends
   Stopped,     // threads joined, listeners and connections gone
 };

@@ -41,6 +41,39 @@ inline int ConnectLocal(int prmPort) {
   return s;
 }
 
+// A loopback port whose connections complete in the backlog but are never served: a gateway
+// that takes the connection and never starts the TLS handshake. With prmClose, each connection
+// is taken and closed instead.
+class TDeafGateway {
+ public:
+  explicit TDeafGateway(bool prmClose = false) : m_Close(prmClose) {
+    m_Sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+    socklen_t len = sizeof a;
+    if (bind(m_Sock, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(m_Sock, 8) == 0)
+      getsockname(m_Sock, reinterpret_cast<sockaddr*>(&a), &len);
+    m_Port = ntohs(a.sin_port);
+    if (m_Close)
+      m_Thd = std::thread([this] {
+        for (int c; (c = accept(m_Sock, nullptr, nullptr)) >= 0;) close(c);
+      });
+  }
+  ~TDeafGateway() {
+    ::shutdown(m_Sock, SHUT_RDWR);  // ends the accept
+    if (m_Thd.joinable()) m_Thd.join();
+    close(m_Sock);
+  }
+  uint16_t Port() const { return m_Port; }
+
+ private:
+  bool m_Close;
+  int m_Sock = -1;
+  uint16_t m_Port = 0;
+  std::thread m_Thd;
+};
+
 // All of prmLen bytes, or false when the socket failed first.
 inline bool SendAll(int prmSock, const uint8_t* prmData, size_t prmLen) {
   for (size_t off = 0; off < prmLen;) {

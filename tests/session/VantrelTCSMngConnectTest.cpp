@@ -150,8 +150,9 @@ TEST_F(TSessionTest, DestructionDuringStartUpIsBounded) {
   Make();
   TEvent done(true);
   bool result = true;
-  std::thread t([&] {
-    result = m_Mng->ConnectStart();
+  // The manager goes on this thread meanwhile: the pointer is read before.
+  std::thread t([&, mng = m_Mng.get()] {
+    result = mng->ConnectStart();
     done.Set();
   });
   while (m_Tunnel->IsReadyCalls == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -169,8 +170,8 @@ TEST_F(TSessionTest, DestructionEndsAWaitForTheLoginDialog) {
   Make(PLATFORM_TYPE_PELX);
   m_Server.Script("/query/hosts", {{true, kHostsReply}});
   TEvent done(true);
-  std::thread t([&] {
-    m_Mng->ConnectStart();
+  std::thread t([&, mng = m_Mng.get()] {
+    mng->ConnectStart();
     done.Set();
   });
   // The window thread never handles the dialog request; only destruction ends the wait.

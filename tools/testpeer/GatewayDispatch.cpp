@@ -143,6 +143,8 @@ void TGatewaySession::OnTunnelUp() {
   if (sc->ProbeIntervalMs > 0) Schedule(sc->ProbeIntervalMs, [this] { SendProbe(); });
   if (sc->CloseAfterMs >= 0)
     Schedule(sc->CloseAfterMs, [this] { CloseControl("closeAfterMs reached"); });
+  if (sc->StopReadingAfterMs >= 0)
+    Schedule(sc->StopReadingAfterMs, [this] { m_StopReading = true; });
   RunScript(0);
 }
 

@@ -21,7 +21,7 @@ constexpr uint16_t kMaxConnId = 499;
 }  // namespace
 
 bool TGatewaySession::InputPaused() const {
-  return m_DestOutBytes > kDestOutHigh;
+  return m_StopReading || m_DestOutBytes > kDestOutHigh;
 }
 
 bool TGatewaySession::ResolveTarget(uint32_t prmAddr, uint16_t prmPort, uint32_t& prmLocal,

@@ -154,6 +154,7 @@ class TGatewaySession {
   TPeerRecordQueue m_Out;
   bool m_WantWrite = false;
   bool m_CloseWhenFlushed = false;
+  bool m_StopReading = false;  // a gateway frozen on purpose: the client's bytes stay unread
 
   std::map<uint16_t, TDest> m_Dests;
   std::set<uint16_t> m_GatewayClosed;  // closed by the peer; late client data is not an error

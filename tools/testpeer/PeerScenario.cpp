@@ -91,7 +91,8 @@ void Apply(TGatewayScenario& s, const std::string& k, const json& v) {
   } else if (k == "listenAddress") {
     uint32_t a = 0;
     s.ListenAddress = GetText(v, k);
-    if (!ParseDottedQuad(s.ListenAddress, a) || !IsLoopbackAddr(a)) Bad(k, "must be a loopback address");
+    if (!ParseDottedQuad(s.ListenAddress, a) || !IsLoopbackAddr(a))
+      Bad(k, "must be a loopback address");
   } else if (k == "port") {
     s.Port = static_cast<uint16_t>(GetInt(v, k, 0, 65535));
   } else if (k == "cert") {
@@ -158,6 +159,8 @@ void Apply(TGatewayScenario& s, const std::string& k, const json& v) {
     s.ProbeIntervalMs = GetInt(v, k, 0, 3600000);
   } else if (k == "closeAfterMs") {
     s.CloseAfterMs = GetInt(v, k, -1, 3600000);
+  } else if (k == "stopReadingAfterMs") {
+    s.StopReadingAfterMs = GetInt(v, k, -1, 3600000);
   } else if (k == "splitHeaderAt") {
     s.SplitHeaderAt = static_cast<size_t>(GetInt(v, k, 0, 15));
   } else if (k == "dataPieceSize") {
@@ -230,6 +233,8 @@ const char* ScenarioHelp() {
   silentCodes         request codes never answered, e.g. [9, 18, 20] (default [])
   probeIntervalMs     send a probe (81) this often after tunnel-up; 0 = never (default 0)
   closeAfterMs        close the control connection this long after tunnel-up; -1 = never
+  stopReadingAfterMs  read nothing more from the client this long after tunnel-up (the
+                      connection stays open, the client's sends back up); -1 = never
   splitHeaderAt       1..15: every header the peer sends is split into two TLS records
   dataPieceSize       largest data payload per message to the client (default 1024)
   recordDataLimit     data payload bytes kept for inspection (default 4194304)

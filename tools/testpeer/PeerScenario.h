@@ -53,9 +53,10 @@ struct TGatewayScenario {
   uint32_t IdleTime = 0, LifeTime = 0;
   std::set<uint32_t> SilentCodes;  // client requests (9, 18, 19, 20, 23) never answered
 
-  int ProbeIntervalMs = 0;   // 0: no probes
-  int CloseAfterMs = -1;     // close the control connection this long after tunnel-up
-  size_t SplitHeaderAt = 0;  // >0: every header the peer sends is split in two records here
+  int ProbeIntervalMs = 0;      // 0: no probes
+  int CloseAfterMs = -1;        // close the control connection this long after tunnel-up
+  int StopReadingAfterMs = -1;  // read nothing more from the client this long after tunnel-up
+  size_t SplitHeaderAt = 0;     // >0: every header the peer sends is split in two records here
   size_t DataPieceSize = kMaxDataPiece;
   size_t RecordDataLimit = 4u << 20;  // data payload bytes kept in the message record
   std::vector<TScriptStep> AfterUp;
