@@ -62,6 +62,9 @@ class THost {
   std::string GetDomain() const;
   int GetProtocol() const { return m_Proto; }
   const std::string& GetProvider() const { return m_Provider; }
+  // Provider names are compared exactly, as the server writes them: the availability check and
+  // the launch must agree on what a provider is ("xendesktop" is no XenDesktop desktop).
+  bool IsProvider(const char* prmName) const { return m_Provider == prmName; }
   const TStringList& GetParameters() const { return m_Parameters; }
   int GetState() const { return m_State; }
   int GetSessID() const { return m_SessID; }
