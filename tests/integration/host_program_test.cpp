@@ -195,6 +195,37 @@ TEST_F(HostProgram, APageThatDisappearsMidLaunchLeavesNothingBehind) {
   EXPECT_FALSE(std::filesystem::exists(TempDir() + "/Vantrel/10.0.0.5.rdp"));
 }
 
+// The end of input and SIGTERM start the same release, and the host is gone within 2 s, also
+// when the page left a backlog of replies unread.
+enum class TPageEnd { Input, Term, TermWithBacklog };
+class HostProgramEnd : public HostProgram, public ::testing::WithParamInterface<TPageEnd> {};
+
+TEST_P(HostProgramEnd, ReleasesWithinTwoSeconds) {
+  testpeer::TTcpTestServer desktop(testpeer::TTcpServerMode::Echo);
+  StartPeers(desktop.Start());
+  StartHost(WriteClient("fake-rdp", kFakeClient));
+  StartUp();
+  if (GetParam() == TPageEnd::TermWithBacklog) {
+    // Far more replies than the pipe holds, none of them read.
+    std::string calls;
+    for (int i = 100; i < 4100; ++i)
+      calls += R"({"id":)" + std::to_string(i) + R"(,"get":"IsConnected"})" + "\n";
+    m_Pipes.Send(calls);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  const auto start = std::chrono::steady_clock::now();
+  if (GetParam() == TPageEnd::Input)
+    m_Pipes.EndInput();
+  else
+    kill(m_Pid, SIGTERM);
+  EXPECT_EQ(WaitHost(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, HostProgramEnd,
+                         ::testing::Values(TPageEnd::Input, TPageEnd::Term,
+                                           TPageEnd::TermWithBacklog));
+
 TEST_F(HostProgram, RealXfreerdpReachesRealXrdpThroughTheGateway) {
   for (const char* p : {"xrdp", "xfreerdp", "Xvfb"})
     ASSERT_FALSE(FindProgram(p).empty()) << p << " is missing: run scripts/bootstrap.sh";
