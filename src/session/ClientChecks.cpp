@@ -47,10 +47,17 @@ bool TClientChecks::CheckRdpClient() {
 }
 
 bool TClientChecks::InstallRdpClient() {
-  const std::string& url = m_Context.GetDBMng().GetTSAgentURL();
+  TDBMng& store = m_Context.GetDBMng();
+  const std::string& url = store.GetTSAgentURL();
   if (!IsCabFile(url)) return false;
-  // The package is a Windows cabinet whose control would be loaded into this process: its
-  // contents are never run here, so the client cannot be installed from it.
+  std::string body, failure;
+  if (!m_Context.GetFile(url, body, TCS_STATUS_DOWNLOAD, "Downloading RDP Client", failure,
+                         store.GetAgentProxy())) {
+    WriteDebugLog("InstallRdpClient - " + failure);
+    return false;
+  }
+  // The package is a Windows cabinet whose control would be loaded into this process: it is
+  // never expanded or registered here, so the client cannot be installed from it.
   WriteDebugLog("InstallRdpClient - a Windows package is never installed here: " + url);
   return false;
 }

@@ -1,8 +1,8 @@
 // TClientChecks: the start-up checks of the clients a launch needs. The RDP client is probed and
-// its major version kept; the gateway's RDP package is a Windows cabinet, which is never run
-// here, so a missing client is reported. A missing Citrix client is downloaded and its
-// installer run only when the user agreed to that file from that source (TInstallerConsent);
-// Windows installers never are.
+// its major version kept; the gateway's RDP package is fetched, but it is a Windows cabinet,
+// which is never expanded or run here, so a missing client is reported. A missing Citrix client is
+// downloaded and its installer run only when the user agreed to that file from that source
+// (TInstallerConsent); Windows installers never are.
 #pragma once
 
 #include <atomic>

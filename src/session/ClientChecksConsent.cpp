@@ -56,7 +56,8 @@ bool TInstallerConsent::Remember(const std::string& prmOffer, TDecision prmDecis
   const std::string line =
       std::string(prmDecision == TDecision::Installed ? kInstalled : kDeclined) + "\t" + prmOffer +
       "\n";
-  if (!fd.Valid() ||
+  // A file made by hand keeps no wider mode either.
+  if (!fd.Valid() || fchmod(fd.Get(), 0600) != 0 ||
       write(fd.Get(), line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
     WriteDebugLog("TInstallerConsent - cannot keep the answer in " + m_File);
     return false;

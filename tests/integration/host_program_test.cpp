@@ -224,7 +224,11 @@ TEST_P(HostProgramEnd, ReleasesWithinTwoSeconds) {
 
 INSTANTIATE_TEST_SUITE_P(Ends, HostProgramEnd,
                          ::testing::Values(TPageEnd::Input, TPageEnd::Term,
-                                           TPageEnd::TermWithBacklog));
+                                           TPageEnd::TermWithBacklog),
+                         [](const auto& prmInfo) {
+                           static const char* const kNames[] = {"Input", "Term", "TermWithBacklog"};
+                           return std::string(kNames[static_cast<int>(prmInfo.param)]);
+                         });
 
 TEST_F(HostProgram, RealXfreerdpReachesRealXrdpThroughTheGateway) {
   for (const char* p : {"xrdp", "xfreerdp", "Xvfb"})

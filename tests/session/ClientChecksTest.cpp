@@ -1,6 +1,6 @@
-// Installers the gateway offers at start-up: a Windows package or installer is never fetched or
-// run; another installer runs only after the user said yes to it by name and source, and each
-// offer is put to the user once.
+// Installers the gateway offers at start-up: a Windows package or installer is never run (nor
+// fetched, when it is no part of the RDP client check); another installer runs only after the user
+// said yes to it by name and source, and each offer is put to the user once.
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -36,14 +36,19 @@ class ClientChecksTest : public TSessionTest {
   size_t Fetched(const std::string& prmPath) { return m_Server.URLsFor(prmPath).size(); }
 };
 
-TEST_F(ClientChecksTest, AMissingRdpClientIsNotInstalledFromAWindowsPackage) {
+TEST_F(ClientChecksTest, TheRdpPackageIsAWindowsCabinetAndNeverExpandedOrRun) {
+  const std::string system = TestRoot() + "/tmp/system";
+  std::filesystem::remove_all(system);
+  std::filesystem::create_directories(system);
+  setenv("VANTREL_SYSTEM_DIR", system.c_str(), 1);
   ScriptGoodServer();
   m_Server.Script("/agent/rdp.cab", {{true, "MSCF"}});
   m_DB.Load("*http://gw/agent/rdp.cab;");
   Make();
   m_Mng->SetRdpClient(std::make_unique<TFixedRdpClient>(false, ""));
   ASSERT_TRUE(Start());
-  EXPECT_EQ(Fetched("/agent/rdp.cab"), 0u);
+  unsetenv("VANTREL_SYSTEM_DIR");
+  EXPECT_TRUE(std::filesystem::is_empty(system));
   EXPECT_EQ(m_UI.Reports("E"), TReports{"E4:"});
   const auto logs = TunnelLogs();
   EXPECT_NE(std::find(logs.begin(), logs.end(), std::make_pair(6, std::string(kRdpFailed))),
