@@ -222,13 +222,15 @@ TEST_P(HostProgramEnd, ReleasesWithinTwoSeconds) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
+std::string PageEndName(const ::testing::TestParamInfo<TPageEnd>& prmInfo) {
+  static const char* const kNames[] = {"Input", "Term", "TermWithBacklog"};
+  return kNames[static_cast<int>(prmInfo.param)];
+}
+
 INSTANTIATE_TEST_SUITE_P(Ends, HostProgramEnd,
                          ::testing::Values(TPageEnd::Input, TPageEnd::Term,
                                            TPageEnd::TermWithBacklog),
-                         [](const auto& prmInfo) {
-                           static const char* const kNames[] = {"Input", "Term", "TermWithBacklog"};
-                           return std::string(kNames[static_cast<int>(prmInfo.param)]);
-                         });
+                         PageEndName);
 
 TEST_F(HostProgram, RealXfreerdpReachesRealXrdpThroughTheGateway) {
   for (const char* p : {"xrdp", "xfreerdp", "Xvfb"})
