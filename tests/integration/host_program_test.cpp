@@ -49,9 +49,11 @@ const char kFakeClient[] =
 
 class HostProgram : public ::testing::Test {
  protected:
-  void StartPeers(uint16_t prmDesktopPort) {
-    m_Avail = std::make_unique<testpeer::TAvailabilityServer>(
-        testpeer::AvailScenarioFromFile((ScenarioDir() / "avail-demo.json").string()));
+  void StartPeers(uint16_t prmDesktopPort, std::vector<testpeer::TAvailFault> prmFaults = {}) {
+    testpeer::TAvailScenario avail =
+        testpeer::AvailScenarioFromFile((ScenarioDir() / "avail-demo.json").string());
+    avail.Faults = std::move(prmFaults);
+    m_Avail = std::make_unique<testpeer::TAvailabilityServer>(avail);
     m_Avail->Start();
     testpeer::TGatewayScenario gw = testpeer::ScenarioFromFile(VANTREL_TESTPEER_DEMO);
     gw.Mapping["10.0.0.5:3389"] = "127.0.0.1:" + std::to_string(prmDesktopPort);
@@ -202,9 +204,19 @@ class HostProgramEnd : public HostProgram, public ::testing::WithParamInterface<
 
 TEST_P(HostProgramEnd, ReleasesWithinTwoSeconds) {
   testpeer::TTcpTestServer desktop(testpeer::TTcpServerMode::Echo);
-  StartPeers(desktop.Start());
+  // The power-up request is never answered: the window thread is inside that call at the end.
+  testpeer::TAvailFault silent;
+  silent.Path = "/object/powerup";
+  silent.Silent = true;
+  StartPeers(desktop.Start(), {silent});
   StartHost(WriteClient("fake-rdp", kFakeClient));
   StartUp();
+  m_Pipes.Send(R"({"id":3,"method":"SetCurDesktop","args":[1]})"
+               "\n"
+               R"({"id":4,"method":"WakeupDesktop"})"
+               "\n");
+  EXPECT_EQ(Reply(3)["result"], nullptr);
+  ASSERT_TRUE(m_Avail->WaitForRequest("/object/powerup", kHostHangGuardMs).has_value());
   if (GetParam() == TPageEnd::TermWithBacklog) {
     // Far more replies than the pipe holds, none of them read.
     std::string calls;
