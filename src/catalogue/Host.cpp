@@ -43,7 +43,8 @@ std::string UnmaskHalf(std::string_view prmHalf) {
 
 }  // namespace
 
-THost::THost(IHostOwner& prmOwner, int prmIndex, const TXmlNode& prmHost)
+THost::THost(IHostOwner& prmOwner, int prmIndex, const TXmlNode& prmHost,
+             TProvParamsIndex* prmProvParams)
     : m_Owner(prmOwner), m_Index(prmIndex) {
   m_ID = prmHost.Attr("ID");
   m_ID_Original = m_ID;
@@ -58,7 +59,8 @@ THost::THost(IHostOwner& prmOwner, int prmIndex, const TXmlNode& prmHost)
   m_Parameters = SplitParamList(prmHost.Attr("Params"));
   ReadSessInfo(prmHost.Attr("SessInfo"));
   m_Status = InitialStatus(m_State);
-  ReadProviderParams(prmHost);
+  TProvParamsIndex ownIndex;
+  ReadProviderParams(prmHost, prmProvParams != nullptr ? *prmProvParams : ownIndex);
 }
 
 THost::~THost() {
@@ -72,16 +74,12 @@ void THost::ReadSessInfo(const std::string& prmSessInfo) {
   m_Pwd = UnmaskHalf(std::string_view(prmSessInfo).substr(at + 1));
 }
 
-void THost::ReadProviderParams(const TXmlNode& prmHost) {
-  TXmlNode parent = prmHost.Parent();
-  if (!parent) return;
-  for (const TXmlNode& prov : parent.FindAll("ProvParams")) {
-    if (prov.Attr("ID") != m_ID) continue;
-    for (const TXmlNode& child : prov.Children()) {
-      std::string text = child.Text();
-      if (!text.empty()) m_ProviderParams.push_back(child.Name() + "=" + text);
-    }
-    return;
+void THost::ReadProviderParams(const TXmlNode& prmHost, TProvParamsIndex& prmIndex) {
+  TXmlNode prov = prmIndex.Find(prmHost, m_ID);
+  if (!prov) return;
+  for (const TXmlNode& child : prov.Children()) {
+    std::string text = child.Text();
+    if (!text.empty()) m_ProviderParams.push_back(child.Name() + "=" + text);
   }
 }
 
@@ -130,7 +128,7 @@ void THost::SetStatus(int prmStatus) {
 
 void THost::StartRequest(void (THost::*prmBody)(), const char* prmName) {
   std::lock_guard<std::mutex> g(m_ThreadsLock);
-  if (m_Stop.IsSet()) return;
+  if (m_Stopped) return;
   // Finished threads are joined here so a long session does not collect them.
   std::erase_if(m_Threads, [](TRequestThread& t) {
     if (!t.Done->load()) return false;
@@ -166,7 +164,8 @@ void THost::StopRequests() {
   std::vector<TRequestThread> threads;
   {
     std::lock_guard<std::mutex> g(m_ThreadsLock);
-    m_Stop.Set();
+    m_Stopped = true;
+    if (m_StopEvent) m_StopEvent->Set();
     threads.swap(m_Threads);
   }
   for (TRequestThread& t : threads)
@@ -174,11 +173,20 @@ void THost::StopRequests() {
 }
 
 bool THost::Stopping() const {
-  return m_Stop.IsSet() || m_Owner.GetStopEvent().IsSet();
+  return m_Stopped || m_Owner.GetStopEvent().IsSet();
 }
 
 bool THost::PauseBetweenPolls() {
-  return WaitForAny({&m_Stop, &m_Owner.GetStopEvent()}, m_PollIntervalMs) < 0;
+  return WaitForAny({&StopEvent(), &m_Owner.GetStopEvent()}, m_PollIntervalMs) < 0;
+}
+
+TEvent& THost::StopEvent() {
+  std::lock_guard<std::mutex> g(m_ThreadsLock);
+  if (!m_StopEvent) {
+    m_StopEvent = std::make_unique<TEvent>(true);
+    if (m_Stopped) m_StopEvent->Set();
+  }
+  return *m_StopEvent;
 }
 
 std::vector<std::unique_ptr<THost>> LoadHosts(const TXmlNode& prmRoot, IHostOwner& prmOwner) {
@@ -187,8 +195,10 @@ std::vector<std::unique_ptr<THost>> LoadHosts(const TXmlNode& prmRoot, IHostOwne
   if (!list) return hosts;
   TDBMng& store = prmOwner.GetDBMng();
   store.SetRDPPort(list.AttrInt("RDPPort", store.GetRDPPort()));
+  TProvParamsIndex provParams;
   for (const TXmlNode& host : list.FindAll("Host"))
-    hosts.push_back(std::make_unique<THost>(prmOwner, static_cast<int>(hosts.size()), host));
+    hosts.push_back(
+        std::make_unique<THost>(prmOwner, static_cast<int>(hosts.size()), host, &provParams));
   return hosts;
 }
 

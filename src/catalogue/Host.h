@@ -13,6 +13,7 @@
 #include "catalogue/HostOwner.h"
 #include "catalogue/OstraQuery.h"
 #include "catalogue/ParamList.h"
+#include "catalogue/ProvParamsIndex.h"
 #include "platform/Event.h"
 #include "platform/Window.h"
 
@@ -46,7 +47,9 @@ constexpr int WAKEUP_POLL_INTERVAL_MS = 5000;
 // written by those threads and read by launches on others, hence the lock and the atomics.
 class THost {
  public:
-  THost(IHostOwner& prmOwner, int prmIndex, const TXmlNode& prmHost);
+  // prmProvParams (may be null) is shared by the hosts of one list, so it is read once.
+  THost(IHostOwner& prmOwner, int prmIndex, const TXmlNode& prmHost,
+        TProvParamsIndex* prmProvParams = nullptr);
   ~THost();
   THost(const THost&) = delete;
   THost& operator=(const THost&) = delete;
@@ -62,6 +65,9 @@ class THost {
   std::string GetDomain() const;
   int GetProtocol() const { return m_Proto; }
   const std::string& GetProvider() const { return m_Provider; }
+  // Provider names are compared exactly, as the server writes them: the availability check and
+  // the launch must agree on what a provider is ("xendesktop" is no XenDesktop desktop).
+  bool IsProvider(const char* prmName) const { return m_Provider == prmName; }
   const TStringList& GetParameters() const { return m_Parameters; }
   int GetState() const { return m_State; }
   int GetSessID() const { return m_SessID; }
@@ -114,9 +120,10 @@ class THost {
   };
 
   void ReadSessInfo(const std::string& prmSessInfo);
-  void ReadProviderParams(const TXmlNode& prmHost);
+  void ReadProviderParams(const TXmlNode& prmHost, TProvParamsIndex& prmIndex);
   void StartRequest(void (THost::*prmBody)(), const char* prmName);
   bool Stopping() const;
+  TEvent& StopEvent();
   // Waits the poll interval; false when stopped meanwhile.
   bool PauseBetweenPolls();
   // Fetches prmURL and parses the reply. False when the fetch failed (prmFailText set) or the
@@ -159,7 +166,10 @@ class THost {
   std::atomic<int> m_Status{HOST_STATUS_UNKNOWN};
 
   std::atomic<int> m_PollIntervalMs{WAKEUP_POLL_INTERVAL_MS};
-  TEvent m_Stop{true};
+  // The stop event is made by the first wait on it: an event holds a descriptor, and a list of
+  // thousands of desktops must not hold thousands of them. Kept until destruction.
+  std::atomic<bool> m_Stopped{false};
+  std::unique_ptr<TEvent> m_StopEvent;
   std::mutex m_ThreadsLock;
   std::vector<TRequestThread> m_Threads;
 };

@@ -174,9 +174,9 @@ void THost::DoMonitorWakeup() {
 }
 
 void THost::BeforeConnect() {
-  if (SameText(m_Provider, "XenDesktop") || m_Status == HOST_STATUS_CONNECTED)
+  if (IsProvider("XenDesktop") || m_Status == HOST_STATUS_CONNECTED)
     return SetStatus(HOST_STATUS_AVAILABLE);
-  if (SameText(m_Provider, "VMView") || m_Owner.GetDBMng().GetEnablePowerMng()) {
+  if (IsProvider("VMView") || m_Owner.GetDBMng().GetEnablePowerMng()) {
     SetStatus(HOST_STATUS_VERIFYING);
     return RefreshState();
   }

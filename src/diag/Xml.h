@@ -63,6 +63,8 @@ class TXmlNode {
   void SetAttrInt(std::string_view prmName, int prmValue) const;
 
   bool operator==(const TXmlNode& prmOther) const { return m_Node == prmOther.m_Node; }
+  // The element's identity, for maps keyed by element: equal for handles on the same element.
+  const void* Key() const { return m_Node; }
 
  private:
   friend class TXmlDoc;

@@ -6,10 +6,9 @@
 
 #include "diag/DebugLog.h"
 #include "diag/TextCodecs.h"
-#include "platform/ArchiveExpand.h"
 #include "platform/ProcessSpawn.h"
-#include "platform/Registration.h"
 #include "platform/Settings.h"
+#include "session/ClientChecksConsent.h"
 #include "session/FileNames.h"
 
 namespace vantrel {
@@ -30,6 +29,7 @@ bool WriteWholeFile(const std::string& prmPath, const std::string& prmData, mode
 
 TClientChecks::TClientChecks(TSessionContext& prmContext)
     : m_Context(prmContext),
+      m_Consent(TInstallerConsent::DefaultFile()),
       m_RdpClient(std::make_unique<TRdpClient>()),
       m_CitrixClientPath(ProbeCitrixClient()) {}
 
@@ -50,24 +50,16 @@ bool TClientChecks::InstallRdpClient() {
   TDBMng& store = m_Context.GetDBMng();
   const std::string& url = store.GetTSAgentURL();
   if (!IsCabFile(url)) return false;
-  const std::string dir = RdpSystemDir();
-  const std::string package = dir + "/msrdp.cab";
-  if (!WriteWholeFile(package, std::string(), 0600)) {
-    WriteDebugLog("InstallRdpClient - cannot create " + package);
-    return false;
-  }
   std::string body, failure;
   if (!m_Context.GetFile(url, body, TCS_STATUS_DOWNLOAD, "Downloading RDP Client", failure,
                          store.GetAgentProxy())) {
     WriteDebugLog("InstallRdpClient - " + failure);
     return false;
   }
-  std::string error;
-  if (!WriteWholeFile(package, body, 0600) || !ExpandArchive(package, dir, error)) {
-    WriteDebugLog("InstallRdpClient - cannot expand " + package + ": " + error);
-    return false;
-  }
-  return RegisterActiveXServer(dir + "/msrdp.ocx", m_Context.Dialogs());
+  // The package is a Windows cabinet whose control would be loaded into this process: it is
+  // never expanded or registered here, so the client cannot be installed from it.
+  WriteDebugLog("InstallRdpClient - a Windows package is never installed here: " + url);
+  return false;
 }
 
 std::string TClientChecks::ProbeCitrixClient() {
@@ -86,6 +78,25 @@ bool TClientChecks::DownloadXenAppClient() {
   const std::string& url = store.GetXenAppClientURL();
   std::string name = url.substr(url.find_last_of('/') + 1);
   if (name.empty()) return false;
+  if (IsWindowsInstaller(name)) {
+    WriteDebugLog("DownloadXenAppClient - a Windows installer is never run here: " + name);
+    return false;
+  }
+  switch (m_Consent.Recall(url)) {
+    case TInstallerConsent::TDecision::Installed:
+      WriteDebugLog("DownloadXenAppClient - " + name + " was installed before");
+      return true;
+    case TInstallerConsent::TDecision::Declined:
+      WriteDebugLog("DownloadXenAppClient - the user declined " + name + " before");
+      return false;
+    case TInstallerConsent::TDecision::Unasked:
+      break;
+  }
+  if (!AskToRun(name, url)) {
+    m_Consent.Remember(url, TInstallerConsent::TDecision::Declined);
+    WriteDebugLog("DownloadXenAppClient - the user declined " + name);
+    return false;
+  }
   std::string path = TempDir() + "/" + name;
   std::string body, failure;
   if (!m_Context.GetFile(url, body, TCS_STATUS_DOWNLOAD, "XenApp Client", failure,
@@ -97,19 +108,29 @@ bool TClientChecks::DownloadXenAppClient() {
     WriteDebugLog("DownloadXenAppClient - cannot write " + path);
     return false;
   }
-  bool isMsi = EndsWithText(name, "MSI");
-  std::vector<std::string> argv =
-      isMsi ? std::vector<std::string>{"msiexec", "/i", path} : std::vector<std::string>{path};
   pid_t pid = 0;
-  if (int err = SpawnProcess(argv, pid); err != 0) {
-    WriteDebugLog("DownloadXenAppClient - cannot start " + argv[0] + ": " + std::to_string(err));
+  if (int err = SpawnProcess({path}, pid); err != 0) {
+    WriteDebugLog("DownloadXenAppClient - cannot start " + path + ": " + std::to_string(err));
     return false;
   }
+  m_Consent.Remember(url, TInstallerConsent::TDecision::Installed);
   // The installer may run as long as the user needs; the session going ends the wait.
   int code = 0;
   WaitProcess(pid, &m_Context.GetStopEvent(), -1, code);
-  if (!isMsi) m_CitrixClientPath = ProbeCitrixClient();
+  m_CitrixClientPath = ProbeCitrixClient();
   return true;
+}
+
+bool TClientChecks::AskToRun(const std::string& prmName, const std::string& prmURL) {
+  std::string source = prmURL;
+  if (size_t scheme = source.find("://"); scheme != std::string::npos) {
+    source.erase(0, scheme + 3);
+    source = source.substr(0, source.find('/'));
+  }
+  if (source.empty() || SameText(prmURL.substr(0, 8), "local://")) source = m_Context.GetSP();
+  const std::string text = "The gateway offers the program \"" + prmName + "\" from " + source +
+                           " to install the XenApp client.\r\nDownload and run it now?";
+  return m_Context.Dialogs().MessageBox(text, "XenApp Client", MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 }  // namespace vantrel

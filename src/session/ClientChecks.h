@@ -1,6 +1,8 @@
-// TClientChecks: the start-up checks of the clients a launch needs. The RDP client is probed
-// (and installed from the gateway when missing) and its major version kept; a missing Citrix
-// client is downloaded and its installer run.
+// TClientChecks: the start-up checks of the clients a launch needs. The RDP client is probed and
+// its major version kept; the gateway's RDP package is fetched, but it is a Windows cabinet,
+// which is never expanded or run here, so a missing client is reported. A missing Citrix client is
+// downloaded and its installer run only when the user agreed to that file from that source
+// (TInstallerConsent); Windows installers never are.
 #pragma once
 
 #include <atomic>
@@ -8,6 +10,7 @@
 #include <string>
 
 #include "platform/RdpClient.h"
+#include "session/ClientChecksConsent.h"
 #include "session/SessionContext.h"
 
 namespace vantrel {
@@ -30,9 +33,12 @@ class TClientChecks {
  private:
   bool InstallRdpClient();
   bool DownloadXenAppClient();
+  // The Yes/No question naming the installer and where it comes from.
+  bool AskToRun(const std::string& prmName, const std::string& prmURL);
   std::string ProbeCitrixClient();
 
   TSessionContext& m_Context;
+  TInstallerConsent m_Consent;
   std::unique_ptr<IRdpClient> m_RdpClient;
   std::atomic<int> m_RDPMajVer{5};
   std::string m_CitrixClientPath;

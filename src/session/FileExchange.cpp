@@ -152,6 +152,10 @@ bool TFileExchange::DoGetFile(const std::string& prmURL, std::ostream& prmStream
     return prmStream.good();
   });
   CURLcode rc = req.Perform();
+  if (req.TooLarge()) {
+    prmFailureInfo = kReplyTooLarge;
+    return false;
+  }
   if (rc != CURLE_OK && (req.ResponseCode() == 0 || req.Cancelled())) {
     prmFailureInfo = ErrText(openFailure, rc);
     return false;
@@ -214,7 +218,6 @@ bool TFileExchange::PostBody(const char* prmPrefix, const std::string& prmURL, c
 
     std::string raw;
     req.SetBodySink([&raw](const char* prmData, size_t prmLen) {
-      if (raw.size() + prmLen > kMaxPostReply) return false;
       raw.append(prmData, prmLen);
       return true;
     });

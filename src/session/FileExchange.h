@@ -14,12 +14,16 @@
 
 namespace vantrel {
 
+// GetFile's failure text for a reply over the size limit.
+constexpr const char* kReplyTooLarge = "GetFile - Reply too large";
+
 class TFileExchange {
  public:
   // prmHost must outlive this object.
   explicit TFileExchange(IFileExchangeHost& prmHost);
 
-  // Connect and stall limits of every transfer; tests shorten them.
+  // Connect, stall and size limits of every transfer; tests shorten them. A reply larger than
+  // the size limit fails the fetch (GetFile: kReplyTooLarge) or the POST (a receive failure).
   void SetLimits(const TTransferLimits& prmLimits) { m_Limits = prmLimits; }
 
   // "local://" + path (gateway file), or "http://" host[:port]/path (through the tunnel, directly
@@ -51,9 +55,6 @@ class TFileExchange {
   std::vector<std::string> GetUserProfile() const;
   void SetUserProfile(std::vector<std::string> prmEntries);
   std::string GetUserProfileText() const;
-
-  // Largest reply body a POST keeps; a longer one is a receive failure.
-  static constexpr size_t kMaxPostReply = 64u << 20;
 
  private:
   bool DoGetFile(const std::string& prmURL, std::ostream& prmStream, int prmStatusID,

@@ -1,10 +1,31 @@
 #include "session/FileExchangeCurl.h"
 
+#include <errno.h>
+#include <strings.h>
+
+#include <cstdint>
+#include <cstdlib>
 #include <mutex>
 
 namespace vantrel {
 
 namespace {
+
+// The value of a "Content-Length" header line, or -1 when prmLine is another header.
+int64_t ContentLengthHeader(const std::string& prmLine) {
+  static const char kName[] = "content-length:";
+  if (prmLine.size() < sizeof(kName) - 1 ||
+      strncasecmp(prmLine.c_str(), kName, sizeof(kName) - 1) != 0)
+    return -1;
+  const char* value = prmLine.c_str() + sizeof(kName) - 1;
+  while (*value == ' ' || *value == '\t') ++value;
+  if (*value < '0' || *value > '9') return -1;
+  errno = 0;
+  unsigned long long n = strtoull(value, nullptr, 10);
+  return errno == ERANGE || n > static_cast<unsigned long long>(INT64_MAX)
+             ? INT64_MAX
+             : static_cast<int64_t>(n);
+}
 
 void InitCurlOnce() {
   // curl_global_init is not thread-safe in every libcurl build; the first request of any thread
@@ -16,7 +37,7 @@ void InitCurlOnce() {
 }  // namespace
 
 TCurlRequest::TCurlRequest(const TTransferLimits& prmLimits, TCancelTest prmCancel)
-    : m_Cancel(std::move(prmCancel)) {
+    : m_Cancel(std::move(prmCancel)), m_MaxBody(prmLimits.MaxBodyBytes) {
   InitCurlOnce();
   m_Curl = curl_easy_init();
   if (m_Curl == nullptr) return;
@@ -75,16 +96,31 @@ size_t TCurlRequest::OnHeader(char* prmData, size_t prmSize, size_t prmCount, vo
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
   // A status line starts a new reply (an interim 1xx, or the reply behind a proxy's CONNECT):
   // only the last reply's headers count.
-  if (line.rfind("HTTP/", 0) == 0)
+  if (line.rfind("HTTP/", 0) == 0) {
     self->m_Headers.clear();
-  else if (!line.empty())
-    self->m_Headers.push_back(std::move(line));
+    self->m_HeaderBytes = 0;
+    return len;
+  }
+  // Refused before the body: a huge announced length must not be waited for or buffered.
+  const int64_t announced = ContentLengthHeader(line);
+  self->m_HeaderBytes += line.size();
+  if (self->m_HeaderBytes > kMaxReplyHeaderBytes ||
+      (announced >= 0 && static_cast<uint64_t>(announced) > self->m_MaxBody)) {
+    self->m_TooLarge = true;
+    return 0;
+  }
+  if (!line.empty()) self->m_Headers.push_back(std::move(line));
   return len;
 }
 
 size_t TCurlRequest::OnBody(char* prmData, size_t prmSize, size_t prmCount, void* prmSelf) {
   auto* self = static_cast<TCurlRequest*>(prmSelf);
   size_t len = prmSize * prmCount;
+  self->m_BodyBytes += len;
+  if (self->m_BodyBytes > self->m_MaxBody) {
+    self->m_TooLarge = true;
+    return 0;
+  }
   if (self->m_Sink && !self->m_Sink(prmData, len)) return 0;
   return len;
 }

@@ -5,6 +5,7 @@
 
 #include <curl/curl.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,7 +16,13 @@ struct TTransferLimits {
   long ConnectMs = 30000;
   // A transfer that moves no byte for this long is abandoned.
   long StallSeconds = 60;
+  // Largest reply body taken: a larger announced length is refused before any body byte is
+  // read, and a body that grows past it ends the transfer (TooLarge).
+  uint64_t MaxBodyBytes = 16u << 20;
 };
+
+// Reply header lines kept per request; more is a reply nobody sends, refused as too large.
+constexpr size_t kMaxReplyHeaderBytes = 64u << 10;
 
 class TCurlRequest {
  public:
@@ -45,6 +52,8 @@ class TCurlRequest {
   // "Name: value" lines of the last reply (a proxy's CONNECT reply is not among them).
   const std::vector<std::string>& HeaderLines() const { return m_Headers; }
   bool Cancelled() const { return m_Cancelled; }
+  // The reply announced or sent more than the limits allow; the transfer was ended.
+  bool TooLarge() const { return m_TooLarge; }
 
  private:
   static size_t OnHeader(char* prmData, size_t prmSize, size_t prmCount, void* prmSelf);
@@ -56,7 +65,11 @@ class TCurlRequest {
   TCancelTest m_Cancel;
   TBodySink m_Sink;
   std::vector<std::string> m_Headers;
+  size_t m_HeaderBytes = 0;
+  uint64_t m_MaxBody;
+  uint64_t m_BodyBytes = 0;
   bool m_Cancelled = false;
+  bool m_TooLarge = false;
 };
 
 }  // namespace vantrel

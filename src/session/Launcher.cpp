@@ -141,7 +141,7 @@ void TLauncher::LaunchDesktop(const std::string& prmDest, int prmHostIndex, int 
     bool listed = m_Ostra.VisitHost(static_cast<size_t>(prmHostIndex), [&](const THost& desk) {
       host = deskName = desk.GetHost();
       port = desk.GetPort();
-      if (desk.GetProvider() == "XenDesktop") xenDesktopID = desk.GetID();
+      if (desk.IsProvider("XenDesktop")) xenDesktopID = desk.GetID();
       if (prmSSO && store.GetSSO() && !desk.GetUsername().empty()) {
         user = desk.GetUsername();
         pass = desk.GetPwd();

@@ -310,23 +310,31 @@ TEST_F(HostRequestsTest, BeforeConnectByProviderStatusAndPowerManagement) {
   other.BeforeConnect();
   // Power management off: other providers are not queried...
   Make(R"(<Host Provider="Other" State="0">x</Host>)").BeforeConnect();
-  EXPECT_EQ(m_Owner.StatusValues(), (std::vector<int>{1, 5, 1, 1}));
+  // Provider names are exact: "vmview" is not VMView.
+  Make(R"(<Host Provider="vmview">x</Host>)").BeforeConnect();
+  EXPECT_EQ(m_Owner.StatusValues(), (std::vector<int>{1, 5, 1, 1, 1}));
   EXPECT_TRUE(m_Owner.URLs().empty());
 
   // ...but a VMView desktop still is.
   m_Owner.Script({Reply(StateReply("ID='1'")), Reply(StateReply("State='3'"))});
   Make(R"(<Host Provider="VMView">x</Host>)").BeforeConnect();
-  ASSERT_TRUE(m_Owner.WaitStatuses(6));
-  EXPECT_EQ(m_Owner.StatusValues(), (std::vector<int>{1, 5, 1, 1, 8, 1}));
+  ASSERT_TRUE(m_Owner.WaitStatuses(7));
+  EXPECT_EQ(m_Owner.StatusValues(), (std::vector<int>{1, 5, 1, 1, 1, 8, 1}));
 
   // Power management on: every provider but XenDesktop is queried.
   EnablePowerMng();
   m_Owner.Script({Reply(StateReply("ID='1'")), Reply(StateReply("State='1'"))});
   Make(R"(<Host Provider="Other">x</Host>)").BeforeConnect();
-  ASSERT_TRUE(m_Owner.WaitStatuses(8));
+  ASSERT_TRUE(m_Owner.WaitStatuses(9));
   EXPECT_EQ(m_Owner.StatusValues().back(), 2);
   EXPECT_EQ(m_Owner.URLs().size(), 4u);
   EXPECT_EQ(m_Owner.Statuses().back().first, 0);  // posted with the host's index
+  // ...and "xendesktop" is such another provider, as the launch sees it too.
+  m_Owner.Script({Reply(StateReply("ID='1'")), Reply(StateReply("State='3'"))});
+  Make(R"(<Host Provider="xendesktop">x</Host>)").BeforeConnect();
+  ASSERT_TRUE(m_Owner.WaitStatuses(11));
+  EXPECT_EQ(m_Owner.StatusValues().back(), 1);
+  EXPECT_EQ(m_Owner.URLs().size(), 6u);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <set>
 #include <thread>
 
@@ -257,6 +258,53 @@ TEST_F(HostChannel, APageThatEndsItsInputAndStopsReadingCannotHoldAWriter) {
   Run();
   writer.join();  // ends once the input ended, not never
   EXPECT_TRUE(m_Channel.Closed());
+}
+
+TEST_F(HostChannel, AFloodOfCallsIsQueuedUpToItsBoundAndTheRestRefusedAtOnce) {
+  m_Channel.Start();
+  const size_t kCalls = kMaxQueuedCalls + 76;
+  std::string lines;
+  for (size_t i = 1; i <= kCalls; ++i)
+    lines += R"({"id":)" + std::to_string(i) + R"(,"get":"Count"})" + "\n";
+  m_Pipes.Send(lines);
+  // Nothing takes calls yet: those beyond the bound are answered by the reader.
+  for (size_t i = kMaxQueuedCalls + 1; i <= kCalls; ++i)
+    EXPECT_EQ(m_Pipes.Line(),
+              R"({"id":)" + std::to_string(i) + R"(,"error":")" + kCallsBusy + R"("})");
+  m_Pipes.EndInput();
+  Run();
+  for (size_t i = 1; i <= kMaxQueuedCalls; ++i)
+    ASSERT_EQ(m_Pipes.Line(), R"({"id":)" + std::to_string(i) + R"(,"result":0,"out":[]})");
+}
+
+// A page that reads nothing while its input stays open is gone once its output stayed full
+// for the stall time: the writer returns, and the channel ends as at the end of input.
+TEST(HostChannelOutput, APageThatStopsReadingIsGoneAfterTheStall) {
+  TPagePipes pipes;
+  TEvent closed(true);
+  TPageChannel channel(pipes.HostIn, pipes.HostOut, {}, [&] { closed.Set(); }, -1,
+                       {64u << 10, 300, 200});
+  channel.Start();
+  const auto start = std::chrono::steady_clock::now();
+  const std::string line(1000, 'z');
+  for (int i = 0; i < 1000; ++i) channel.WriteLine(line);  // far beyond pipe and queue
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_TRUE(closed.Wait(kHostHangGuardMs));
+  EXPECT_TRUE(channel.Closed());
+}
+
+// After the end of input, output the page does not read is dropped within one bound in all.
+TEST(HostChannelOutput, UnreadOutputAfterTheEndIsDroppedOnceNotPerLine) {
+  TPagePipes pipes;
+  const auto start = std::chrono::steady_clock::now();
+  {
+    TPageChannel channel(pipes.HostIn, pipes.HostOut, {}, {});
+    channel.Start();
+    pipes.EndInput();
+    while (!channel.Closed()) std::this_thread::yield();
+    for (int i = 0; i < 300; ++i) channel.WriteLine(std::string(1000, 'w'));
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
 }  // namespace

@@ -49,9 +49,11 @@ const char kFakeClient[] =
 
 class HostProgram : public ::testing::Test {
  protected:
-  void StartPeers(uint16_t prmDesktopPort) {
-    m_Avail = std::make_unique<testpeer::TAvailabilityServer>(
-        testpeer::AvailScenarioFromFile((ScenarioDir() / "avail-demo.json").string()));
+  void StartPeers(uint16_t prmDesktopPort, std::vector<testpeer::TAvailFault> prmFaults = {}) {
+    testpeer::TAvailScenario avail =
+        testpeer::AvailScenarioFromFile((ScenarioDir() / "avail-demo.json").string());
+    avail.Faults = std::move(prmFaults);
+    m_Avail = std::make_unique<testpeer::TAvailabilityServer>(avail);
     m_Avail->Start();
     testpeer::TGatewayScenario gw = testpeer::ScenarioFromFile(VANTREL_TESTPEER_DEMO);
     gw.Mapping["10.0.0.5:3389"] = "127.0.0.1:" + std::to_string(prmDesktopPort);
@@ -194,6 +196,53 @@ TEST_F(HostProgram, APageThatDisappearsMidLaunchLeavesNothingBehind) {
   EXPECT_TRUE(m_Gateway->WaitForSessionsEnded(1, kHostHangGuardMs));
   EXPECT_FALSE(std::filesystem::exists(TempDir() + "/Vantrel/10.0.0.5.rdp"));
 }
+
+// The end of input and SIGTERM start the same release, and the host is gone within 2 s, also
+// when the page left a backlog of replies unread.
+enum class TPageEnd { Input, Term, TermWithBacklog };
+class HostProgramEnd : public HostProgram, public ::testing::WithParamInterface<TPageEnd> {};
+
+TEST_P(HostProgramEnd, ReleasesWithinTwoSeconds) {
+  testpeer::TTcpTestServer desktop(testpeer::TTcpServerMode::Echo);
+  // The power-up request is never answered: the window thread is inside that call at the end.
+  testpeer::TAvailFault silent;
+  silent.Path = "/object/powerup";
+  silent.Silent = true;
+  StartPeers(desktop.Start(), {silent});
+  StartHost(WriteClient("fake-rdp", kFakeClient));
+  StartUp();
+  m_Pipes.Send(R"({"id":3,"method":"SetCurDesktop","args":[1]})"
+               "\n"
+               R"({"id":4,"method":"WakeupDesktop"})"
+               "\n");
+  EXPECT_EQ(Reply(3)["result"], nullptr);
+  ASSERT_TRUE(m_Avail->WaitForRequest("/object/powerup", kHostHangGuardMs).has_value());
+  if (GetParam() == TPageEnd::TermWithBacklog) {
+    // Far more replies than the pipe holds, none of them read.
+    std::string calls;
+    for (int i = 100; i < 4100; ++i)
+      calls += R"({"id":)" + std::to_string(i) + R"(,"get":"IsConnected"})" + "\n";
+    m_Pipes.Send(calls);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  const auto start = std::chrono::steady_clock::now();
+  if (GetParam() == TPageEnd::Input)
+    m_Pipes.EndInput();
+  else
+    kill(m_Pid, SIGTERM);
+  EXPECT_EQ(WaitHost(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+std::string PageEndName(const ::testing::TestParamInfo<TPageEnd>& prmInfo) {
+  static const char* const kNames[] = {"Input", "Term", "TermWithBacklog"};
+  return kNames[static_cast<int>(prmInfo.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, HostProgramEnd,
+                         ::testing::Values(TPageEnd::Input, TPageEnd::Term,
+                                           TPageEnd::TermWithBacklog),
+                         PageEndName);
 
 TEST_F(HostProgram, RealXfreerdpReachesRealXrdpThroughTheGateway) {
   for (const char* p : {"xrdp", "xfreerdp", "Xvfb"})

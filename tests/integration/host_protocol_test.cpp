@@ -101,6 +101,27 @@ TEST(HostProtocol, MalformedLinesKeepTheirIdWhenReadable) {
   Error(R"({"method":"X"})");
 }
 
+TEST(HostProtocol, DeepNestingIsRefusedBeforeParsing) {
+  auto nest = [](int prmDepth) { return std::string(prmDepth, '[') + std::string(prmDepth, ']'); };
+  const std::string refused = "malformed request: nested deeper than 32 levels";
+  // Wherever the depth hides, the line is refused whole (it once overflowed the stack).
+  for (const std::string& deep : {nest(80000), nest(kMaxPageNesting)}) {
+    for (const std::string& line :
+         {R"({"id":1,"method":"X","zz":)" + deep + "}", R"({"id":)" + deep + R"(,"method":"X"})",
+          R"({"dialog_reply":1,"result":)" + deep + "}"}) {
+      TPageError e = Error(line);
+      EXPECT_TRUE(e.Id.is_null());
+      EXPECT_EQ(e.Error, refused);
+    }
+  }
+  // One level less is parsed (and refused for what it holds); brackets in strings do not count.
+  EXPECT_NE(Error(R"({"id":1,"method":"X","args":)" + nest(kMaxPageNesting - 1) + "}").Error,
+            refused);
+  EXPECT_EQ(Call(R"({"id":1,"method":"X","args":[")" + std::string(100, '[') + R"(\"["]})").Args,
+            (std::vector<Variant>{std::string(100, '[') + "\"["}));
+  EXPECT_EQ(JsonNestingDepth("]]]]" + nest(3)), 3);
+}
+
 TEST(HostProtocol, RepliesEventsAndErrorsAreSingleLines) {
   TDispResult ok;
   ok.Value = 3;

@@ -147,6 +147,39 @@ TEST_F(FileExchangeTest, StreamsLargeBodiesAndFailsWhenTheStreamCannotTakeThem) 
   EXPECT_EQ(failure, "GetFile - Unknown exception");
 }
 
+TEST_F(FileExchangeTest, RepliesOverTheSizeLimitFailWhileTheyAreRead) {
+  TTransferLimits limits;
+  limits.MaxBodyBytes = 100000;
+  Files.SetLimits(limits);
+  const std::string over(limits.MaxBodyBytes + 1, 'x');
+  struct {
+    std::string Reply;
+    const char* What;
+  } cases[] = {
+      {THttpTestServer::Reply(200, over), "announced length over the limit"},
+      // A huge length with no body behind it is refused up front, not waited for.
+      {"HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\nabc", "huge length"},
+      {"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + over, "no length, body over the limit"},
+      {"HTTP/1.1 200 OK\r\nX: " + std::string(kMaxReplyHeaderBytes, 'h') + "\r\n\r\n",
+       "headers over their limit"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.What);
+    Server.Script({c.Reply});
+    std::string got, failure, posted;
+    EXPECT_FALSE(Files.GetFile("http://10.1.2.3/big", got, -1, "", failure));
+    EXPECT_EQ(failure, kReplyTooLarge);
+    EXPECT_LE(got.size(), limits.MaxBodyBytes);
+    EXPECT_FALSE(Files.PostFile("http://10.1.2.3:80/big", "q", posted));
+    EXPECT_LE(posted.size(), limits.MaxBodyBytes);
+  }
+  // Exactly the limit is taken whole.
+  Server.Script({THttpTestServer::Reply(200, over.substr(1))});
+  std::string got, failure;
+  EXPECT_TRUE(Files.GetFile("http://10.1.2.3/big", got, -1, "", failure));
+  EXPECT_EQ(got.size(), limits.MaxBodyBytes);
+}
+
 TEST_F(FileExchangeTest, StopEndsAFetchTheServerNeverAnswers) {
   Server.Script({THttpTestServer::kSilent});
   std::thread stopper([&] {

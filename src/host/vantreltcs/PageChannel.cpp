@@ -1,9 +1,7 @@
 #include "host/vantreltcs/PageChannel.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "diag/DebugLog.h"
@@ -14,18 +12,14 @@
 namespace vantrel::host {
 
 TPageChannel::TPageChannel(int prmInFd, int prmOutFd, std::function<void()> prmOnCall,
-                           std::function<void()> prmOnClosed, int prmExtraStopFd)
+                           std::function<void()> prmOnClosed, int prmExtraStopFd,
+                           const TPageOutputLimits& prmOutputLimits)
     : m_InFd(prmInFd),
-      m_OutFd(prmOutFd),
       m_ExtraStopFd(prmExtraStopFd),
       m_OnCall(std::move(prmOnCall)),
-      m_OnClosed(std::move(prmOnClosed)) {
-  // Writes to a pipe wait in poll() with the stop event, so a page that stops reading cannot
-  // hold a writer past destruction. Terminals and files keep their blocking mode.
-  struct stat st {};
-  if (fstat(m_OutFd, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)))
-    fcntl(m_OutFd, F_SETFL, fcntl(m_OutFd, F_GETFL) | O_NONBLOCK);
-}
+      m_OnClosed(std::move(prmOnClosed)),
+      m_Output(
+          prmOutFd, [this] { Close(); }, prmOutputLimits) {}
 
 TPageChannel::~TPageChannel() {
   m_Stop.Set();
@@ -40,7 +34,8 @@ void TPageChannel::Start() {
 std::optional<TPageCall> TPageChannel::TakeCall() {
   std::lock_guard<std::mutex> g(m_Lock);
   if (m_Calls.empty()) return std::nullopt;
-  TPageCall c = std::move(m_Calls.front());
+  TPageCall c = std::move(m_Calls.front().first);
+  m_CallBytes -= m_Calls.front().second;
   m_Calls.pop_front();
   return c;
 }
@@ -48,38 +43,6 @@ std::optional<TPageCall> TPageChannel::TakeCall() {
 bool TPageChannel::Closed() const {
   std::lock_guard<std::mutex> g(m_Lock);
   return m_Closed;
-}
-
-void TPageChannel::WriteLine(const std::string& prmLine) {
-  std::string data = prmLine + "\n";
-  std::lock_guard<std::mutex> g(m_WriteLock);
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = write(m_OutFd, data.data() + done, data.size() - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) {
-      // Once the page ended its input it gets a short while to read what is left; a page that
-      // never reads again cannot hold the window thread's shutdown.
-      bool ended = m_InputEnded.IsSet();
-      pollfd fds[3] = {{m_OutFd, POLLOUT, 0},
-                       {m_Stop.Fd(), POLLIN, 0},
-                       {ended ? -1 : m_InputEnded.Fd(), POLLIN, 0}};
-      int r = poll(fds, 3, ended ? kDrainAfterEndMs : -1);
-      if (r < 0 && errno != EINTR) break;
-      if (r == 0) {
-        WriteDebugLog("TPageChannel.WriteLine - the page stopped reading; output dropped");
-        break;
-      }
-      if (fds[1].revents != 0) break;  // being destroyed: the rest is dropped
-      continue;
-    }
-    WriteDebugLog("TPageChannel.WriteLine - page output failed, errno " + std::to_string(errno));
-    break;
-  }
 }
 
 std::optional<TDialogReply> TPageChannel::Ask(TJson prmDialog,
@@ -108,7 +71,7 @@ void TPageChannel::Close() {
     m_Closed = true;
     dialogs = m_Dialogs;
   }
-  m_InputEnded.Set();
+  m_Output.Finish();
   for (auto& [id, d] : dialogs) d->Answered.Set();
   if (m_OnClosed) m_OnClosed();
 }
@@ -130,11 +93,21 @@ void TPageChannel::HandleLine(const std::string& prmLine) {
     else
       WriteLine(EncodeError(nullptr, "no open dialog " + std::to_string(reply->DialogID)));
   } else {
+    TPageCall& call = std::get<TPageCall>(req);
+    bool queued = false;
     {
       std::lock_guard<std::mutex> g(m_Lock);
-      m_Calls.push_back(std::move(std::get<TPageCall>(req)));
+      queued =
+          m_Calls.size() < kMaxQueuedCalls && m_CallBytes + prmLine.size() <= kMaxQueuedCallBytes;
+      if (queued) {
+        m_CallBytes += prmLine.size();
+        m_Calls.emplace_back(std::move(call), prmLine.size());
+      }
     }
-    if (m_OnCall) m_OnCall();
+    if (!queued)
+      WriteLine(EncodeError(call.Id, kCallsBusy));
+    else if (m_OnCall)
+      m_OnCall();
   }
 }
 

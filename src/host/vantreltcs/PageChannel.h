@@ -1,8 +1,8 @@
-// The page channel's transport: a reader thread that takes JSON lines from the page, a writer
-// that any thread may use, and the dialogs that wait for the page's answer. Calls are queued for
-// the window thread (the owner is told with prmOnCall and takes them with TakeCall); dialog
-// replies and malformed lines are dealt with on the reader thread, so a dialog can be answered
-// while the window thread waits for it.
+// The page channel's transport: a reader thread that takes JSON lines from the page, a bounded
+// output (PageOutput.h) that any thread may write to, and the dialogs that wait for the page's
+// answer. Calls are queued for the window thread (the owner is told with prmOnCall and takes
+// them with TakeCall); dialog replies and malformed lines are dealt with on the reader thread,
+// so a dialog can be answered while the window thread waits for it.
 #pragma once
 
 #include <deque>
@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "host/vantreltcs/PageOutput.h"
 #include "host/vantreltcs/PageProtocol.h"
 #include "platform/Event.h"
 
@@ -21,17 +22,25 @@ namespace vantrel::host {
 
 // A longer line is answered with an error and skipped up to its end.
 constexpr size_t kMaxPageLine = 1 << 20;
-// How long a write waits for a page that ended its input and stopped reading.
-constexpr int kDrainAfterEndMs = 2000;
+// Calls waiting for the window thread, by count and by the size of their lines. A call beyond
+// either bound is answered at once with kCallsBusy, so what was taken is always answered and
+// a page that floods the channel cannot grow the host without bound.
+constexpr size_t kMaxQueuedCalls = 1024;
+constexpr size_t kMaxQueuedCallBytes = 16u << 20;
+constexpr const char* kCallsBusy = "too many calls waiting; call refused";
 
 class TPageChannel {
  public:
-  // prmInFd and prmOutFd are borrowed. prmOnCall and prmOnClosed run on the reader thread, after
-  // the call was queued and once at the end of input; they must only post. prmExtraStopFd (-1
-  // for none) ends the input like an end of file when readable (the program's signal fd).
+  // prmInFd and prmOutFd are borrowed. prmOnCall runs on the reader thread after a call was
+  // queued; prmOnClosed runs once, on the thread that ended the channel (the reader at the end
+  // of input or the stop fd, or a writer that found the page gone); both must only post.
+  // prmExtraStopFd (-1 for none) ends the input like an end of file when readable (the
+  // program's signal fd).
   TPageChannel(int prmInFd, int prmOutFd, std::function<void()> prmOnCall,
-               std::function<void()> prmOnClosed, int prmExtraStopFd = -1);
-  // Stops and joins the reader; pending dialogs are answered as cancelled.
+               std::function<void()> prmOnClosed, int prmExtraStopFd = -1,
+               const TPageOutputLimits& prmOutputLimits = {});
+  // Stops and joins the reader, pending dialogs are answered as cancelled, and the output is
+  // drained within its bound.
   ~TPageChannel();
   TPageChannel(const TPageChannel&) = delete;
   TPageChannel& operator=(const TPageChannel&) = delete;
@@ -41,10 +50,9 @@ class TPageChannel {
   // The next queued call, or nothing.
   std::optional<TPageCall> TakeCall();
 
-  // Writes one line (a newline is appended). Any thread. A page that stopped reading blocks
-  // the writer only while its input is open; after its end a write waits kDrainAfterEndMs at
-  // most, then the line is dropped.
-  void WriteLine(const std::string& prmLine);
+  // Queues one line for the page (a newline is appended). Any thread; waits only as
+  // TPageOutput::Write does.
+  void WriteLine(const std::string& prmLine) { m_Output.Write(prmLine); }
 
   // Sends prmDialog with a fresh "id" and waits for its reply. prmWait waits for the event it
   // is given (the window thread handles its messages meanwhile). Nothing when the page ended
@@ -66,19 +74,20 @@ class TPageChannel {
   void HandleLine(const std::string& prmLine);
   void Close();
 
-  int m_InFd, m_OutFd, m_ExtraStopFd;
+  int m_InFd, m_ExtraStopFd;
   std::function<void()> m_OnCall, m_OnClosed;
   TEvent m_Stop{true};
-  TEvent m_InputEnded{true};
   std::thread m_Reader;
 
   mutable std::mutex m_Lock;
-  std::deque<TPageCall> m_Calls;
+  std::deque<std::pair<TPageCall, size_t>> m_Calls;  // with the size of its line
+  size_t m_CallBytes = 0;
   std::map<int64_t, std::shared_ptr<TPendingDialog>> m_Dialogs;
   int64_t m_NextDialog = 1;
   bool m_Closed = false;
 
-  std::mutex m_WriteLock;
+  // Last: its destructor drains while the rest still stands.
+  TPageOutput m_Output;
 };
 
 }  // namespace vantrel::host

@@ -1,5 +1,6 @@
 #include "host/vantreltcs/PageProtocol.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "diag/Exceptions.h"
@@ -115,7 +116,32 @@ TJson JsonFromVariant(const Variant& prmValue) {
   return nullptr;
 }
 
+int JsonNestingDepth(const std::string& prmLine) {
+  int depth = 0, deepest = 0;
+  bool inString = false, escaped = false;
+  for (char c : prmLine) {
+    if (inString) {
+      if (escaped)
+        escaped = false;
+      else if (c == '\\')
+        escaped = true;
+      else if (c == '"')
+        inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
 TPageRequest ParsePageLine(const std::string& prmLine) {
+  if (JsonNestingDepth(prmLine) > kMaxPageNesting)
+    return TPageError{nullptr, "malformed request: nested deeper than " +
+                                   std::to_string(kMaxPageNesting) + " levels"};
   TJson obj = TJson::parse(prmLine, nullptr, false);
   if (obj.is_discarded()) return TPageError{nullptr, "malformed request: not JSON"};
   if (!obj.is_object()) return TPageError{nullptr, "malformed request: not a JSON object"};

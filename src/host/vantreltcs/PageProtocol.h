@@ -49,6 +49,14 @@ struct TPageError {
 
 using TPageRequest = std::variant<TPageCall, TDialogReply, TPageError>;
 
+// Arrays and objects nest at most this deep in a page line; no request needs more than three
+// levels, and a deeper line is refused before it is parsed, so nothing recurses on its depth.
+constexpr int kMaxPageNesting = 32;
+
+// The deepest nesting of arrays and objects in prmLine, brackets inside strings not counted.
+// Linear and non-recursive; for text that is not JSON the count is only an upper guide.
+int JsonNestingDepth(const std::string& prmLine);
+
 // Never raises: every malformed line becomes a TPageError.
 TPageRequest ParsePageLine(const std::string& prmLine);
 

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <mutex>
 
 #include "control/VantrelTCSImpl.h"
 #include "diag/DebugLog.h"
@@ -46,10 +47,19 @@ int Run(const THostOptions& prmOptions) {
   THostLoop loop;
   std::unique_ptr<TTerminalUI> terminal;
   if (prmOptions.Ui == TUiKind::Terminal) terminal = std::make_unique<TTerminalUI>();
-  // The end of the page's input also ends a prompt waiting on the terminal.
+  // The control to tell when the channel ends; set while it lives. The channel may end on any
+  // thread (its reader, or a writer that found the page gone), hence the lock.
+  std::mutex releaseLock;
+  TVantrelTCSX* releasing = nullptr;
+  // The end of the page's input (or a stop signal) starts the release at once: the session's
+  // waits end even while the window thread is inside a call, and a prompt on the terminal ends.
   TPageChannel channel(
       STDIN_FILENO, outFd, [&loop] { loop.CallQueued(); },
-      [&loop, &terminal] {
+      [&] {
+        {
+          std::lock_guard<std::mutex> g(releaseLock);
+          if (releasing != nullptr) releasing->RequestRelease();
+        }
         loop.ChannelClosed();
         if (terminal) terminal->Cancel();
       },
@@ -67,11 +77,19 @@ int Run(const THostOptions& prmOptions) {
     if (page) control.Advise(&events);
     TMapPropertyBag bag = prmOptions.Bag;
     control.Load(bag);
+    {
+      std::lock_guard<std::mutex> g(releaseLock);
+      releasing = &control;
+    }
     channel.Start();
     std::function<void()> idle;
     if (terminal) idle = [&] { terminal->Render(control); };
     loop.Run(control.Window(), control.Dispatch(), channel, idle);
     WriteDebugLog("vantreltcs - the page released the control");
+    {
+      std::lock_guard<std::mutex> g(releaseLock);
+      releasing = nullptr;
+    }
     // Events fired while the control goes down still reach the page; the channel outlives it.
   }
   return 0;
