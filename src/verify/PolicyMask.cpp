@@ -3,6 +3,7 @@
 #include <exception>
 #include <random>
 
+#include "diag/Exceptions.h"
 #include "diag/TextCodecs.h"
 
 namespace vantrel {
@@ -51,7 +52,11 @@ bool UnmaskText(std::string_view prmMasked, std::string_view prmKey, std::string
     prmText = XorRepeat(std::string_view(inner).substr(2 + saltLength),
                         std::string_view(inner).substr(2, saltLength));
     return true;
+  } catch (const EBaseException&) {
+    prmText.clear();
+    return false;
   } catch (const std::exception&) {
+    prmText.clear();
     return false;
   }
 }

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "diag/DebugLog.h"
+#include "diag/Exceptions.h"
 
 namespace vantrel {
 
@@ -105,6 +106,8 @@ bool RunRulesDocument(const TVerifyContext& prmCtx, std::string_view prmDocument
       TRuleRun run(prmCtx);
       if (!run.RunRule(rule, triggers)) return false;
     }
+  } catch (const EBaseException& e) {
+    WriteDebugLog("Client verification: error while running rules: " + e.GetMsg());
   } catch (const std::exception& e) {
     WriteDebugLog(std::string("Client verification: error while running rules: ") + e.what());
   }
