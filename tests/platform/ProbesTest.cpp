@@ -29,7 +29,9 @@ TEST(Probes, ThisMachineAnswersWithoutFailing) {
   auto start = std::chrono::steady_clock::now();
   TWlanState wlan = ReadWlanInterfaces();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-  if (wlan.OpenError != 0) EXPECT_EQ(wlan.OpenError, WLAN_SERVICE_ABSENT);
+  if (wlan.OpenError != 0) {
+    EXPECT_EQ(wlan.OpenError, WLAN_SERVICE_ABSENT);
+  }
 
   TLinuxProbes probes;
   int health = 7;
