@@ -1,5 +1,5 @@
 // The two kinds of rule handlers and their process-wide registries. Handlers are stateless
-// singletons registered once when the library is loaded; lookups never change the registries, so
+// singletons registered once (thread-safe); lookups never change the registries afterwards, so
 // they need no lock.
 #pragma once
 
@@ -43,7 +43,9 @@ const CLVEvalBase* FindEvalHandler(TXmlNode prmEval);
 // The action named by the element's name; null when not registered.
 const CLVActionBase* FindActionHandler(TXmlNode prmAction);
 
-// The built-in handlers, registered in their fixed order (done once at load; safe to call again).
+// The built-in handlers, registered in their fixed order. Done once, on the first lookup rather
+// than at load, so the registration lines reach a debug log that is configured by then and
+// programs that never verify log nothing. Safe to call again.
 void RegisterBuiltinHandlers();
 
 // The built-in handler singletons, in registration order.

@@ -25,9 +25,6 @@ const T* FindByTag(const std::vector<const T*>& prmList, const std::string& prmT
   return nullptr;
 }
 
-// Fill the registries while the library loads, as the rest of the process expects them ready.
-[[maybe_unused]] const bool g_Registered = (RegisterBuiltinHandlers(), true);
-
 }  // namespace
 
 void RegisterEvalHandler(const CLVEvalBase& prmHandler) {
