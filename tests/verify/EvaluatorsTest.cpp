@@ -17,6 +17,10 @@ struct TEvalCase {
   std::vector<std::string> Logged;
 };
 
+void PrintTo(const TEvalCase& prmCase, std::ostream* prmOut) {
+  *prmOut << prmCase.Name;
+}
+
 class Evaluators : public ::testing::TestWithParam<TEvalCase> {};
 
 TEST_P(Evaluators, AnswerFromProbes) {

@@ -38,6 +38,10 @@ struct TEngineCase {
   std::vector<std::string> Logged;
 };
 
+void PrintTo(const TEngineCase& prmCase, std::ostream* prmOut) {
+  *prmOut << prmCase.Name;
+}
+
 class RuleEngine : public ::testing::TestWithParam<TEngineCase> {};
 
 TEST_P(RuleEngine, RunsTheRightActions) {
