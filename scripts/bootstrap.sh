@@ -11,6 +11,7 @@ PACKAGES=(
   xvfb libxss1
   libglib2.0-0 gsettings-desktop-schemas squid gss-ntlmssp libkrb5-dev
   duktape-dev binutils
+  libnl-genl-3-dev
 )
 
 missing=()
