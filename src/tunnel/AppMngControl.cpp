@@ -207,11 +207,17 @@ void CAppMngCommon::OnControlLost() {
 // Messages to the gateway
 
 bool CAppMngCommon::SendWire(const uint8_t* prmBytes, size_t prmLen, const char* prmErrPrefix) {
-  std::lock_guard g(m_SendCS);
+  std::string error;
+  if (m_SendGroup.Send(prmBytes, prmLen, error)) return true;
+  if (!error.empty()) WriteDebugLog(prmErrPrefix + error + ")");
+  return false;
+}
+
+bool CAppMngCommon::WriteParts(const iovec* prmParts, size_t prmCount, std::string& prmError) {
   try {
-    return m_SSPI && m_SSPI->SendSec(m_ControlSock.Get(), prmBytes, static_cast<int>(prmLen));
+    return m_SSPI && m_SSPI->SendSecV(m_ControlSock.Get(), prmParts, prmCount);
   } catch (const EBaseException& e) {
-    WriteDebugLog(prmErrPrefix + e.GetMsg() + ")");
+    prmError = e.GetMsg();
   }
   return false;
 }
