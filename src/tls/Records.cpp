@@ -102,23 +102,17 @@ void CSSPI::TImpl::DropReceived(size_t prmCount) {
 int CSSPI::TImpl::FlushOutput(int prmSock) {
   {
     std::lock_guard<std::mutex> lock(m_SslCS);
-    if (!m_Ctx || BIO_ctrl_pending(SSL_get_wbio(m_Ctx.get())) == 0) return 0;
+    if (!m_Ctx || m_Cipher.empty()) return 0;
   }
   std::lock_guard<std::mutex> out(m_OutCS);
   if (m_OutError != 0) return m_OutError;
-  size_t len = 0;
   {
     std::lock_guard<std::mutex> lock(m_SslCS);
     if (!m_Ctx) return 0;
-    BIO* wbio = SSL_get_wbio(m_Ctx.get());
-    const size_t pending = BIO_ctrl_pending(wbio);
-    if (pending == 0) return 0;
-    // Kept between calls: a bulk sender would otherwise allocate and clear it every time.
-    if (m_OutBuf.size() < pending) m_OutBuf.resize(pending);
-    int n = BIO_read(wbio, m_OutBuf.data(), int(pending));
-    len = n > 0 ? size_t(n) : 0;
+    m_Sending.swap(m_Cipher);
   }
-  m_OutError = SendAll(prmSock, m_OutBuf.data(), len);
+  m_OutError = SendAll(prmSock, m_Sending.data(), m_Sending.size());
+  m_Sending.clear();
   return m_OutError;
 }
 

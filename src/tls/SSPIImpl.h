@@ -70,7 +70,7 @@ struct CSSPI::TImpl {
   mutable std::mutex m_SslCS;
   std::condition_variable m_HandshakeCV;  // senders wait here while a renegotiation runs
   TSslCtxPtr m_Cred;
-  TSslPtr m_Ctx;  // owns both memory BIOs
+  TSslPtr m_Ctx;  // owns the input memory BIO and the output BIO
   // Offered to the gateway by the certificate callback once the user chose it.
   TClientCertificate m_PendingCert;
 
@@ -78,7 +78,10 @@ struct CSSPI::TImpl {
   // in the order OpenSSL numbered them.
   std::mutex m_OutCS;
   int m_OutError = 0;
-  std::vector<uint8_t> m_OutBuf;  // ciphertext on its way to the socket, under m_OutCS
+  // Records OpenSSL wrote (the output BIO appends here, under m_SslCS), and those being sent
+  // (under m_OutCS); swapped, never copied.
+  std::vector<uint8_t> m_Cipher;
+  std::vector<uint8_t> m_Sending;
   // Sending thread only: a record's plaintext gathered from several parts.
   std::vector<uint8_t> m_SendStage;
 

@@ -6,7 +6,8 @@ TSendGroup::TSendGroup(std::recursive_mutex& prmSendLock, TWrite prmWrite)
     : m_SendLock(prmSendLock), m_Write(std::move(prmWrite)) {}
 
 bool TSendGroup::Send(const uint8_t* prmBytes, size_t prmLen, std::string& prmError) {
-  TEntry mine{{const_cast<uint8_t*>(prmBytes), prmLen}};
+  TEntry mine;
+  mine.Part = {const_cast<uint8_t*>(prmBytes), prmLen};
   {
     std::lock_guard q(m_QueueLock);
     m_Queue.push_back(&mine);

@@ -37,7 +37,7 @@ class TSendGroup {
 
  private:
   struct TEntry {
-    iovec Part;
+    iovec Part{};
     bool Done = false;
     bool Ok = false;
     std::string Error;
