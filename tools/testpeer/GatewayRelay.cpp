@@ -124,7 +124,7 @@ void TGatewaySession::OnData(const TWireHeader& prmFields, uint32_t prmDestAddr,
   const uint16_t id = prmFields.RemotePort;
   if (prmLen == 0 || prmLen > kMaxDataPiece)
     Error("data message for " + std::to_string(id) + " with " + std::to_string(prmLen) + " bytes");
-  m_Recorder.Update([prmLen](TPeerCounters& c) { c.DataBytesFromClient += prmLen; });
+  m_FromClientUncounted += prmLen;
   auto it = m_Dests.find(id);
   if (it == m_Dests.end()) {
     // Data crossing the peer's own close is normal; anything else is the client's fault.

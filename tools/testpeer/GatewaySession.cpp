@@ -239,6 +239,11 @@ void TGatewaySession::ProcessInput() {
   if (m_Phase == TPhase::AwaitInit || m_Phase == TPhase::Up)
     while (ParseMessage()) {
     }
+  if (m_FromClientUncounted > 0) {
+    m_Recorder.Update(
+        [n = m_FromClientUncounted](TPeerCounters& c) { c.DataBytesFromClient += n; });
+    m_FromClientUncounted = 0;
+  }
   if (m_InPos == m_In.size()) {
     m_In.clear();
     m_InPos = 0;
