@@ -25,7 +25,12 @@ class CEnvProxyConfigSource : public IProxyConfigSource {
     std::string https = HostPortOf(Get("https_proxy"));
     std::string server;
     if (!http.empty()) server = "http=" + http;
-    if (!https.empty()) server += (server.empty() ? "" : ";") + ("https=" + https);
+    // Appended piece by piece: gcc 12 misreads the joined temporaries under -Wrestrict.
+    if (!https.empty()) {
+      if (!server.empty()) server += ';';
+      server += "https=";
+      server += https;
+    }
     if (server.empty()) return true;
     prmConfig.Flags = kProxyFlagDirect | kProxyFlagProxy;
     prmConfig.Server = server.substr(0, 1024);

@@ -161,6 +161,7 @@ class TGatewaySession {
   // Client data parsed but not yet added to the recorder's count: one update per input buffer,
   // not one lock per message.
   uint64_t m_FromClientUncounted = 0;
+  size_t m_RecordLimit = 0;  // the scenario's RecordDataLimit while an input buffer is parsed
   std::vector<uint16_t> m_DestsToFlush;
   TBytes m_DestBuf;  // ReadDest's buffer, kept between reads
   size_t m_RecordedData = 0;
