@@ -170,13 +170,15 @@ void TGatewaySession::OnClientClose(const TPeerMessage& prmMsg) {
 void TGatewaySession::CheckConnFields(const TWireHeader& prmFields, uint32_t prmDestAddr,
                                       uint16_t prmDestPort, const TDest& prmDest) {
   const TWireHeader& h = prmFields;
-  const std::string what =
-      "code " + std::to_string(h.ActionCode & 0xff) + " for " + std::to_string(prmDest.Id);
+  // Built only for an error: this runs for every data message.
+  auto what = [&] {
+    return "code " + std::to_string(h.ActionCode & 0xff) + " for " + std::to_string(prmDest.Id);
+  };
   if (m_Protocol == TProtocol::Legacy) {
     if (h.ListenPort != kLegacyOpenPort)
-      Error(what + " with port " + std::to_string(h.ListenPort) + " in the header");
+      Error(what() + " with port " + std::to_string(h.ListenPort) + " in the header");
   } else if (prmDestAddr != prmDest.DestAddr || prmDestPort != prmDest.DestPort) {
-    Error(what + " names " + FormatDottedQuad(prmDestAddr) + ":" + std::to_string(prmDestPort) +
+    Error(what() + " names " + FormatDottedQuad(prmDestAddr) + ":" + std::to_string(prmDestPort) +
           ", opened as " + FormatDottedQuad(prmDest.DestAddr) + ":" +
           std::to_string(prmDest.DestPort));
   }
