@@ -60,4 +60,12 @@ ssh -M -S "$dir/ctl" -fN -p "$port" -i "$dir/user_key" \
   -o LogLevel=ERROR -o ConnectTimeout=10 -o Ciphers=aes128-gcm@openssh.com "$(id -un)@127.0.0.1"
 master=$(ssh -S "$dir/ctl" -O check placeholder 2>&1 | sed -n 's/.*pid=\([0-9]*\).*/\1/p')
 
-VANTREL_SSH_CONTROL="$dir/ctl" VANTREL_SSH_PID="$master" timeout "$limit" "$prog" "$@"
+# The server side of the master connection: sshd's process for it and that one's children (the
+# privilege-separated child does the crypto), measured as the gateway peer is on the tunnel paths.
+servers=""
+for p in $(pgrep -P "$sshd_pid" || true); do
+  servers="$servers $p $(pgrep -d ' ' -P "$p" || true)"
+done
+
+VANTREL_SSH_CONTROL="$dir/ctl" VANTREL_SSH_PID="$master" VANTREL_SSHD_PIDS="$servers" \
+  timeout "$limit" "$prog" "$@"

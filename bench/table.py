@@ -55,7 +55,8 @@ def main():
         row(f"{name}: MB/s", metric(runs, fam, "bytes_per_second", 1e-6), target)
         row(f"{name}: client CPU s/GB", metric(runs, fam, "client_cpu_s_per_GB"),
             "<= 0.7x" if fam != "BM_Hold499" else "")
-        row(f"{name}: gateway peer CPU s/GB", metric(runs, fam, "peer_cpu_s_per_GB"), ratios=False)
+        row(f"{name}: server side CPU s/GB (gateway peer / sshd)",
+            metric(runs, fam, "peer_cpu_s_per_GB"))
     row("set-up latency: us", metric(runs, "BM_SetupLatency", "real_time"), "<= 1.0x")
     rtt = metric(runs, "BM_EchoRtt", "real_time")
     row("1-byte echo round trip: us", rtt)

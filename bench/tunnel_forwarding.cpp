@@ -202,6 +202,10 @@ class TRoute {
         m_SshSpec = std::to_string(m_Port) + ":127.0.0.1:" + std::to_string(prmTargetPort);
         m_SshCtl = ctl;
         m_ClientPid = std::atoi(pid);
+        if (const char* servers = std::getenv("VANTREL_SSHD_PIDS")) {
+          std::istringstream list(servers);
+          for (pid_t p; list >> p;) m_ServerPids.push_back(p);
+        }
         if (!Ssh("forward")) throw EBaseException("ssh forward failed");
         break;
       }
@@ -215,6 +219,7 @@ class TRoute {
             std::to_string(m_Gateway->Port()), std::to_string(prmTargetPort)});
         m_Port = m_Client->Port();
         m_ClientPid = m_Client->Pid();
+        m_ServerPids = {m_Gateway->Pid()};
         break;
       }
     }
@@ -223,9 +228,10 @@ class TRoute {
     if (m_Path == pSsh) Ssh("cancel");
   }
   int Port() const { return m_Port; }
-  // The forwarding client's process (0 on the direct path), and the gateway's where it is ours.
+  // The forwarding client's process (0 on the direct path), and the server side's: the gateway
+  // peer, or sshd's processes for the ssh master connection.
   pid_t ClientPid() const { return m_ClientPid; }
-  pid_t PeerPid() const { return m_Gateway ? m_Gateway->Pid() : 0; }
+  const std::vector<pid_t>& ServerPids() const { return m_ServerPids; }
 
  private:
   bool Ssh(const char* prmOp) {
@@ -236,30 +242,37 @@ class TRoute {
   TPath m_Path;
   int m_Port = 0;
   pid_t m_ClientPid = 0;
+  std::vector<pid_t> m_ServerPids;
   std::string m_SshCtl, m_SshSpec;
   std::unique_ptr<TChildProcess> m_Gateway;
   std::unique_ptr<TChildProcess> m_Client;
 };
 
-// CPU seconds the forwarding client and the gateway spend while a measurement runs.
+// CPU seconds the forwarding client and the server side spend while a measurement runs.
 class TCpuMeter {
  public:
   explicit TCpuMeter(const TRoute& prmRoute)
       : m_Client(prmRoute.ClientPid()),
-        m_Peer(prmRoute.PeerPid()),
+        m_Peers(prmRoute.ServerPids()),
         m_Client0(m_Client ? CpuSeconds(m_Client) : 0),
-        m_Peer0(m_Peer ? CpuSeconds(m_Peer) : 0) {}
+        m_Peer0(PeerSeconds()) {}
   // Seconds per GB (10^9 bytes) moved, as counters; none on the direct path.
   void Report(benchmark::State& prmState, double prmBytes) const {
     if (prmBytes <= 0) return;
     const double gb = prmBytes / 1e9;
     if (m_Client)
       prmState.counters["client_cpu_s_per_GB"] = (CpuSeconds(m_Client) - m_Client0) / gb;
-    if (m_Peer) prmState.counters["peer_cpu_s_per_GB"] = (CpuSeconds(m_Peer) - m_Peer0) / gb;
+    if (!m_Peers.empty()) prmState.counters["peer_cpu_s_per_GB"] = (PeerSeconds() - m_Peer0) / gb;
   }
 
  private:
-  pid_t m_Client, m_Peer;
+  double PeerSeconds() const {
+    double sum = 0;
+    for (pid_t p : m_Peers) sum += CpuSeconds(p);
+    return sum;
+  }
+  pid_t m_Client;
+  std::vector<pid_t> m_Peers;
   double m_Client0, m_Peer0;
 };
 

@@ -23,7 +23,6 @@ class TFuzzDispatch : public IControlDispatch, public IDataRunSink {
     }
     return prmHdr.ActionCode == mcTimers ? TPayload::None : TPayload::Read;
   }
-  void OnData(int, const uint8_t*, int) override { __builtin_trap(); }
   void OnMessage(const TLegacyAppHeader& prmHdr, const uint8_t*, size_t prmLen) override {
     if (prmLen > static_cast<size_t>(kMaxMessageLen) || prmHdr.ActionCode == mcData)
       __builtin_trap();

@@ -151,8 +151,11 @@ bool CSSPI::PerformHandshake(int prmSock, const std::string& prmDest, int prmDev
   sizes.cbMaximumMessage = 32768;
   g_StreamSizes = sizes;
   // Bytes that followed the last handshake record are the first of the receive buffer; a larger
-  // remainder than the usual buffer grows it rather than being cut.
-  size_t size = std::max<size_t>(sizes.cbHeader + sizes.cbTrailer + sizes.cbMaximumMessage, held);
+  // remainder than the usual buffer grows it rather than being cut. Room for several full
+  // records: a bulk reader gets them with one system call.
+  constexpr size_t kRecvBufSize = 64 * 1024;
+  size_t size = std::max<size_t>(
+      {sizes.cbHeader + sizes.cbTrailer + sizes.cbMaximumMessage, kRecvBufSize, held});
   try {
     d.m_RecvBuf.assign(size, 0);
   } catch (const std::bad_alloc&) {

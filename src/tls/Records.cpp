@@ -2,7 +2,9 @@
 // out; encrypted output drained to the socket in production order.
 #include <openssl/err.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
@@ -29,7 +31,8 @@ constexpr auto kRenegotiationWait = std::chrono::milliseconds(2 * kSocketStallMs
 
 }  // namespace
 
-TSecStatus CSSPI::TImpl::ProcessRecord(const uint8_t* prmData, size_t prmLen, size_t& prmConsumed) {
+TSecStatus CSSPI::TImpl::ProcessRecord(const uint8_t* prmData, size_t prmLen, size_t& prmConsumed,
+                                       uint8_t* prmDirect, size_t prmRoom, size_t* prmDirectGot) {
   prmConsumed = 0;
   TSecStatus status;
   {
@@ -45,13 +48,22 @@ TSecStatus CSSPI::TImpl::ProcessRecord(const uint8_t* prmData, size_t prmLen, si
     }
     bool wasInInit = SSL_in_init(m_Ctx.get());
     uint8_t plain[SSL3_RT_MAX_PLAIN_LENGTH];
+    size_t direct = 0;
     for (;;) {
       ERR_clear_error();
-      int n = SSL_read(m_Ctx.get(), plain, sizeof(plain));
+      // Straight to the caller while nothing older waits in the queue: order stays as it came.
+      const bool toCaller = prmDirect && direct < prmRoom && m_RecvdBufs.Size() == 0;
+      uint8_t* to = toCaller ? prmDirect + direct : plain;
+      const size_t room = toCaller ? std::min(prmRoom - direct, sizeof(plain)) : sizeof(plain);
+      int n = SSL_read(m_Ctx.get(), to, int(room));
       if (n > 0) {
-        m_RecvdBufs.PutRecvdBuf(plain, size_t(n));
+        if (toCaller)
+          direct += size_t(n);
+        else
+          m_RecvdBufs.PutRecvdBuf(plain, size_t(n));
         continue;
       }
+      if (prmDirectGot) *prmDirectGot += direct;
       switch (SSL_get_error(m_Ctx.get(), n)) {
         case SSL_ERROR_WANT_READ:
           if (!SSL_in_init(m_Ctx.get()))
@@ -81,24 +93,26 @@ TSecStatus CSSPI::TImpl::ProcessRecord(const uint8_t* prmData, size_t prmLen, si
   return status;
 }
 
+void CSSPI::TImpl::DropReceived(size_t prmCount) {
+  if (prmCount == 0) return;
+  std::memmove(m_RecvBuf.data(), m_RecvBuf.data() + prmCount, m_RecvBufSize - prmCount);
+  m_RecvBufSize -= prmCount;
+}
+
 int CSSPI::TImpl::FlushOutput(int prmSock) {
   {
     std::lock_guard<std::mutex> lock(m_SslCS);
-    if (!m_Ctx || BIO_ctrl_pending(SSL_get_wbio(m_Ctx.get())) == 0) return 0;
+    if (!m_Ctx || m_Cipher.empty()) return 0;
   }
   std::lock_guard<std::mutex> out(m_OutCS);
   if (m_OutError != 0) return m_OutError;
-  std::vector<uint8_t> bytes;
   {
     std::lock_guard<std::mutex> lock(m_SslCS);
     if (!m_Ctx) return 0;
-    BIO* wbio = SSL_get_wbio(m_Ctx.get());
-    bytes.resize(BIO_ctrl_pending(wbio));
-    if (bytes.empty()) return 0;
-    int n = BIO_read(wbio, bytes.data(), int(bytes.size()));
-    bytes.resize(n > 0 ? size_t(n) : 0);
+    m_Sending.swap(m_Cipher);
   }
-  m_OutError = SendAll(prmSock, bytes.data(), bytes.size());
+  m_OutError = SendAll(prmSock, m_Sending.data(), m_Sending.size());
+  m_Sending.clear();
   return m_OutError;
 }
 

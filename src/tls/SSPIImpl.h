@@ -38,8 +38,12 @@ struct CSSPI::TImpl {
   // --- record processing (Records.cpp) ---
   // Hands the first whole record of prmData to OpenSSL and collects what it yields: plaintext
   // into the queue, handshake progress as a status. prmLen 0 only lets a suspended handshake go
-  // on. prmConsumed tells how many bytes were taken from the front.
-  TSecStatus ProcessRecord(const uint8_t* prmData, size_t prmLen, size_t& prmConsumed);
+  // on. prmConsumed tells how many bytes were taken from the front. With prmDirect, plaintext
+  // goes there first (up to prmRoom bytes, their count added to prmDirectGot) while the queue is
+  // empty, which saves a bulk reader two copies; the rest is queued behind it.
+  TSecStatus ProcessRecord(const uint8_t* prmData, size_t prmLen, size_t& prmConsumed,
+                           uint8_t* prmDirect = nullptr, size_t prmRoom = 0,
+                           size_t* prmDirectGot = nullptr);
   // Sends everything OpenSSL has queued for the peer, in the order it was produced, whichever
   // thread produced it. 0 or the errno of the failed send (sticky: the stream is broken then).
   int FlushOutput(int prmSock);
@@ -66,7 +70,7 @@ struct CSSPI::TImpl {
   mutable std::mutex m_SslCS;
   std::condition_variable m_HandshakeCV;  // senders wait here while a renegotiation runs
   TSslCtxPtr m_Cred;
-  TSslPtr m_Ctx;  // owns both memory BIOs
+  TSslPtr m_Ctx;  // owns the input memory BIO and the output BIO
   // Offered to the gateway by the certificate callback once the user chose it.
   TClientCertificate m_PendingCert;
 
@@ -74,10 +78,18 @@ struct CSSPI::TImpl {
   // in the order OpenSSL numbered them.
   std::mutex m_OutCS;
   int m_OutError = 0;
+  // Records OpenSSL wrote (the output BIO appends here, under m_SslCS), and those being sent
+  // (under m_OutCS); swapped, never copied.
+  std::vector<uint8_t> m_Cipher;
+  std::vector<uint8_t> m_Sending;
+  // Sending thread only: a record's plaintext gathered from several parts.
+  std::vector<uint8_t> m_SendStage;
 
   // Receive side: one receiving thread at a time, no lock needed.
   std::vector<uint8_t> m_RecvBuf;  // empty until the handshake succeeded
   size_t m_RecvBufSize = 0;
+  // Drops prmCount bytes from the front of the receive buffer.
+  void DropReceived(size_t prmCount);
   TRecvQueue m_RecvdBufs;
 };
 

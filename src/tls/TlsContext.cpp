@@ -9,6 +9,7 @@
 
 #include "diag/DebugLog.h"
 #include "diag/NetAddress.h"
+#include "tls/OutputBio.h"
 #include "tls/SSPIImpl.h"
 
 namespace vantrel {
@@ -65,8 +66,9 @@ bool CSSPI::TImpl::StartContext(const std::string& prmDest) {
   TSslPtr ctx(SSL_new(m_Cred.get()));
   SSL* s = ctx.get();
   if (!s) return false;
+  m_Cipher.clear();
   BIO* rbio = BIO_new(BIO_s_mem());
-  BIO* wbio = BIO_new(BIO_s_mem());
+  BIO* wbio = NewOutputBio(&m_Cipher);
   if (!rbio || !wbio) {
     BIO_free(rbio);
     BIO_free(wbio);

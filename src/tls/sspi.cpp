@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
+#include <utility>
 
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
@@ -35,23 +37,56 @@ void CSSPI::SetDialogs(IDialogs* prmDialogs) {
 }
 
 bool CSSPI::SendSec(int prmSock, const void* prmBuf, int prmLen) {
-  TImpl& d = *m_Impl;
   if (prmLen < 0 || (prmLen > 0 && !prmBuf))
     throw EBaseException::CreateFmt("Send : Encryption failed %d", int32_t(SEC_E_INTERNAL_ERROR));
+  iovec part{const_cast<void*>(prmBuf), size_t(prmLen)};
+  return SendSecV(prmSock, &part, 1);
+}
+
+bool CSSPI::SendSecV(int prmSock, const iovec* prmParts, size_t prmCount) {
+  TImpl& d = *m_Impl;
+  size_t total = 0;
+  for (size_t i = 0; i < prmCount; ++i) {
+    if (prmParts[i].iov_len > 0 && !prmParts[i].iov_base)
+      throw EBaseException::CreateFmt("Send : Encryption failed %d", int32_t(SEC_E_INTERNAL_ERROR));
+    total += prmParts[i].iov_len;
+  }
   // OpenSSL never emits an application record without payload; an empty record would carry
   // nothing the peer could see, so a zero-length send writes nothing and succeeds.
-  if (prmLen == 0) return true;
-  const auto* data = static_cast<const uint8_t*>(prmBuf);
-  size_t chunkMax = std::max<uint32_t>(g_StreamSizes.cbMaximumMessage, 1);
+  if (total == 0) return true;
+  const size_t chunkMax = std::max<uint32_t>(g_StreamSizes.cbMaximumMessage, 1);
   // Every record first, then one write for all of them: a batch of messages costs one system
-  // call, not one per record.
-  size_t offset = 0;
-  while (offset < size_t(prmLen)) {
-    size_t chunk = std::min(size_t(prmLen) - offset, chunkMax);
-    TSecStatus status = d.EncryptChunk(data + offset, chunk);
+  // call, not one per record. A chunk lying inside one part is encrypted where it is; one that
+  // spans parts is gathered first.
+  size_t part = 0;
+  size_t at = 0;  // offset inside prmParts[part]
+  // The next contiguous bytes of the stream, at most prmMax of them.
+  auto next = [&](size_t prmMax) {
+    while (prmParts[part].iov_len == at) {
+      ++part;
+      at = 0;
+    }
+    const size_t n = std::min(prmMax, prmParts[part].iov_len - at);
+    const uint8_t* p = static_cast<const uint8_t*>(prmParts[part].iov_base) + at;
+    at += n;
+    return std::make_pair(p, n);
+  };
+  for (size_t left = total; left > 0;) {
+    const size_t chunk = std::min(left, chunkMax);
+    auto [plain, n] = next(chunk);
+    if (n < chunk) {
+      d.m_SendStage.resize(chunkMax);
+      std::memcpy(d.m_SendStage.data(), plain, n);
+      for (size_t got = n; got < chunk; got += n) {
+        std::tie(plain, n) = next(chunk - got);
+        std::memcpy(d.m_SendStage.data() + got, plain, n);
+      }
+      plain = d.m_SendStage.data();
+    }
+    TSecStatus status = d.EncryptChunk(plain, chunk);
     if (SecFailed(status))
       throw EBaseException::CreateFmt("Send : Encryption failed %d", int32_t(status));
-    offset += chunk;
+    left -= chunk;
   }
   int err = d.FlushOutput(prmSock);
   if (err != 0)
@@ -90,10 +125,22 @@ bool CSSPI::TImpl::Recv(int prmSock, uint8_t* prmBuf, int prmLen, int& prmRecvd,
   size_t want = prmLen > 0 && prmBuf ? size_t(prmLen) : 0;
   size_t got = m_RecvdBufs.GetRecvdData(prmBuf, want);
   prmRecvd = int(got);
+  // Records processed from the front of the receive buffer; the rest moves to the front once,
+  // when the call ends or needs the room, instead of after every record.
+  struct TFront {
+    TImpl& Impl;
+    size_t Done = 0;
+    void Drop() {
+      Impl.DropReceived(Done);
+      Done = 0;
+    }
+    ~TFront() { Drop(); }
+  } front{*this};
   TSecStatus status = SEC_E_OK;
   for (;;) {
     if (got == want) return true;
-    if (m_RecvBufSize == 0 || status == SEC_E_INCOMPLETE_MESSAGE) {
+    if (m_RecvBufSize == front.Done || status == SEC_E_INCOMPLETE_MESSAGE) {
+      front.Drop();
       if (m_RecvBufSize == m_RecvBuf.size())
         throw EBaseException::CreateFmt("Recv : Error %x while decrypting data",
                                         SEC_E_ILLEGAL_MESSAGE);
@@ -109,15 +156,19 @@ bool CSSPI::TImpl::Recv(int prmSock, uint8_t* prmBuf, int prmLen, int& prmRecvd,
       m_RecvBufSize += size_t(n);
     }
     size_t consumed = 0;
+    size_t direct = 0;
     size_t queuedBefore = m_RecvdBufs.Size();
-    status = ProcessRecord(m_RecvBuf.data(), m_RecvBufSize, consumed);
-    bool carriedData = m_RecvdBufs.Size() > queuedBefore;
+    status = ProcessRecord(m_RecvBuf.data() + front.Done, m_RecvBufSize - front.Done, consumed,
+                           prmBuf + got, want - got, &direct);
+    bool carriedData = direct > 0 || m_RecvdBufs.Size() > queuedBefore;
+    got += direct;
+    prmRecvd = int(got);
     if (status == SEC_E_INCOMPLETE_MESSAGE) continue;
     if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE && status != SEC_I_CONTEXT_EXPIRED)
       throw EBaseException::CreateFmt("Recv : Error %x while decrypting data", status);
-    std::memmove(m_RecvBuf.data(), m_RecvBuf.data() + consumed, m_RecvBufSize - consumed);
-    m_RecvBufSize -= consumed;
+    front.Done += consumed;
     if (status == SEC_I_RENEGOTIATE) {
+      front.Drop();
       WriteDebugLog("CSSPI.RecvSec - gateway renegotiates");
       bool needCert = false;
       try {

@@ -3,6 +3,8 @@
 // sockets, a single library load and the stream sizes.
 #pragma once
 
+#include <sys/uio.h>
+
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -58,6 +60,9 @@ class CSSPI {
   // Writes all prmLen bytes (records of at most 2^14 plaintext bytes); 0 bytes writes nothing.
   // One sending thread at a time; may run while another thread receives.
   bool SendSec(int prmSock, const void* prmBuf, int prmLen);
+  // As SendSec for the concatenation of prmCount parts: records are filled across part
+  // boundaries, so many small parts still go out in full records and one write.
+  bool SendSecV(int prmSock, const iovec* prmParts, size_t prmCount);
   // Up to prmLen plaintext bytes; returns true also when the socket would block or the peer
   // closed, with prmRecvd possibly below prmLen (0 too). Errors raise.
   bool RecvSec(int prmSock, void* prmBuf, int prmLen, int& prmRecvd);

@@ -257,15 +257,6 @@ void CAppMngCommon::CloseConn(CConn& prmConn, bool prmSignalSP, bool prmFreeConn
   WriteDebugLog("AppMng.CloseConn - ID " + std::to_string(id) + (freed ? " freed" : ""));
 }
 
-void CAppMngCommon::OnData(int prmID, const uint8_t* prmBuf, int prmLen) {
-  std::shared_ptr<CConn> target;
-  {
-    std::lock_guard g(m_ConnsCS);
-    target = m_Conns.Get(prmID);
-  }
-  if (target) target->SendData(prmBuf, prmLen);
-}
-
 bool CAppMngCommon::OnSharedMessage(const TLegacyAppHeader& prmHdr, const uint8_t* prmPayload,
                                     size_t prmLen) {
   switch (prmHdr.ActionCode) {

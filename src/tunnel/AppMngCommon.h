@@ -21,11 +21,11 @@
 #include "tls/sspi.h"
 #include "tunnel/ConnHost.h"
 #include "tunnel/ConnTable.h"
-#include "tunnel/ControlReader.h"
 #include "tunnel/ListenRequest.h"
 #include "tunnel/Listener.h"
 #include "tunnel/MessageParser.h"
 #include "tunnel/ProxySelector.h"
+#include "tunnel/SendGroup.h"
 #include "tunnel/TCSProtocolBase.h"
 #include "tunnel/TunnelState.h"
 
@@ -134,15 +134,14 @@ class CAppMngCommon : public CAppMng,
   // The alternative user name (prmUser) or password, when the protocol keeps one.
   virtual bool AltCredential(bool prmUser, std::string& prmValue) const;
 
-  // IControlDispatch parts common to the protocols.
-  void OnData(int prmID, const uint8_t* prmBuf, int prmLen) override;
+  // IDataRunSink
   void OnDataRun(int prmID, const iovec* prmParts, size_t prmCount, size_t prmBytes) override;
   // The second reactions both protocols share: a connection's close request, the name and
   // password answers and the resolve answer. False when prmHdr is none of them.
   bool OnSharedMessage(const TLegacyAppHeader& prmHdr, const uint8_t* prmPayload, size_t prmLen);
 
-  // One whole message under the send lock; a failure is logged with prmErrPrefix and gives false.
-  // Whole messages under the send lock, in one SendSec; a failure is logged after prmErrPrefix.
+  // Whole messages, written together with whatever other threads have ready (the send group);
+  // returns once they are written. A failure is logged after prmErrPrefix and gives false.
   bool SendWire(const uint8_t* prmBytes, size_t prmLen, const char* prmErrPrefix);
   bool SendMsg(const TLegacyAppHeader& prmHdr, const void* prmPayload = nullptr, size_t prmLen = 0,
                const char* prmErrPrefix = "SendMsg Exception (");
@@ -182,6 +181,11 @@ class CAppMngCommon : public CAppMng,
   // Signalled once the manager is stopping: every wait of a connection or a check ends on it.
   TEvent m_StopEvent{true};
   std::recursive_mutex m_SendCS;
+  // Every message to the gateway goes through it, under m_SendCS.
+  TSendGroup m_SendGroup{m_SendCS,
+                         [this](const iovec* prmParts, size_t prmCount, std::string& prmError) {
+                           return WriteParts(prmParts, prmCount, prmError);
+                         }};
   mutable std::recursive_mutex m_ConnsCS;
   // Registered from the session's threads while the control thread may be reading them.
   std::atomic<HWND> m_OnCloseWnd{nullptr};
@@ -202,6 +206,8 @@ class CAppMngCommon : public CAppMng,
   template <typename T>
   void Answer(TRequest<T>& prmReq, T prmValue);
 
+  // The group's write: the parts in one SendSecV.
+  bool WriteParts(const iovec* prmParts, size_t prmCount, std::string& prmError);
   // The set-up steps up to the init message; raises on failure.
   void OpenControlConnection();
   TUniqueFd ConnectControlSocket();

@@ -229,12 +229,18 @@ void CAppMngCommon::LoseControl(const std::string& prmWhy) {
 // Messages to the gateway
 
 bool CAppMngCommon::SendWire(const uint8_t* prmBytes, size_t prmLen, const char* prmErrPrefix) {
-  std::lock_guard g(m_SendCS);
+  std::string error;
+  if (m_SendGroup.Send(prmBytes, prmLen, error)) return true;
+  if (!error.empty()) WriteDebugLog(prmErrPrefix + error + ")");
+  return false;
+}
+
+bool CAppMngCommon::WriteParts(const iovec* prmParts, size_t prmCount, std::string& prmError) {
   if (!m_SSPI) return false;
   try {
-    if (m_SSPI->SendSec(m_ControlSock.Get(), prmBytes, static_cast<int>(prmLen))) return true;
+    if (m_SSPI->SendSecV(m_ControlSock.Get(), prmParts, prmCount)) return true;
   } catch (const EBaseException& e) {
-    WriteDebugLog(prmErrPrefix + e.GetMsg() + ")");
+    prmError = e.GetMsg();
   }
   // A record may have gone out in part: nothing sent after it could be read by the gateway.
   LoseControl("sending failed");

@@ -5,7 +5,21 @@
 
 #include <cerrno>
 
+#include "diag/DebugLog.h"
+#include "diag/Exceptions.h"
+
 namespace vantrel {
+
+int ReadCounted(IControlSource& prmSource, uint8_t* prmBuf, int prmLen, int& prmFailures) {
+  try {
+    int n = prmSource.Read(prmBuf, prmLen);
+    prmFailures = 0;
+    return n;
+  } catch (const EBaseException& e) {
+    WriteDebugLog("ControlConThd Exception (" + e.GetMsg() + ")");
+  }
+  return ++prmFailures >= kMaxReadFailures ? IControlSource::kClosed : 0;
+}
 
 int CTlsControlSource::Read(uint8_t* prmBuf, int prmLen) {
   int got = 0;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <vector>
 
@@ -38,10 +39,19 @@ class TDataBatch {
     if (prmLen == 0 || m_Slots.empty()) return {};
     TLegacyAppHeader h = prmHdr;
     h.ActionCode = mcData;
+    // Every full message has the same header: encoded once and copied, not once per message.
+    uint8_t full[kHeaderSize];
+    bool haveFull = false;
     size_t at = 0;
     for (size_t off = 0; off < prmLen; off += kMaxPayload) {
       h.Len = static_cast<int32_t>(std::min<size_t>(kMaxPayload, prmLen - off));
-      prmEncode(h, m_Buf.data() + at);
+      if (h.Len < kMaxPayload) {
+        prmEncode(h, m_Buf.data() + at);
+      } else {
+        if (!haveFull) prmEncode(h, full);
+        haveFull = true;
+        std::memcpy(m_Buf.data() + at, full, m_HeaderSize);
+      }
       at += m_HeaderSize + static_cast<size_t>(h.Len);
     }
     return {m_Buf.data(), at};

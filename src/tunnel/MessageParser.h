@@ -10,10 +10,25 @@
 #include <cstdint>
 #include <vector>
 
-#include "tunnel/ControlReader.h"
 #include "tunnel/TunnelWire.h"
 
 namespace vantrel {
+
+// What a protocol tells the parser: its header layout and its reactions to each message.
+class IControlDispatch {
+ public:
+  enum class TPayload { Read, None, Data };
+
+  virtual ~IControlDispatch() = default;
+  virtual int HeaderSize() const = 0;
+  virtual TLegacyAppHeader DecodeHdr(const uint8_t* prmHdr) const = 0;
+  // First reaction, when the header is complete: how the payload is to be taken (data goes to
+  // the run sink, and has no second reaction).
+  virtual TPayload OnHeader(const TLegacyAppHeader& prmHdr) = 0;
+  // Second reaction, when the whole message was read.
+  virtual void OnMessage(const TLegacyAppHeader& prmHdr, const uint8_t* prmPayload,
+                         size_t prmLen) = 0;
+};
 
 class IDataRunSink {
  public:
@@ -28,8 +43,8 @@ class CMessageParser {
   // Parts of one run; a longer run is handed over in several calls.
   static constexpr size_t kMaxRunParts = 256;
 
-  // prmDispatch decodes headers and gets the first and second reactions, as with the reader that
-  // takes one piece at a time; data messages have no second reaction. Both outlive the parser.
+  // prmDispatch decodes headers and gets the first and second reactions; data messages have no
+  // second reaction. Both outlive the parser.
   CMessageParser(IControlDispatch& prmDispatch, IDataRunSink& prmRuns);
 
   // Consumes all prmLen bytes. Raises "Control : Failed to allocate memory" for a payload that

@@ -94,8 +94,12 @@ TEST(DebugLog, ConcurrentWritersGiveWholeRecords) {
   for (int t = 0; t < kThreads; ++t)
     threads.emplace_back([t] {
       for (int i = 0; i < kLines; ++i)
-        WriteDebugLog("T" + std::to_string(t) + "-" + std::to_string(i) + ":" +
-                      std::string(50 + (i * 37) % 900, static_cast<char>('a' + t)));
+        WriteDebugLog(std::string("T")
+                          .append(std::to_string(t))
+                          .append("-")
+                          .append(std::to_string(i))
+                          .append(":")
+                          .append(50 + (i * 37) % 900, static_cast<char>('a' + t)));
     });
   for (auto& th : threads) th.join();
   auto recs = cap.Records();

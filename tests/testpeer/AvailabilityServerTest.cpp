@@ -96,8 +96,8 @@ TEST_F(AvailabilityServer, InformationReplyCarriesVersionInstanceAndSettingsInOr
   EXPECT_EQ(settings.FindFirst("keepalive").Text(), "30");
 
   m_Server.UpdateScenario([](TAvailScenario& s) {
-    s.Vdiauth = "1";
-    s.Version = "";
+    s.Vdiauth.assign(1, '1');
+    s.Version.clear();
     s.OmitInstance = true;
     s.OmitSettings = true;
   });

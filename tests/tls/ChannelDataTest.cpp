@@ -171,15 +171,22 @@ TEST(ChannelData, SendCutsIntoRecords) {
   std::string big(32769, 'x');
   big[0] = 'A';
   big[32768] = 'Z';
-  TChannelFixture f([&](TServerConn& c) { records = c.ReadRecords(1 + 32769, &data); });
+  // Parts are packed into full records across their boundaries; an empty one adds nothing.
+  std::string middle(16380, 'y');
+  iovec parts[] = {{const_cast<char*>("ab"), 2},
+                   {middle.data(), middle.size()},
+                   {nullptr, 0},
+                   {const_cast<char*>("cdefg"), 5}};
+  TChannelFixture f([&](TServerConn& c) { records = c.ReadRecords(1 + 32769 + 16387, &data); });
   ASSERT_TRUE(f.handshakeOk);
   EXPECT_TRUE(f.Chan.SendSec(f.Sock, "", 0));
   EXPECT_TRUE(f.Chan.SendSec(f.Sock, "1", 1));
   EXPECT_TRUE(f.Chan.SendSec(f.Sock, big.data(), int(big.size())));
+  EXPECT_TRUE(f.Chan.SendSecV(f.Sock, parts, 4));
   f.Server.Join();
   // A record carries at most 2^14 plaintext bytes on the wire.
-  EXPECT_EQ(records, (std::vector<int>{1, 16384, 16384, 1}));
-  EXPECT_EQ(data, "1" + big);
+  EXPECT_EQ(records, (std::vector<int>{1, 16384, 16384, 1, 16384, 3}));
+  EXPECT_EQ(data, "1" + big + "ab" + middle + "cdefg");
 }
 
 TEST(ChannelData, BadBytesFromTheGatewayRaise) {

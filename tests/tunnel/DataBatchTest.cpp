@@ -5,15 +5,20 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <mutex>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "diag/Exceptions.h"
 #include "tunnel/ConnOutput.h"
+#include "tunnel/ControlSource.h"
 #include "tunnel/DataBatch.h"
 #include "tunnel/LegacyWire.h"
 #include "tunnel/MessageParser.h"
+#include "tunnel/SendGroup.h"
 
 namespace vantrel {
 namespace {
@@ -96,7 +101,6 @@ class TRecorder : public IControlDispatch, public IDataRunSink {
     Events.push_back("header " + std::to_string(prmHdr.ActionCode));
     return prmHdr.ActionCode == mcTimers ? TPayload::None : TPayload::Read;
   }
-  void OnData(int, const uint8_t*, int) override { ADD_FAILURE() << "pieces are not used"; }
   void OnMessage(const TLegacyAppHeader& prmHdr, const uint8_t* prmPayload,
                  size_t prmLen) override {
     Events.push_back("message " + std::to_string(prmHdr.ActionCode) + " " +
@@ -172,6 +176,12 @@ TEST(MessageParser, HoldsOnlyIncompleteMessagesAndRefusesOversizedAnswers) {
   parser.Feed(&name.back(), 1);
   EXPECT_EQ(rec.Events.back(), "message 19 pass!");
 
+  // An answer of the longest length allowed is held and dispatched whole.
+  const std::string longest(kMaxMessageLen, 'n');
+  Bytes limit = GatewayMsg(false, 18, 0, kMaxMessageLen, longest);
+  parser.Feed(limit.data(), limit.size());
+  EXPECT_EQ(rec.Events.back(), "message 18 " + longest);
+
   // A data message far longer than one message may carry is streamed, never held.
   Bytes big = GatewayMsg(false, 6, 4, 100000);
   parser.Feed(big.data(), big.size());
@@ -206,6 +216,70 @@ TEST(MessageParser, ParsesBackWhatTheRelayRead) {
   parser.Feed(wire.data(), wire.size());
   ASSERT_EQ(rec.Events.size(), 1u);  // 64 messages, one run
   EXPECT_EQ(rec.Events.back(), "run 7 " + std::string(data.begin(), data.end()));
+}
+
+// Reads that keep raising end the control connection; one good read resets the count.
+TEST(ControlSource, PersistentReadFailureCountsAsLost) {
+  struct TFailing : IControlSource {
+    int Good = 0;  // reads that succeed before the rest raise
+    int Read(uint8_t*, int) override {
+      if (Good-- > 0) return 1;
+      throw EBaseException("decrypt failed");
+    }
+    TWait Wait(int) override { return TWait::Ready; }
+  } src;
+  uint8_t b;
+  int failures = 0;
+  for (int i = 1; i < kMaxReadFailures; ++i) EXPECT_EQ(ReadCounted(src, &b, 1, failures), 0);
+  src.Good = 1;
+  EXPECT_EQ(ReadCounted(src, &b, 1, failures), 1);
+  for (int i = 1; i < kMaxReadFailures; ++i) EXPECT_EQ(ReadCounted(src, &b, 1, failures), 0);
+  EXPECT_EQ(ReadCounted(src, &b, 1, failures), IControlSource::kClosed);
+}
+
+// Senders that queue while another holds the send lock go out together, in arrival order, each
+// with the result of the write that carried it; a lone sender writes alone.
+TEST(SendGroup, WhoeverHoldsTheLockWritesWhatOthersQueued) {
+  std::recursive_mutex lock;
+  std::vector<std::string> writes;
+  bool fail = false;
+  TSendGroup group(lock, [&](const iovec* prmParts, size_t prmCount, std::string& prmError) {
+    std::string w;
+    for (size_t i = 0; i < prmCount; ++i)
+      w.append(static_cast<const char*>(prmParts[i].iov_base), prmParts[i].iov_len) += '|';
+    writes.push_back(w);
+    prmError = "refused";
+    return !fail;
+  });
+  std::string error;
+  EXPECT_TRUE(group.Send(reinterpret_cast<const uint8_t*>("solo"), 4, error));
+  EXPECT_EQ(writes, std::vector<std::string>{"solo|"});
+  for (bool failing : {false, true}) {
+    writes.clear();
+    fail = failing;
+    std::vector<std::thread> senders;
+    std::vector<std::string> errors(3);
+    bool results[3] = {failing, failing, failing};
+    const char* texts[] = {"a", "bb", "ccc"};
+    {
+      std::lock_guard held(lock);
+      for (size_t i = 0; i < 3; ++i) {
+        senders.emplace_back([&, i] {
+          results[i] = group.Send(reinterpret_cast<const uint8_t*>(texts[i]), std::strlen(texts[i]),
+                                  errors[i]);
+        });
+        while (group.Waiting() < i + 1) std::this_thread::yield();  // one at a time, in order
+      }
+      // The lock's holder writes too (the lock is taken again on the same thread).
+      EXPECT_EQ(group.Send(reinterpret_cast<const uint8_t*>("d"), 1, error), !failing);
+    }
+    for (std::thread& t : senders) t.join();
+    EXPECT_EQ(writes, std::vector<std::string>{"a|bb|ccc|d|"});
+    for (size_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(results[i], !failing);
+      EXPECT_EQ(errors[i], failing ? "refused" : "");
+    }
+  }
 }
 
 struct TSocketPair {

@@ -30,7 +30,7 @@ bool TGatewaySession::ParseMessage() {
   if (avail < hs + h.Len) return false;
   const uint32_t code = h.ActionCode & 0xff;
   if (code == 6 && m_Phase == TPhase::Up && h.ActionCode == code &&
-      m_RecordedData + h.Len > Scenario()->RecordDataLimit) {
+      m_RecordedData + h.Len > m_RecordLimit) {
     // Bulk data beyond what the recorder keeps: straight from the input to the destination.
     m_InPos += hs + h.Len;
     const bool first = m_Protocol == TProtocol::First;

@@ -124,7 +124,7 @@ void TGatewaySession::OnData(const TWireHeader& prmFields, uint32_t prmDestAddr,
   const uint16_t id = prmFields.RemotePort;
   if (prmLen == 0 || prmLen > kMaxDataPiece)
     Error("data message for " + std::to_string(id) + " with " + std::to_string(prmLen) + " bytes");
-  m_Recorder.Update([prmLen](TPeerCounters& c) { c.DataBytesFromClient += prmLen; });
+  m_FromClientUncounted += prmLen;
   auto it = m_Dests.find(id);
   if (it == m_Dests.end()) {
     // Data crossing the peer's own close is normal; anything else is the client's fault.
@@ -170,13 +170,15 @@ void TGatewaySession::OnClientClose(const TPeerMessage& prmMsg) {
 void TGatewaySession::CheckConnFields(const TWireHeader& prmFields, uint32_t prmDestAddr,
                                       uint16_t prmDestPort, const TDest& prmDest) {
   const TWireHeader& h = prmFields;
-  const std::string what =
-      "code " + std::to_string(h.ActionCode & 0xff) + " for " + std::to_string(prmDest.Id);
+  // Built only for an error: this runs for every data message.
+  auto what = [&] {
+    return "code " + std::to_string(h.ActionCode & 0xff) + " for " + std::to_string(prmDest.Id);
+  };
   if (m_Protocol == TProtocol::Legacy) {
     if (h.ListenPort != kLegacyOpenPort)
-      Error(what + " with port " + std::to_string(h.ListenPort) + " in the header");
+      Error(what() + " with port " + std::to_string(h.ListenPort) + " in the header");
   } else if (prmDestAddr != prmDest.DestAddr || prmDestPort != prmDest.DestPort) {
-    Error(what + " names " + FormatDottedQuad(prmDestAddr) + ":" + std::to_string(prmDestPort) +
+    Error(what() + " names " + FormatDottedQuad(prmDestAddr) + ":" + std::to_string(prmDestPort) +
           ", opened as " + FormatDottedQuad(prmDest.DestAddr) + ":" +
           std::to_string(prmDest.DestPort));
   }

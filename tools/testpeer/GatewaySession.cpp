@@ -236,9 +236,17 @@ void TGatewaySession::ReadTls() {
 
 void TGatewaySession::ProcessInput() {
   if (m_Phase == TPhase::Request) ProcessRequest();
-  if (m_Phase == TPhase::AwaitInit || m_Phase == TPhase::Up)
+  if (m_Phase == TPhase::AwaitInit || m_Phase == TPhase::Up) {
+    // Once per input buffer: the scenario is shared under a lock, too dear for every message.
+    m_RecordLimit = Scenario()->RecordDataLimit;
     while (ParseMessage()) {
     }
+  }
+  if (m_FromClientUncounted > 0) {
+    m_Recorder.Update(
+        [n = m_FromClientUncounted](TPeerCounters& c) { c.DataBytesFromClient += n; });
+    m_FromClientUncounted = 0;
+  }
   if (m_InPos == m_In.size()) {
     m_In.clear();
     m_InPos = 0;

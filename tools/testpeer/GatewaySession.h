@@ -159,6 +159,10 @@ class TGatewaySession {
   std::map<uint16_t, TDest> m_Dests;
   std::set<uint16_t> m_GatewayClosed;  // closed by the peer; late client data is not an error
   size_t m_DestOutBytes = 0;
+  // Client data parsed but not yet added to the recorder's count: one update per input buffer,
+  // not one lock per message.
+  uint64_t m_FromClientUncounted = 0;
+  size_t m_RecordLimit = 0;  // the scenario's RecordDataLimit while an input buffer is parsed
   std::vector<uint16_t> m_DestsToFlush;
   TBytes m_DestBuf;  // ReadDest's buffer, kept between reads
   size_t m_RecordedData = 0;

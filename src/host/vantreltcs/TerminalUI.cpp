@@ -159,8 +159,15 @@ int TTerminalUI::Login(TLoginPrompt& prmPrompt) {
 int TTerminalUI::SelectCertificate(const std::vector<TCertRow>& prmRows) {
   if (!m_Tty) return TLoggingDialogs().SelectCertificate(prmRows);
   Print("\n-- Select a certificate --\n");
+  // Appended piece by piece: gcc 12 misreads a literal joined to a temporary under -Wrestrict.
   for (size_t i = 0; i < prmRows.size(); ++i)
-    Print(" " + std::to_string(i) + " " + prmRows[i].Subject + " (" + prmRows[i].Issuer + ")\n");
+    Print(std::string(" ")
+              .append(std::to_string(i))
+              .append(" ")
+              .append(prmRows[i].Subject)
+              .append(" (")
+              .append(prmRows[i].Issuer)
+              .append(")\n"));
   for (;;) {
     Print("number, or empty to cancel: ");
     std::string line;
