@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "diag/FileRead.h"
 #include "diag/UniqueFd.h"
 #include "jsproxy/JsProxyApi.h"
 #include "jsproxy/PacNet.h"
@@ -31,25 +32,6 @@ TEngine& Engine() {
   return engine;
 }
 
-// Only a regular file is read (a pipe or device could block or never end), and only up to the
-// size limit.
-bool ReadScriptFile(const char* prmPath, std::string& prmText) {
-  vantrel::TUniqueFd fd(open(prmPath, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  struct stat st {};
-  if (!fd.Valid() || fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-      st.st_size > static_cast<off_t>(kMaxScript))
-    return false;
-  prmText.assign(static_cast<size_t>(st.st_size), '\0');
-  size_t done = 0;
-  while (done < prmText.size()) {
-    ssize_t n = read(fd.Get(), prmText.data() + done, prmText.size() - done);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  prmText.resize(done);
-  return true;
-}
-
 }  // namespace
 
 extern "C" {
@@ -62,7 +44,7 @@ __attribute__((visibility("default"))) int InternetInitializeAutoProxyDll(
   (void)lpszMime;
   std::string script;
   if (lpszDownloadedTempFile) {
-    if (!ReadScriptFile(lpszDownloadedTempFile, script)) return 0;
+    if (!vantrel::ReadRegularFile(lpszDownloadedTempFile, kMaxScript, script)) return 0;
   } else if (lpAutoProxyScriptBuffer && lpAutoProxyScriptBuffer->lpszScriptBuffer &&
              lpAutoProxyScriptBuffer->dwScriptBufferSize <= kMaxScript) {
     const TAutoProxyScriptBuffer& b = *lpAutoProxyScriptBuffer;

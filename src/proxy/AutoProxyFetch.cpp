@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "diag/DebugLog.h"
+#include "diag/FileRead.h"
 #include "diag/TextCodecs.h"
 #include "diag/UniqueFd.h"
 #include "proxy/AutoProxy.h"
@@ -15,24 +16,6 @@ namespace vantrel {
 namespace {
 
 constexpr size_t kMaxScript = 1 << 20;
-
-// Only a regular file: a pipe or device could block or never end.
-bool ReadLocalScript(const std::string& prmPath, std::string& prmScript) {
-  TUniqueFd fd(open(prmPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  struct stat st {};
-  if (!fd.Valid() || fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-      static_cast<size_t>(st.st_size) > kMaxScript)
-    return false;
-  prmScript.resize(static_cast<size_t>(st.st_size));
-  size_t done = 0;
-  while (done < prmScript.size()) {
-    ssize_t n = read(fd.Get(), prmScript.data() + done, prmScript.size() - done);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  prmScript.resize(done);
-  return true;
-}
 
 size_t OnBody(char* prmData, size_t prmSize, size_t prmCount, void* prmUser) {
   auto* body = static_cast<std::string*>(prmUser);
@@ -74,7 +57,7 @@ bool FetchProxyScript(const std::string& prmScriptUrl, std::string& prmScript) {
   if (FindText(prmScriptUrl, "file://") == 0) {
     std::string path = prmScriptUrl.substr(7);
     if (FindText(path, "localhost/") == 0) path.erase(0, 9);
-    return ReadLocalScript(path, prmScript);
+    return ReadRegularFile(path, kMaxScript, prmScript);
   }
   if (FindText(prmScriptUrl, "http://") == 0) return FetchHttpScript(prmScriptUrl, prmScript);
   return false;

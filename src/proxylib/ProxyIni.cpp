@@ -1,4 +1,5 @@
 #include "proxylib/ProxyIni.h"
+#include "diag/FileRead.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,23 +17,7 @@ namespace vantrel::proxylib {
 namespace {
 
 // The file holds a few short texts; anything bigger is not ours.
-constexpr off_t kMaxFile = 256 * 1024;
-
-bool ReadSmallFile(const std::string& prmPath, std::string& prmText) {
-  TUniqueFd fd(open(prmPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  struct stat st {};
-  if (!fd.Valid() || fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFile)
-    return false;
-  prmText.assign(static_cast<size_t>(st.st_size), '\0');
-  size_t done = 0;
-  while (done < prmText.size()) {
-    ssize_t n = read(fd.Get(), prmText.data() + done, prmText.size() - done);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  prmText.resize(done);
-  return true;
-}
+constexpr size_t kMaxFile = 256 * 1024;
 
 bool WriteAll(int prmFd, const std::string& prmText) {
   size_t done = 0;
@@ -113,7 +98,7 @@ bool CreateProxyIniFile() {
 
 CProxyIni::CProxyIni(std::string prmPath) : m_Path(std::move(prmPath)) {
   std::string text;
-  if (ReadSmallFile(m_Path, text)) m_Sections = ParseIni(text);
+  if (ReadRegularFile(m_Path, kMaxFile, text, true)) m_Sections = ParseIni(text);
 }
 
 long CProxyIni::ReadInt(const std::string& prmSection, const std::string& prmKey, long prmDefault) {

@@ -1,4 +1,5 @@
 #include "proxylib/ProxyScript.h"
+#include "diag/FileRead.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -24,7 +25,7 @@ namespace {
 using proxylog::kLevelError;
 using proxylog::kLevelInfo;
 
-constexpr off_t kMaxScript = 1 << 20;
+constexpr size_t kMaxScript = 1 << 20;
 constexpr size_t kEngineText = 260;
 
 bool IsBlank(char c) {
@@ -49,21 +50,8 @@ struct TLibrary {
 // Copies a regular file of at most 1 MiB over prmTo (mode 0600). A failed copy removes prmTo,
 // so an earlier evaluation's script is never taken for this one.
 bool CopyScript(const std::string& prmFrom, const std::string& prmTo) {
-  TUniqueFd in(open(prmFrom.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  struct stat st {};
-  bool ok =
-      in.Valid() && fstat(in.Get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxScript;
   std::string text;
-  if (ok) {
-    text.resize(static_cast<size_t>(st.st_size));
-    size_t done = 0;
-    while (done < text.size()) {
-      ssize_t n = read(in.Get(), text.data() + done, text.size() - done);
-      if (n <= 0) break;
-      done += static_cast<size_t>(n);
-    }
-    text.resize(done);
-  }
+  bool ok = ReadRegularFile(prmFrom, kMaxScript, text);
   std::string tmp = prmTo + ".new";
   unlink(tmp.c_str());
   if (ok && proxylog::MakePrivateDir(prmTo.substr(0, prmTo.rfind('/')))) {
