@@ -91,7 +91,8 @@ TProxyPeerSquid::TProxyPeerSquid(const std::string& prmName, const std::string& 
   m_Port = FreePort();
   std::ofstream(m_Dir + "/squid.conf")
       << "http_port 127.0.0.1:" << m_Port << "\npid_filename " << m_Dir << "/squid.pid\n"
-      << "cache_log " << m_Dir << "/cache.log\naccess_log none\ncache_store_log none\n"
+      << "cache_log " << m_Dir << "/cache.log\naccess_log " << m_Dir << "/access.log\n"
+      << "cache_store_log none\n"
       << "pinger_enable off\ncoredump_dir " << m_Dir << "\ncache deny all\n"
       << "shutdown_lifetime 0 seconds\n"
       << auth << "acl auth proxy_auth REQUIRED\nhttp_access allow auth\nhttp_access deny all\n";
@@ -130,6 +131,13 @@ std::string TProxyPeerSquid::WaitReady() const {
     return {};
   std::ifstream log(m_Dir + "/cache.log");
   return "squid did not start: " + std::string(std::istreambuf_iterator<char>(log), {});
+}
+
+bool TProxyPeerSquid::AccessLogShows(const std::string& prmText) const {
+  return Within(5000, [&] {
+    std::ifstream log(m_Dir + "/access.log");
+    return std::string(std::istreambuf_iterator<char>(log), {}).find(prmText) != std::string::npos;
+  });
 }
 
 }  // namespace vantrel::testpeer

@@ -1,6 +1,7 @@
 // A real squid proxy for the proxy tests, in the foreground (-N) on a free loopback port, with
-// its configuration, logs, pid file and password file (user alice, password right-pass) in a
-// folder of its own that it removes again. Stopped (bounded) by the destructor.
+// its configuration, logs (access log included), pid file and password file (user alice,
+// password right-pass) in a folder of its own that it removes again. Stopped (bounded) by the
+// destructor.
 #pragma once
 
 #include <sys/types.h>
@@ -26,6 +27,9 @@ class TProxyPeerSquid {
   // Empty once squid accepts connections (within 20 s); otherwise why not, with its log.
   std::string WaitReady() const;
   uint16_t Port() const { return m_Port; }
+  // Whether a line of the access log holds prmText within 5 s. Squid writes a CONNECT's line
+  // ("... CONNECT host:port user ...") when the tunnel closes.
+  bool AccessLogShows(const std::string& prmText) const;
 
  private:
   std::string m_Dir;
