@@ -152,6 +152,7 @@ std::string TOstraClient::ClientVerification(std::string& prmFailureInfo) {
   TSessionVerifier verifier(m_Context);
   TPolicyCheck check = RunPolicyCheck(verifier.Context(), body, failure);
   prmFailureInfo = check.Failure;
+  if (!check.Failure.empty()) WriteDebugLog("ClientVerification - " + check.Failure);
   return check.Answer;
 }
 
