@@ -31,6 +31,12 @@ constexpr int kVerificationStatus = 7;
 constexpr int kVerificationError = 19;
 constexpr int kAccessDeniedError = 26;
 
+// Actions run only inside a selected case; every Linux endpoint selects this one.
+std::string OnLinux(const std::string& prmAction) {
+  return "<Condition><Eval><ostype/></Eval><Case Value=\"Linux\">" + prmAction +
+         "</Case></Condition>";
+}
+
 // One vantreltcs with its page pipes and its own peers.
 class THostRun {
  public:
@@ -51,7 +57,6 @@ class THostRun {
     if (m_Pid == 0) {
       dup2(m_Pipes.HostIn, 0);
       dup2(m_Pipes.HostOut, 1);
-      setenv("VANTREL_RDP_CLIENT", "/bin/true", 1);
       execl((BinDir() + "/vantreltcs").c_str(), "vantreltcs", "--api", "stdio", "--ui", "none",
             "--param", "platform=Morv", "--param", "sp_name=127.0.0.1", "--param", port.c_str(),
             "--param", "custom_portal=1", "--param", "session_id=s1", nullptr);
@@ -112,7 +117,7 @@ testpeer::TAvailScenario WithRules(const std::string& prmBody) {
 
 TEST(VerifySession, TerminatingRuleEndsTheSessionWithError19) {
   THostRun run;
-  run.Start(WithRules("<termsess/>"));
+  run.Start(WithRules(OnLinux("<termsess/>")));
   ASSERT_TRUE(run.WaitForEvent("OnError", kAccessDeniedError));
   EXPECT_EQ(run.Errors(), (std::vector<int>{kVerificationError, kAccessDeniedError}));
   EXPECT_TRUE(run.SawStatus(kVerificationStatus));
@@ -125,10 +130,10 @@ TEST(VerifySession, TerminatingRuleEndsTheSessionWithError19) {
 
 TEST(VerifySession, PromptAnswerSelectsTheLaterCase) {
   const std::string body =
-      "<promptuser Option1=\"Accept\" Param=\"agree\">Accept the policy?</promptuser>"
+      OnLinux("<promptuser Option1=\"Accept\" Param=\"agree\">Accept the policy?</promptuser>") +
       "<Condition><Eval><param>agree</param></Eval>"
       "<Case Value=\"Accept\"><log Priority=\"Information\">accepted</log></Case>"
-      "<Case Default=\"true\"><termsess/></Case></Condition>";
+      "<Case Value=\"No\"><termsess/></Case></Condition>";
   for (const auto& [reply, starts] : {std::pair{"yes", true}, std::pair{"no", false}}) {
     SCOPED_TRACE(reply);
     auto run = std::make_unique<THostRun>();
