@@ -9,6 +9,9 @@
 #include "diag/Exceptions.h"
 #include "diag/TextCodecs.h"
 #include "diag/Xml.h"
+#include "session/SessionVerifier.h"
+#include "verify/LegacyPolicy.h"
+#include "verify/RuleEngine.h"
 
 namespace vantrel {
 
@@ -118,20 +121,39 @@ bool TOstraClient::ReadOstraInfo(const TXmlNode& prmRoot) {
 }
 
 bool TOstraClient::GetPostLoginClientVerificationRules() {
-  // The rule engine comes later; until then the session is allowed as when the rules cannot
-  // be fetched.
-  WriteDebugLog("GetPostLoginClientVerificationRules - no rules evaluated: session allowed");
-  return true;
+  const std::string url = TOstraQuery(m_Context.GetOstraServer(), "/query/clientverification2")
+                              .AddEncoded("_instid", m_Context.GetDBMng().GetOstraInstance())
+                              .AddEncoded("_uname", m_Context.GetUsername(true))
+                              .URL();
+  std::string body, failure;
+  if (!m_Context.GetFile(url, body, TCS_STATUS_CLIENT_VERIFICATION, "", failure, "")) {
+    // A server that cannot answer has no rules to enforce.
+    WriteDebugLog("GetPostLoginClientVerificationRules - " + failure + ": session allowed");
+    return true;
+  }
+  TSessionVerifier verifier(m_Context);
+  return RunRulesDocument(verifier.Context(), body);
 }
 
 std::string TOstraClient::ClientVerification(std::string& prmFailureInfo) {
-  if (m_Context.GetOstraServer().empty()) {
+  const std::string server = m_Context.GetOstraServer();
+  if (server.empty()) {
     prmFailureInfo = kNoOstraServer;
     return std::string();
   }
-  // The policy check comes later; until then it answers as when the policy cannot be fetched.
-  WriteDebugLog("ClientVerification - no policy evaluated: session allowed");
-  return std::string();
+  const std::string url = TOstraQuery(server, "/query/clientverification")
+                              .AddEncoded("_instid", m_Context.GetDBMng().GetOstraInstance())
+                              .URL();
+  std::string body, failure;
+  if (!m_Context.GetFile(url, body, TCS_STATUS_CLIENT_VERIFICATION, "", failure, "")) {
+    WriteDebugLog("ClientVerification - " + failure + ": no policy answer");
+    return std::string();
+  }
+  TSessionVerifier verifier(m_Context);
+  TPolicyCheck check = RunPolicyCheck(verifier.Context(), body, failure);
+  prmFailureInfo = check.Failure;
+  if (!check.Failure.empty()) WriteDebugLog("ClientVerification - " + check.Failure);
+  return check.Answer;
 }
 
 void TOstraClient::CatalogueCredentials(

@@ -114,7 +114,7 @@ TEST_F(SessionStartup, FirstProtocolSessionBecomesReadyWithItsDesktops) {
   m_Window.ProcessMessages();
 
   EXPECT_TRUE(ready);
-  EXPECT_EQ(Folded(), (std::vector<std::string>{"S1", "S3", "S10", "S11", "S4"}));
+  EXPECT_EQ(Folded(), (std::vector<std::string>{"S1", "S3", "S10", "S7", "S11", "S4"}));
   ASSERT_EQ(m_Mng->GetHosts().size(), 2u);
   EXPECT_EQ(m_Mng->GetHosts()[0]->GetID(), "10.0.0.5");
   EXPECT_EQ(m_Mng->GetOstraServerVersion().VerMaj, 4);

@@ -364,6 +364,11 @@ std::vector<std::string> TAvailabilityServer::DeletedHosts() const {
   return m_State.DeletedHosts();
 }
 
+std::vector<std::string> TAvailabilityServer::ClvAnswers() const {
+  std::lock_guard<std::mutex> lock(m_Lock);
+  return m_State.ClvAnswers();
+}
+
 int TAvailabilityServer::PowerUps(const std::string& prmHost) const {
   std::lock_guard<std::mutex> g(m_Lock);
   return m_State.PowerUps(prmHost);

@@ -92,6 +92,8 @@ class TAvailabilityServer {
   std::map<std::string, std::string> Icons() const;
   std::vector<std::string> DeletedHosts() const;
   int PowerUps(const std::string& prmHost) const;
+  // The unmasked "_clv" of each host-list request, in arrival order.
+  std::vector<std::string> ClvAnswers() const;
 
  private:
   struct TConnSlot {

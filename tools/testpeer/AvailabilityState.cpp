@@ -4,6 +4,7 @@
 
 #include "diag/TextCodecs.h"
 #include "diag/Xml.h"
+#include "verify/PolicyMask.h"
 
 namespace vantrel::testpeer {
 
@@ -93,7 +94,7 @@ TAvailAnswer TAvailabilityState::Handle(const THttpRequest& prmRequest,
                                         std::vector<std::string>& prmErrors) {
   const std::string& p = prmRequest.Path;
   if (p == "/query/info") return Info();
-  if (p == "/query/hosts") return Hosts();
+  if (p == "/query/hosts") return Hosts(prmRequest, prmErrors);
   if (p == "/object/newstatesess") return NewStateSession(prmRequest, prmErrors);
   if (p == "/query/avail") return Avail(prmRequest, prmErrors);
   if (p == "/object/powerup") return PowerUp(prmRequest, prmErrors);
@@ -123,7 +124,13 @@ TAvailAnswer TAvailabilityState::Info() const {
   return Xml(doc);
 }
 
-TAvailAnswer TAvailabilityState::Hosts() const {
+TAvailAnswer TAvailabilityState::Hosts(const THttpRequest& prmRequest,
+                                       std::vector<std::string>& prmErrors) {
+  const std::string clv = prmRequest.Param("_clv");
+  std::string answer;
+  if (!clv.empty() && !UnmaskText(clv, ClvAnswerKey(), answer))
+    prmErrors.push_back("_clv is not a masked answer: " + clv);
+  m_ClvAnswers.push_back(answer);
   TXmlDoc doc = TXmlDoc::Create("OQN");
   TXmlNode root = doc.Root();
   if (m_Scenario.ClientVerification) {

@@ -38,6 +38,9 @@ class TAvailabilityState {
   std::map<std::string, std::string> Icons() const { return m_Icons; }
   std::vector<std::string> DeletedHosts() const { return m_Deleted; }
   int PowerUps(const std::string& prmHost) const;
+  // The verification answers the host-list requests carried, unmasked with the build's answer
+  // key, in arrival order (empty ones included).
+  std::vector<std::string> ClvAnswers() const { return m_ClvAnswers; }
 
  private:
   TAvailHost* FindHost(const std::string& prmIdOrAddress);
@@ -49,7 +52,7 @@ class TAvailabilityState {
   int NextState(const TAvailHost& prmHost);
 
   TAvailAnswer Info() const;
-  TAvailAnswer Hosts() const;
+  TAvailAnswer Hosts(const THttpRequest& prmRequest, std::vector<std::string>& prmErrors);
   TAvailAnswer NewStateSession(const THttpRequest& prmRequest, std::vector<std::string>& prmErrors);
   TAvailAnswer Avail(const THttpRequest& prmRequest, std::vector<std::string>& prmErrors);
   TAvailAnswer PowerUp(const THttpRequest& prmRequest, std::vector<std::string>& prmErrors);
@@ -70,6 +73,7 @@ class TAvailabilityState {
   std::map<std::string, size_t> m_StateCursor;  // desktop key -> next index in AvailStates
   std::map<std::string, int> m_PowerUps;
   std::vector<std::string> m_Deleted;  // desktop keys, in deletion order
+  std::vector<std::string> m_ClvAnswers;
 };
 
 }  // namespace vantrel::testpeer
