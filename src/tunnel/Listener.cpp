@@ -52,7 +52,6 @@ CListener::CListener(IConnHost* prmAppMng, TListenRequest prmRequest, int& prmBi
   prmBindPort = ntohs(addr.sin_port);
   if (listen(m_Sock.Get(), SOMAXCONN) != 0)
     throw EBaseException::CreateFmt("Failed to start listening %d", errno);
-  m_Reserve.Reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
 }
 
 CListener::~CListener() {
@@ -89,7 +88,7 @@ TUniqueFd CListener::AcceptCon() {
     if (!s) {
       const int err = errno;
       if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR || err == ECONNABORTED) continue;
-      if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM) {
+      if (TSpareFd::IsShortage(err)) {
         RefuseOne(err);
         continue;
       }
@@ -127,14 +126,7 @@ void CListener::Forward(TUniqueFd prmSock) {
 void CListener::RefuseOne(int prmErr) {
   WriteDebugLog("Listener - out of descriptors (" + std::to_string(prmErr) +
                 "), connection refused");
-  // The spare descriptor makes room to take the waiting connection and close it, so its client
-  // fails at once instead of hanging in the backlog; without one, back off briefly.
-  m_Reserve.Reset();
-  TUniqueFd refused(accept4(m_Sock.Get(), nullptr, nullptr, SOCK_CLOEXEC));
-  const bool took = static_cast<bool>(refused);
-  refused.Reset();
-  m_Reserve.Reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
-  if (!took) m_StopEvent.Wait(kRefuseBackoffMs);
+  if (!m_Reserve.RefuseWaiting(m_Sock.Get())) m_StopEvent.Wait(kRefuseBackoffMs);
 }
 
 void CListener::AcceptLoop() {

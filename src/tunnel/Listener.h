@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "diag/SpareFd.h"
 #include "diag/UniqueFd.h"
 #include "platform/Event.h"
 #include "platform/Window.h"
@@ -68,8 +69,7 @@ class CListener {
   bool m_CloseAfterEmpty;
   TConnSendCallback m_SendCallback;
   TEvent m_StopEvent{true};
-  // Kept open so that a connection can still be taken and refused when descriptors run out.
-  TUniqueFd m_Reserve;
+  TSpareFd m_Reserve;
 };
 
 }  // namespace vantrel

@@ -12,6 +12,7 @@
 
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
+#include "diag/SpareFd.h"
 #include "testpeer/PeerSocket.h"
 
 namespace vantrel::testpeer {
@@ -19,6 +20,7 @@ namespace vantrel::testpeer {
 namespace {
 
 constexpr size_t kChunk = 65536;
+constexpr int kRefuseBackoffMs = 50;
 
 struct TTcpConn {
   std::vector<uint8_t> Pending;  // echo: received, not yet sent back
@@ -72,6 +74,7 @@ void TTcpTestServer::ServeThd() {
   std::map<int, TTcpConn> conns;
   std::vector<uint8_t> buf(kChunk);
   std::vector<pollfd> fds;
+  TSpareFd spare;
   auto drop = [&](int fd) {
     ::close(fd);
     conns.erase(fd);
@@ -94,6 +97,9 @@ void TTcpTestServer::ServeThd() {
       if (fds[0].revents & POLLIN) break;
       if (fds[1].revents & POLLIN) {
         int fd = AcceptConnection(m_ListenFd);
+        // Out of descriptors: the waiting client is closed rather than left to spin on.
+        if (fd < 0 && TSpareFd::IsShortage(errno) && !spare.RefuseWaiting(m_ListenFd))
+          m_Stop.Wait(kRefuseBackoffMs);
         if (fd >= 0) {
           conns[fd];
           if (m_Mode == TTcpServerMode::Source && m_SourceBytes == 0) ::shutdown(fd, SHUT_WR);
