@@ -12,7 +12,6 @@
 
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
-#include "diag/SpareFd.h"
 #include "testpeer/PeerSocket.h"
 
 namespace vantrel::testpeer {
@@ -74,7 +73,6 @@ void TTcpTestServer::ServeThd() {
   std::map<int, TTcpConn> conns;
   std::vector<uint8_t> buf(kChunk);
   std::vector<pollfd> fds;
-  TSpareFd spare;
   auto drop = [&](int fd) {
     ::close(fd);
     conns.erase(fd);
@@ -98,7 +96,7 @@ void TTcpTestServer::ServeThd() {
       if (fds[1].revents & POLLIN) {
         int fd = AcceptConnection(m_ListenFd);
         // Out of descriptors: the waiting client is closed rather than left to spin on.
-        if (fd < 0 && TSpareFd::IsShortage(errno) && !spare.RefuseWaiting(m_ListenFd))
+        if (fd < 0 && TSpareFd::IsShortage(errno) && !m_Spare.RefuseWaiting(m_ListenFd))
           m_Stop.Wait(kRefuseBackoffMs);
         if (fd >= 0) {
           conns[fd];

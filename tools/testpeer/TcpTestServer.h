@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+#include "diag/SpareFd.h"
 #include "platform/Event.h"
 
 namespace vantrel::testpeer {
@@ -49,6 +50,8 @@ class TTcpTestServer {
   const TTcpServerMode m_Mode;
   const uint64_t m_SourceBytes;
   int m_ListenFd = -1;
+  // Held from construction, so the descriptors a test counts do not change under it.
+  TSpareFd m_Spare;
   uint16_t m_Port = 0;
   TEvent m_Stop{true};
   std::thread m_Thread;
