@@ -27,6 +27,7 @@ void TVantrelTCSX::Initialize() {
   m_CurHost = m_CurApp = m_CurSubFolder = -1;
   m_UI = std::make_unique<TTCSUserInterface>(m_Window.get(), m_DBMng.get());
   m_TCSMng = std::make_unique<TVantrelTCSMng>(*m_UI, m_Window.get(), m_Dialogs);
+  m_RootFolder = &m_TCSMng->GetRootFolder();
   // Pictures loop continuously at ten times their own rate.
   for (TAnimatedImage* im : {&m_Form.imProg, &m_Form.imAlert}) {
     im->Animating = true;
@@ -47,7 +48,7 @@ void TVantrelTCSX::BeforeDestruction() {
     m_InitThd.join();
   }
   m_HostsShown = false;
-  m_CurFolder = nullptr;
+  m_CurFolder = m_RootFolder = nullptr;
   m_TCSMng.reset();
   m_DBMng.reset();
   m_UI.reset();

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "catalogue/AppFolder.h"
 #include "config/DbMng.h"
 #include "control/Dispatch.h"
 #include "control/EventSink.h"
@@ -35,20 +36,6 @@ constexpr uint32_t WM_FormUpdate = WM_USER + 110;
 
 constexpr const char* TCSX_VERSION = "4.0.0.31";
 constexpr const char* APP_ICON_URL = "/prx/000/http/localhost:9090/query/appicon?_appid=";
-
-// The application folder tree as the control walks it. The session's catalogue provides it; the
-// control never owns a folder.
-class IAppFolder {
- public:
-  virtual ~IAppFolder() = default;
-  virtual std::string GetName() const = 0;
-  virtual const IAppFolder* GetParent() const = 0;
-  virtual int ChildCount() const = 0;
-  virtual const IAppFolder* Child(int prmIndex) const = 0;
-  virtual int AppCount() const = 0;
-  virtual std::string AppName(int prmIndex) const = 0;
-  virtual std::string AppID(int prmIndex) const = 0;
-};
 
 class TVantrelTCSX {
  public:
@@ -88,7 +75,8 @@ class TVantrelTCSX {
   TVantrelTCSMng& TCSMng() { return *m_TCSMng; }
   TTCSUserInterface& UI() { return *m_UI; }
   bool CustomPortal() const { return m_CustomPortal; }
-  // The application tree to walk once start-up succeeded; borrowed, may be null.
+  // The application tree to walk once start-up succeeded (the manager's unless replaced);
+  // borrowed, may be null.
   void SetRootFolder(const IAppFolder* prmRoot) { m_RootFolder = prmRoot; }
   void SetRdpClientProbe(std::unique_ptr<IRdpClient> prmProbe) { m_RdpProbe = std::move(prmProbe); }
   // True once the start-up thread ended (its form updates are then queued).

@@ -301,7 +301,7 @@ void TVantrelTCSX::BuildFolderMembers() {
   }));
   d.Add(DispMethod("LaunchCurApp", 235, {}, [this](const std::vector<Variant>&) {
     if (!ValidCurApp()) return;
-    m_TCSMng->LaunchApp(m_CurFolder->AppID(m_CurApp));
+    m_TCSMng->LaunchApp(m_CurFolder->AppID(m_CurApp), m_DBMng.get(), m_CurApp);
   }));
 }
 

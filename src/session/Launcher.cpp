@@ -42,7 +42,6 @@ TLauncher::TLauncher(TSessionContext& prmContext, TOstraClient& prmOstra)
 }
 
 TLauncher::~TLauncher() {
-  m_AppHostAndPort.clear();
   std::string ignored;
   TFileExchange::ClearRDPCache(ignored);
   DeleteTempRdpFiles();
@@ -93,22 +92,24 @@ bool TLauncher::LaunchPause(int prmMs) {
   return !stop.Wait(prmMs);
 }
 
-bool TLauncher::OpenDesktopListener(CAppMng& prmProtocol, const std::string& prmHost, int prmPort,
-                                    int& prmLocalPort) {
+bool TLauncher::ResolveDestination(CAppMng& prmProtocol, const std::string& prmHost,
+                                   std::string& prmAddress) {
   // A name the gateway has not resolved yet is asked once more.
   auto resolve = [&prmProtocol](const std::string& prmName) {
     uint32_t r = Resolve(prmProtocol, prmName);
     return r == kResolveNotYet ? Resolve(prmProtocol, prmName) : r;
   };
-  std::string address;
-  if (!ResolveDotted(prmHost, resolve, address)) {
-    m_Context.GetUI().ReportError(TCS_ERR_RESOLVE_HOST, prmHost);
-    return false;
-  }
+  if (ResolveDotted(prmHost, resolve, prmAddress)) return true;
+  m_Context.GetUI().ReportError(TCS_ERR_RESOLVE_HOST, prmHost);
+  return false;
+}
+
+bool TLauncher::AddDestinationConn(CAppMng& prmProtocol, const std::string& prmAddress,
+                                   const std::string& prmHost, int prmPort, int& prmLocalPort) {
   TDBMng& store = m_Context.GetDBMng();
   bool ok = false;
   try {
-    ok = prmProtocol.AddConn(address, prmPort, 0, prmLocalPort, nullptr, 0, 0,
+    ok = prmProtocol.AddConn(prmAddress, prmPort, 0, prmLocalPort, nullptr, 0, 0,
                              store.GetSecurityRDPFlag(), store.GetSSO(),
                              store.GetEnablecredsspsupport());
   } catch (const EBaseException& e) {
@@ -116,6 +117,13 @@ bool TLauncher::OpenDesktopListener(CAppMng& prmProtocol, const std::string& prm
   }
   if (!ok) m_Context.GetUI().ReportError(TCS_ERR_OPEN_CONNECTION, prmHost);
   return ok;
+}
+
+bool TLauncher::OpenDesktopListener(CAppMng& prmProtocol, const std::string& prmHost, int prmPort,
+                                    int& prmLocalPort) {
+  std::string address;
+  return ResolveDestination(prmProtocol, prmHost, address) &&
+         AddDestinationConn(prmProtocol, address, prmHost, prmPort, prmLocalPort);
 }
 
 void TLauncher::LaunchDesktop(const std::string& prmDest, int prmHostIndex, int prmWidth,
@@ -288,10 +296,6 @@ bool TLauncher::SetRdpClient(IRdpClientControl& prmRDP) {
     if (!ok) return false;
   }
   return true;
-}
-
-void TLauncher::LaunchApp(const std::string& prmAppID) {
-  WriteDebugLog("LaunchApp - no application launch available for " + prmAppID);
 }
 
 void TLauncher::LaunchXenDesktop(const std::string& /*prmDesktopID*/) {

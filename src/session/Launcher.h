@@ -1,7 +1,7 @@
 // TLauncher: the session's launches. A typed or listed desktop is reached through a loopback
 // listener of the tunnel and the RDP client program started on a connection file; an RDP client
-// control the page hosts itself is re-targeted at such a listener. Applications and desktops
-// served through ICA have their place here and are not available yet.
+// control the page hosts itself is re-targeted at such a listener. Desktops served through ICA
+// have their place here and are not available yet.
 #pragma once
 
 #include <memory>
@@ -49,9 +49,15 @@ class TLauncher {
   // The background clean-up of connection files (created with the first launch).
   TRdpLaunchWorker& LaunchWorker();
 
-  // --- applications and ICA ---
-  // An application of the catalogue; not available yet, the request is only logged.
-  void LaunchApp(const std::string& prmAppID);
+  // --- what desktop and application launches share; window thread ---
+  // prmHost itself when dotted, else resolved through the tunnel; reports error 7 when it has
+  // no address.
+  bool ResolveDestination(CAppMng& prmProtocol, const std::string& prmHost,
+                          std::string& prmAddress);
+  // A listener forwarding to prmAddress:prmPort with the store's security flags; reports error
+  // 8 (extra prmHost) when the tunnel refused it.
+  bool AddDestinationConn(CAppMng& prmProtocol, const std::string& prmAddress,
+                          const std::string& prmHost, int prmPort, int& prmLocalPort);
 
  private:
   // The host's address (error 7) and a listener for it (error 8).
@@ -69,7 +75,6 @@ class TLauncher {
   TOstraClient& m_Ostra;
   std::string m_WorkDir;
   std::string m_PlugIns;
-  TStringList m_AppHostAndPort;
   // Declared last so that it stops first; it touches only the connection-file folder.
   std::unique_ptr<TRdpLaunchWorker> m_LaunchWorker;
 };

@@ -256,7 +256,10 @@ void TOstraClient::LoadCatalogue(const TXmlNode& prmRoot) {
   std::vector<std::unique_ptr<THost>> hosts = LoadHosts(prmRoot, m_Context);
   std::lock_guard<std::mutex> g(m_HostsLock);
   for (auto& h : hosts) m_Hosts.push_back(std::move(h));
-  // Applications and farms are read once their objects exist.
+  m_Apps.Load(prmRoot);
+  for (const auto& farm : m_Apps.GetFarms())
+    WriteDebugLog("GetHosts - XenApp farm " + farm->GetName() +
+                  ": listing its applications is not available yet");
 }
 
 void TOstraClient::SetFarmsListParams(const std::string& prmFarms) {

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "catalogue/AppCatalogue.h"
 #include "catalogue/DPP.h"
 #include "catalogue/Host.h"
 #include "session/SessionContext.h"
@@ -58,6 +59,8 @@ class TOstraClient {
   // Calls prmVisit with the desktop at prmIndex under the list's lock; false when there is none.
   bool VisitHost(size_t prmIndex, const std::function<void(const THost&)>& prmVisit);
   const TDPP& GetDPP() const { return m_DPP; }
+  // The applications, their folders and the farms; complete once start-up ended.
+  TAppCatalogue& Apps() { return m_Apps; }
   // Ends the desktops' request threads (joined); then the tunnel may go.
   void StopRequests();
   void ClearHosts();
@@ -80,6 +83,7 @@ class TOstraClient {
   std::mutex m_HostsLock;  // the connect thread fills m_Hosts while the window thread may read it
   std::vector<std::unique_ptr<THost>> m_Hosts;
   TDPP m_DPP;
+  TAppCatalogue m_Apps;
 };
 
 }  // namespace vantrel

@@ -12,6 +12,7 @@ TVantrelTCSMng::TVantrelTCSMng(ITCSUserInterface& prmUI, HWND prmHwnd, IDialogs&
       m_Clients(m_Context),
       m_Monitors(m_Context),
       m_Launcher(m_Context, m_Ostra),
+      m_AppLauncher(m_Context, m_Ostra, m_Launcher),
       m_Startup(m_Context, m_Ostra, m_Clients, m_Monitors) {}
 
 TVantrelTCSMng::~TVantrelTCSMng() {

@@ -17,6 +17,7 @@
 #include "platform/Dialogs.h"
 #include "platform/RdpClient.h"
 #include "platform/Window.h"
+#include "session/AppLaunch.h"
 #include "session/ClientChecks.h"
 #include "session/DesktopLaunch.h"
 #include "session/FileExchange.h"
@@ -78,6 +79,9 @@ class TVantrelTCSMng final {
   // The desktops; stable once ConnectStart returned.
   const std::vector<std::unique_ptr<THost>>& GetHosts() const { return m_Ostra.Hosts(); }
   const TDPP& GetDPP() const { return m_Ostra.GetDPP(); }
+  // The published applications and their folder tree; complete once ConnectStart returned.
+  TAppCatalogue& GetApps() { return m_Ostra.Apps(); }
+  TFolder& GetRootFolder() { return m_Ostra.Apps().GetRootFolder(); }
   int GetRDPMajVer() const { return m_Clients.GetRDPMajVer(); }
   std::string GetOstraServer() const { return m_Context.GetOstraServer(); }
   bool IsReady() const { return m_Startup.IsReady(); }
@@ -140,7 +144,14 @@ class TVantrelTCSMng final {
     return m_Launcher.LaunchWinDesktop(prmParams);
   }
   bool SetRdpClient(IRdpClientControl& prmRDP) { return m_Launcher.SetRdpClient(prmRDP); }
-  void LaunchApp(const std::string& prmAppID) { m_Launcher.LaunchApp(prmAppID); }
+  // --- published applications (session/AppLaunch.h); window thread ---
+  // The application of that identity; prmDBMng null: the session's store.
+  void LaunchApp(const std::string& prmAppID, TDBMng* prmDBMng = nullptr, int appIdx = -1) {
+    m_AppLauncher.LaunchApp(prmAppID, prmDBMng, appIdx);
+  }
+  int GetRealPortForApp(const std::string& strInfo) const {
+    return m_AppLauncher.GetRealPortForApp(strInfo);
+  }
   TRdpLaunchWorker& LaunchWorker() { return m_Launcher.LaunchWorker(); }
 
  private:
@@ -150,6 +161,7 @@ class TVantrelTCSMng final {
   TClientChecks m_Clients;
   TSessionMonitors m_Monitors;
   TLauncher m_Launcher;
+  TAppLauncher m_AppLauncher;
   // Declared last so that its thread is joined before any part it uses goes.
   TSessionStartup m_Startup;
 };

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "session/AppRdpFile.h"
 #include "session/RdpFile.h"
 #include "support/TestEnv.h"
 
@@ -133,6 +134,30 @@ TEST_F(Mstsc, FailuresGiveAMessageAndNonZeroExit) {
   EXPECT_EQ(Run("'" + m_Rec + "/missing.rdp'"), 2);
   EXPECT_NE(ReadText(m_Rec + "/stderr").find("cannot read"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(m_Rec + "/argv"));  // the client never ran
+}
+
+TEST_F(Mstsc, RemoteApplicationFileKeepsWhatXfreerdpReadsAndCredentialsOnStdin) {
+  TWinAppParams p;
+  p.prmAppName = "Text Editor";
+  p.prmLocation = "C:\\Windows\\notepad.exe";
+  p.prmWorkDir = "C:\\Users";
+  p.prmServer = "127.0.0.1";
+  p.prmPort = 41235;
+  p.prmUserName = "anna";
+  p.prmPass = "pw";
+  p.prmServerType = APP_SERVER_REMOTE_APP;
+  std::string file = WriteRdp(BuildAppRdpFileText(p, CryptRDPPassword("pw")));
+  EXPECT_EQ(Run("'" + file + "'"), 3);
+  EXPECT_EQ(ReadText(m_Rec + "/stdin"), "anna\n\npw\n");
+  std::string seen = ReadText(m_Rec + "/file");
+  for (const char* kept :
+       {"remoteapplicationmode:i:1\r\n", "remoteapplicationprogram:s:C:\\Windows\\notepad.exe\r\n",
+        "remoteapplicationname:s:Text Editor\r\n",
+        "remoteapplicationexpandworkingdir:s:C:\\Users\r\n"})
+    EXPECT_NE(seen.find(kept), std::string::npos) << kept;
+  // xfreerdp refuses a file with a non-numeric integer entry; a remote application has no shell.
+  for (const char* dropped : {"remoteapplicationexpandworkingdir:i:", "alternate shell"})
+    EXPECT_EQ(seen.find(dropped), std::string::npos) << dropped;
 }
 
 }  // namespace

@@ -8,12 +8,15 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <thread>
 
 #include "integration/host_pipes.h"
 #include "platform/ProcessSpawn.h"
 #include "platform/Settings.h"
 #include "support/TestEnv.h"
+#include "testpeer/AgentPeer.h"
 #include "testpeer/AvailabilityCommand.h"
 #include "testpeer/AvailabilityScenario.h"
 #include "testpeer/AvailabilityServer.h"
@@ -57,6 +60,7 @@ class HostProgram : public ::testing::Test {
     m_Avail->Start();
     testpeer::TGatewayScenario gw = testpeer::ScenarioFromFile(VANTREL_TESTPEER_DEMO);
     gw.Mapping["10.0.0.5:3389"] = "127.0.0.1:" + std::to_string(prmDesktopPort);
+    for (const auto& [dest, local] : m_ExtraMapping) gw.Mapping[dest] = local;
     m_Gateway = std::make_unique<testpeer::TGatewayPeer>(
         testpeer::DemoGatewayScenario(gw, m_Avail->HostPort()));
     m_Gateway->Start();
@@ -146,6 +150,7 @@ class HostProgram : public ::testing::Test {
   std::unique_ptr<testpeer::TGatewayPeer> m_Gateway;
   pid_t m_Pid = -1;
   std::vector<TJson> m_Events;
+  std::map<std::string, std::string> m_ExtraMapping;  // more gateway destinations
 };
 
 TEST_F(HostProgram, StartUpDesktopListAndALaunchWhoseClientTalksThroughTheTunnel) {
@@ -195,6 +200,60 @@ TEST_F(HostProgram, APageThatDisappearsMidLaunchLeavesNothingBehind) {
   // The host ended; the gateway saw its session end and no listener is left behind.
   EXPECT_TRUE(m_Gateway->WaitForSessionsEnded(1, kHostHangGuardMs));
   EXPECT_FALSE(std::filesystem::exists(TempDir() + "/Vantrel/10.0.0.5.rdp"));
+}
+
+TEST_F(HostProgram, BrowsesTheFoldersAndLaunchesARemoteApplicationThroughTheTunnel) {
+  testpeer::TServerAgentPeer agent(testpeer::TAgentAnswer::Type2);
+  agent.Start();
+  m_ExtraMapping["10.0.0.5:9091"] = agent.HostPort();
+  testpeer::TTcpTestServer appServer(testpeer::TTcpServerMode::Echo);
+  StartPeers(appServer.Start());
+  std::string result = TempDir() + "/app.result";
+  setenv("HOST_TEST_RESULT", result.c_str(), 1);
+  // The fake client keeps the connection file it was given, then talks through the tunnel.
+  StartHost(WriteClient("fake-rdp-app", "#!/bin/bash\ncp \"${@: -1}\" \"$HOST_TEST_RESULT.rdp\"\n" +
+                                            std::string(kFakeClient).substr(12)));
+  StartUp();
+
+  int id = 10;
+  auto ask = [&](const std::string& prmRequest) {
+    m_Pipes.Send("{\"id\":" + std::to_string(++id) + "," + prmRequest + "}\n");
+    return Reply(id);
+  };
+  EXPECT_EQ(ask(R"("get":"CurFolder")")["result"], "");
+  EXPECT_EQ(ask(R"("get":"AppsCount")")["result"], 0);
+  EXPECT_EQ(ask(R"("get":"SubFoldersCount")")["result"], 1);
+  ask(R"("method":"SetCurFolder","args":[0])");
+  EXPECT_EQ(ask(R"("get":"CurFolder")")["result"], "Accessories");
+  EXPECT_EQ(ask(R"("get":"HasParentFolder")")["result"], 1);
+  EXPECT_EQ(ask(R"("get":"SubFoldersCount")")["result"], 1);
+  ask(R"("method":"SetCurSubFolder","args":[0])");
+  EXPECT_EQ(ask(R"("get":"CurSubFolder")")["result"], "Tools");
+  ASSERT_EQ(ask(R"("get":"AppsCount")")["result"], 1);
+  ask(R"("method":"SetCurApp","args":[0])");
+  EXPECT_EQ(ask(R"("get":"CurAppName")")["result"], "Notepad");
+  EXPECT_EQ(ask(R"("get":"CurAppIconURL")")["result"],
+            "/prx/000/http/localhost:9090/query/appicon?_appid=notepad");
+  EXPECT_EQ(ask(R"("method":"LaunchCurApp")")["result"], nullptr);
+
+  ASSERT_TRUE(appServer.WaitFor([](const auto& c) { return c.Closed >= 1; }, kHostHangGuardMs));
+  for (int i = 0; i < 600 && !std::filesystem::exists(result); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::string line;
+  std::ifstream in(result);
+  std::getline(in, line);
+  EXPECT_NE(line.find("|RDP-HELLO-THROUGH-TUNNEL"), std::string::npos) << line;
+  std::stringstream file;
+  file << std::ifstream(result + ".rdp").rdbuf();
+  for (const char* entry :
+       {"remoteapplicationmode:i:1\r\n", "remoteapplicationprogram:s:C:\\Windows\\notepad.exe\r\n",
+        "remoteapplicationname:s:Notepad\r\n", "username:s:demo\r\n"})
+    EXPECT_NE(file.str().find(entry), std::string::npos) << entry;
+  EXPECT_EQ(agent.Requests(), 1u);
+  EXPECT_EQ(m_Avail->Requests("/query/appserver").at(0).RawParam("_appid"), "notepad");
+
+  m_Pipes.EndInput();
+  EXPECT_EQ(WaitHost(), 0);
 }
 
 // The end of input and SIGTERM start the same release, and the host is gone within 2 s, also

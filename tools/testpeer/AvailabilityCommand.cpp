@@ -5,6 +5,7 @@
 
 #include "diag/Exceptions.h"
 #include "diag/TextCodecs.h"
+#include "testpeer/AgentPeer.h"
 #include "testpeer/AvailabilityServer.h"
 #include "testpeer/GatewayPeer.h"
 
@@ -101,7 +102,8 @@ const char* AvailabilityUsage() {
          "      a first-protocol gateway (--port; FILE as for gateway) and the availability\n"
          "      server (--scenario, --avail-port) together. The gateway maps 127.0.0.1:9090 and\n"
          "      the name localhost to the availability server, so the client's store names the\n"
-         "      server 127.0.0.1:9090. First line \"listening 127.0.0.1:GATEWAYPORT\".\n"
+         "      server 127.0.0.1:9090, and each application server's port 9091 to a server\n"
+         "      agent answering type 2. First line \"listening 127.0.0.1:GATEWAYPORT\".\n"
          "      The same by hand: start the availability server, then a gateway whose scenario\n"
          "      has \"mapping\": {\"127.0.0.1:9090\": \"127.0.0.1:AVAILPORT\"}.\n";
 }
@@ -137,6 +139,11 @@ int RunDemo(const std::vector<std::string>& prmArgs, const std::function<void()>
   TGatewayScenario gw =
       o.GatewayScenario.empty() ? TGatewayScenario{} : ScenarioFromFile(o.GatewayScenario);
   if (o.Port >= 0) gw.Port = static_cast<uint16_t>(o.Port);
+  // Every application server's agent is one newer-type agent here.
+  TServerAgentPeer agent(TAgentAnswer::Type2);
+  agent.Start();
+  for (const auto& [id, server] : avail.Scenario().AppServers)
+    if (!server.Server.empty()) gw.Mapping.emplace(server.Server + ":9091", agent.HostPort());
   TGatewayPeer gateway(DemoGatewayScenario(std::move(gw), avail.HostPort()));
   uint16_t port = gateway.Start();
   std::printf("listening %s:%u\n", gateway.Address().c_str(), port);
@@ -145,6 +152,7 @@ int RunDemo(const std::vector<std::string>& prmArgs, const std::function<void()>
   std::fflush(stdout);
   prmWaitForStop();
   gateway.Stop();
+  agent.Stop();
   avail.Stop();
   TPeerCounters c = gateway.Counters();
   std::printf("gateway stopped: sessions %d, opens %d (refused %d)\n", c.SessionsAccepted,

@@ -239,6 +239,8 @@ void ParseTop(TAvailScenario& sc, const std::string& k, const json& v) {
     for (auto& [u, p] : Object(v, k).items()) sc.UserProfiles[u] = Text(p, k + "." + u);
   } else if (k == "appServers") {
     for (auto& [id, s] : Object(v, k).items()) sc.AppServers[id] = ParseAppServer(s, k + "." + id);
+  } else if (k == "agentType") {
+    sc.AgentType = Int(v, k, 0, 1000);
   } else if (k == "icons") {
     for (auto& [id, b64] : Object(v, k).items()) {
       try {
@@ -337,6 +339,8 @@ const char* AvailabilityScenarioHelp() {
   /query/appserver: appServers {appid: {"server": "10.0.0.7", "port": 3389} or {"error": 3,
                   "info": "text"}}
   /query/iconcache, /object/iconcache, /query/appicon: icons {appid: "Base64 PNG"}
+  /agent/info:    agentType 2 (the server agent's "ServerInfo" Type; 0 leaves "ServerInfo"
+                  out; absent: no such path)
   /object/newstatesess, /object/powerup, /object/del: answer for listed desktops (by ID or
                   address); a deleted desktop leaves later host lists
   keepAliveTimeoutMs 30000, maxConnections 64

@@ -98,6 +98,9 @@ struct TAvailScenario {
 
   std::map<std::string, std::string> UserProfiles;  // user name -> delimited profile text
   std::map<std::string, TAvailAppServer> AppServers;
+  // "/agent/info", when this peer plays a server agent: "ServerInfo" with this "Type"; 0 leaves
+  // "ServerInfo" out. None: the path is unknown.
+  std::optional<int> AgentType;
   std::map<std::string, std::string> Icons;  // application identifier -> PNG bytes held at start
 
   int KeepAliveTimeoutMs = 30000;  // idle time before the peer closes a kept-alive connection

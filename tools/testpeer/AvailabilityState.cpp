@@ -107,6 +107,7 @@ TAvailAnswer TAvailabilityState::Handle(const THttpRequest& prmRequest,
   if (p == "/query/iconcache") return IconCheck(prmRequest);
   if (p == "/object/iconcache") return IconUpload(prmRequest, prmErrors);
   if (p == "/query/appicon") return IconFetch(prmRequest);
+  if (p == "/agent/info" && m_Scenario.AgentType) return AgentInfo(*m_Scenario.AgentType);
   prmErrors.push_back("no such path: " + p);
   return {404, "", "text/plain"};
 }
@@ -255,6 +256,12 @@ TAvailAnswer TAvailabilityState::AppServer(const THttpRequest& prmRequest) const
   if (s.Server.empty()) return ErrorReply(s.ErrorInfo, s.Error);
   TXmlDoc doc = TXmlDoc::Create("OQN");
   AddText(doc.Root(), "Server", s.Server).SetAttrInt("Port", s.Port);
+  return Xml(doc);
+}
+
+TAvailAnswer TAvailabilityState::AgentInfo(int prmType) const {
+  TXmlDoc doc = TXmlDoc::Create("Agent");
+  if (prmType != 0) doc.Root().AddChild("ServerInfo").SetAttrInt("Type", prmType);
   return Xml(doc);
 }
 

@@ -58,6 +58,7 @@ class TAvailabilityState {
   TAvailAnswer PowerUp(const THttpRequest& prmRequest, std::vector<std::string>& prmErrors);
   TAvailAnswer Delete(const THttpRequest& prmRequest, std::vector<std::string>& prmErrors);
   TAvailAnswer QueryProfile(const THttpRequest& prmRequest);
+  TAvailAnswer AgentInfo(int prmType) const;
   TAvailAnswer StoreProfile(const THttpRequest& prmRequest, std::vector<std::string>& prmErrors);
   TAvailAnswer Policy() const;
   TAvailAnswer AppServer(const THttpRequest& prmRequest) const;

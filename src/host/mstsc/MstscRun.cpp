@@ -102,7 +102,21 @@ int WaitExit(pid_t prmPid) {
 
 TConnection ReadConnection(const std::string& prmBytes) {
   TConnection c;
-  for (TRdpEntry& e : ParseRdpFile(prmBytes)) {
+  std::vector<TRdpEntry> entries = ParseRdpFile(prmBytes);
+  for (const TRdpEntry& e : entries)
+    if (SameText(e.Name, "remoteapplicationmode") && e.Type == 'i' && e.Value == "1")
+      c.RemoteApp = true;
+  for (TRdpEntry& e : entries) {
+    int number = 0;
+    if (e.Type == 'i' && !TryStrToInt(e.Value, number)) {
+      // xfreerdp refuses a whole file over one integer entry that is not a number (an
+      // application's working directory is written so).
+      continue;
+    }
+    if (c.RemoteApp && SameText(e.Name, "alternate shell")) {
+      // A remote application is started through its own channel, not as the session's shell.
+      continue;
+    }
     if (SameText(e.Name, kRdpUserNameKey) && e.Type == 's') {
       c.UserName = e.Value;
     } else if (SameText(e.Name, kRdpDomainKey) && e.Type == 's') {

@@ -13,12 +13,15 @@ struct TConnection {
   std::string Domain;
   std::string Password;
   bool PasswordUnreadable = false;  // a password entry was there but did not unprotect
+  bool RemoteApp = false;           // "remoteapplicationmode:i:1": xfreerdp runs a remote app
   std::string ClientFile;           // the entries for xfreerdp, CR LF lines, UTF-8
 };
 
 // Splits a connection file's bytes. The sign-in entries are left out of ClientFile: xfreerdp
 // asks for user name, domain and password only when its file does not set them, and the answers
-// on standard input must meet all three questions in that order.
+// on standard input must meet all three questions in that order. xfreerdp reads a remote
+// application's program and name from the file itself; the application's "alternate shell" and
+// integer entries that are not numbers are left out, as xfreerdp would refuse them.
 TConnection ReadConnection(const std::string& prmBytes);
 
 // "[/admin] file.rdp" in either order; false for anything else.
