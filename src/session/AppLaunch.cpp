@@ -189,8 +189,10 @@ int TAppLauncher::ListenerForServer(CAppMng& prmProtocol, const std::string& prm
 
 int TAppLauncher::GetRealPortForApp(const std::string& strInfo) const {
   for (const std::string& entry : m_AppHostAndPort) {
+    // The whole key must match: a part of it would send the application to another server
+    // (10.0.0.1:3389 is inside 110.0.0.1:3389).
     size_t eq = entry.find('=');
-    if (entry.find(strInfo) == std::string::npos || eq == std::string::npos) continue;
+    if (eq == std::string::npos || std::string_view(entry).substr(0, eq) != strInfo) continue;
     int port = 0;
     return TryStrToInt(std::string_view(entry).substr(eq + 1), port) ? port : 0;
   }

@@ -37,8 +37,8 @@ class TAppLauncher {
   void LaunchApp(const std::string& prmAppID, TDBMng* prmDBMng, int appIdx);
   void LaunchApp(TApp& prmApp, TDBMng& prmDBMng, int appIdx);
 
-  // The local port remembered for the first entry of m_AppHostAndPort that contains strInfo
-  // ("address:port") and a "="; 0 when none does.
+  // The local port remembered for the first entry of m_AppHostAndPort whose key (before its
+  // "=") is exactly strInfo ("address:port"); 0 when none is.
   int GetRealPortForApp(const std::string& strInfo) const;
   const TStringList& GetAppHostAndPort() const { return m_AppHostAndPort; }
 

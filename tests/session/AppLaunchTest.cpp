@@ -131,7 +131,7 @@ TEST_F(AppLaunch, ApplicationsOfOneServerShareItsFirstListener) {
     int Port;
   } rows[] = {
       {"10.0.0.7:3389", 47001},
-      {"0.0.0.7:3389", 47001},  // entries are matched as substrings
+      {"0.0.0.7:3389", 0},  // a part of another server's key is not that server
       {"10.0.0.7:3390", 0},
       {"10.0.0.8:3389", 0},
   };
