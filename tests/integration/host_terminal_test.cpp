@@ -100,7 +100,7 @@ TEST(HostTerminal, ListLaunchSettingsMistakesAndQuit) {
   console.Type("list");
   EXPECT_TRUE(
       console.Expect(" 0  Office desktop  (10.0.0.5, expires in 30 day(s))\r\n"
-                     " 1  Sleeping desktop  (desk2.example)"));
+                     " 1  Sleeping desktop  (10.0.0.6)"));
   console.Type("launch 7");
   EXPECT_TRUE(console.Expect("no desktop 7; choose 0 to 1"));
   console.Type("settings colordepth 3");
