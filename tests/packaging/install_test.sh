@@ -11,9 +11,9 @@
 set -euo pipefail
 build=$(cd "$1" && pwd)
 scratch=$(mktemp -d "$build/packaging-test.XXXXXX")
-peer_pid=""
+peer_pid="" xvfb_pid=""
 cleanup() {
-  [ -n "$peer_pid" ] && kill "$peer_pid" 2>/dev/null && wait "$peer_pid" 2>/dev/null
+  for p in $peer_pid $xvfb_pid; do kill "$p" 2>/dev/null && wait "$p" 2>/dev/null; done
   rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -28,7 +28,7 @@ wait_for() {
   return 1
 }
 for p in xdg-open xdg-mime mimetype update-mime-database update-desktop-database \
-  desktop-file-validate curl cpack dpkg-deb; do
+  desktop-file-validate curl cpack dpkg-deb Xvfb; do
   command -v "$p" >/dev/null || fail "$p is not installed (scripts/bootstrap.sh installs it)"
 done
 
@@ -39,7 +39,12 @@ export XDG_DATA_HOME="$prefix/share" XDG_CONFIG_HOME="$scratch/config"
 export XDG_DATA_DIRS=/usr/share XDG_RUNTIME_DIR="$scratch/runtime" HOME="$scratch/home"
 mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$HOME/Downloads"
 chmod 700 "$XDG_RUNTIME_DIR"
-unset DISPLAY WAYLAND_DISPLAY XDG_CURRENT_DESKTOP DESKTOP_SESSION KDE_FULL_SESSION GNOME_DESKTOP_SESSION_ID
+unset WAYLAND_DISPLAY XDG_CURRENT_DESKTOP DESKTOP_SESSION KDE_FULL_SESSION GNOME_DESKTOP_SESSION_ID
+# xdg-open consults desktop entries only on a display: a private X server of its own.
+Xvfb -displayfd 4 -nolisten tcp 4>"$scratch/display" >"$scratch/xvfb.log" 2>&1 &
+xvfb_pid=$!
+wait_for "$scratch/display" 30 "[0-9]" || fail "Xvfb did not start"
+export DISPLAY=":$(head -n 1 "$scratch/display")"
 export PATH="$prefix/bin:$PATH" VANTREL_DBGVIEW=1
 entry="$XDG_DATA_HOME/applications/vantreltcs.desktop"
 desktop-file-validate "$entry" || fail "the desktop entry does not validate"
@@ -71,13 +76,18 @@ open_and_check() {
   local opener=$!
   exec 3>"$scratch/in"
   local ok=0
-  wait_for "$scratch/peers.log" 60 "^request [0-9]*: GET /query/hosts" && ok=1
-  [ "$(grep -c 'GET /query/hosts' "$scratch/peers.log")" -ge "$2" ] || ok=0
+  for _ in $(seq 600); do
+    [ "$(grep -c '^request [0-9]*: GET /query/hosts' "$scratch/peers.log")" -ge "$2" ] && ok=1 && break
+    sleep 0.1
+  done
+  # The end of its input, or else the stop signal, releases the control.
   exec 3>&-
+  for _ in $(seq 50); do kill -0 "$opener" 2>/dev/null || break; sleep 0.1; done
+  for child in $(pgrep -P "$opener" || true); do kill -TERM "$child"; done
   for _ in $(seq 300); do kill -0 "$opener" 2>/dev/null || break; sleep 0.1; done
   if kill -0 "$opener" 2>/dev/null; then
     kill "$opener"
-    fail "vantreltcs opened by xdg-open did not end with its input"
+    fail "vantreltcs opened by xdg-open did not end"
   fi
   wait "$opener" || fail "xdg-open $1 failed"
   [ "$ok" = 1 ] || fail "vantreltcs opened by xdg-open did not reach the peers"
