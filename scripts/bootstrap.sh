@@ -12,6 +12,7 @@ PACKAGES=(
   libglib2.0-0 gsettings-desktop-schemas squid gss-ntlmssp libkrb5-dev
   duktape-dev binutils
   libnl-genl-3-dev
+  xdg-utils shared-mime-info desktop-file-utils libfile-mimeinfo-perl curl
 )
 
 missing=()

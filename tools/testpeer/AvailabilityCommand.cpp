@@ -85,6 +85,13 @@ std::string PrintableTarget(const THttpRequest& prmRequest) {
   return out;
 }
 
+void SetPortalGateway(TAvailScenario& prmScenario, const std::string& prmHost, uint16_t prmPort) {
+  TNameValues params = {{"sp_name", prmHost}, {"sp_port", std::to_string(prmPort)}};
+  for (auto& p : prmScenario.PortalParams)
+    if (p.first != "sp_name" && p.first != "sp_port") params.push_back(std::move(p));
+  prmScenario.PortalParams = std::move(params);
+}
+
 TGatewayScenario DemoGatewayScenario(TGatewayScenario prmBase,
                                      const std::string& prmAvailHostPort) {
   prmBase.Protocol = TProtocol::First;
@@ -104,6 +111,8 @@ const char* AvailabilityUsage() {
          "      the name localhost to the availability server, so the client's store names the\n"
          "      server 127.0.0.1:9090, and each application server's port 9091 to a server\n"
          "      agent answering type 2. First line \"listening 127.0.0.1:GATEWAYPORT\".\n"
+         "      The availability server's /portal page offers a session file for that gateway\n"
+         "      (/portal/session.vantrel, application/x-vantrel-session).\n"
          "      The same by hand: start the availability server, then a gateway whose scenario\n"
          "      has \"mapping\": {\"127.0.0.1:9090\": \"127.0.0.1:AVAILPORT\"}.\n";
 }
@@ -146,9 +155,12 @@ int RunDemo(const std::vector<std::string>& prmArgs, const std::function<void()>
     if (!server.Server.empty()) gw.Mapping.emplace(server.Server + ":9091", agent.HostPort());
   TGatewayPeer gateway(DemoGatewayScenario(std::move(gw), avail.HostPort()));
   uint16_t port = gateway.Start();
+  avail.UpdateScenario(
+      [&](TAvailScenario& prmSc) { SetPortalGateway(prmSc, gateway.Address(), port); });
   std::printf("listening %s:%u\n", gateway.Address().c_str(), port);
   std::printf("availability %s reached through the tunnel as %s\n", avail.HostPort().c_str(),
               kDemoAvailAddress);
+  std::printf("portal page http://%s/portal offers the session file\n", avail.HostPort().c_str());
   std::fflush(stdout);
   prmWaitForStop();
   gateway.Stop();

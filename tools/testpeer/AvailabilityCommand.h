@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "testpeer/AvailabilityHttp.h"
+#include "testpeer/AvailabilityScenario.h"
 #include "testpeer/PeerScenario.h"
 
 namespace vantrel::testpeer {
@@ -17,6 +18,10 @@ constexpr char kDemoAvailAddress[] = "127.0.0.1:9090";
 // prmBase as a first-protocol gateway that relays kDemoAvailAddress to prmAvailHostPort and
 // resolves "localhost" to 127.0.0.1 unless prmBase resolves it already.
 TGatewayScenario DemoGatewayScenario(TGatewayScenario prmBase, const std::string& prmAvailHostPort);
+
+// Puts the gateway's address first in the portal's session parameters ("sp_name", "sp_port"),
+// replacing any given before, so the offered session file reaches that gateway.
+void SetPortalGateway(TAvailScenario& prmScenario, const std::string& prmHost, uint16_t prmPort);
 
 // The request's path and query for printing, with the values that carry passwords or stored
 // credentials ("_pid", "_vdipwd", "_userprofile") shown as XXXX, as the client's own log does.

@@ -250,7 +250,9 @@ void ParseTop(TAvailScenario& sc, const std::string& k, const json& v) {
         Bad(k + "." + id, "must be Base64 text");
       }
     }
-  } else if (k == "keepAliveTimeoutMs")
+  } else if (k == "portal")
+    sc.PortalParams = Pairs(v, k);
+  else if (k == "keepAliveTimeoutMs")
     sc.KeepAliveTimeoutMs = Int(v, k, 1, 3600000);
   else if (k == "maxConnections")
     sc.MaxConnections = Int(v, k, 1, 10000);
@@ -343,6 +345,8 @@ const char* AvailabilityScenarioHelp() {
                   out; absent: no such path)
   /object/newstatesess, /object/powerup, /object/del: answer for listed desktops (by ID or
                   address); a deleted desktop leaves later host lists
+  /portal, /portal/session.vantrel: portal {name: value, ...} (the session file's lines, in
+                  order; the page links the file and the same as a vantrel: URL)
   keepAliveTimeoutMs 30000, maxConnections 64
   faults [{"path": "/query/info", "skip": 0, "count": 1, "status": 500, "body": "...",
           "malformed": true, "truncateAt": 10, "silent": true, "close": true, "delayMs": 100,

@@ -103,6 +103,10 @@ struct TAvailScenario {
   std::optional<int> AgentType;
   std::map<std::string, std::string> Icons;  // application identifier -> PNG bytes held at start
 
+  // "/portal" and "/portal/session.vantrel": the parameters of the session file the portal page
+  // offers, in order.
+  TNameValues PortalParams;
+
   int KeepAliveTimeoutMs = 30000;  // idle time before the peer closes a kept-alive connection
   int MaxConnections = 64;         // connections beyond this are closed at once
   std::vector<TAvailFault> Faults;

@@ -1,6 +1,7 @@
 #include "testpeer/AvailabilityState.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "diag/TextCodecs.h"
 #include "diag/Xml.h"
@@ -38,6 +39,22 @@ TAvailAnswer ResultReply() {
   TXmlDoc doc = TXmlDoc::Create("OQN");
   AddText(doc.Root(), "Result", "0");
   return Xml(doc);
+}
+
+// RFC 3986 percent-encoding: everything but the unreserved characters.
+std::string PercentEncode(std::string_view prmText) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : prmText) {
+    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
 }
 
 TAvailAnswer StateSessReply(int prmSession) {
@@ -108,6 +125,8 @@ TAvailAnswer TAvailabilityState::Handle(const THttpRequest& prmRequest,
   if (p == "/object/iconcache") return IconUpload(prmRequest, prmErrors);
   if (p == "/query/appicon") return IconFetch(prmRequest);
   if (p == "/agent/info" && m_Scenario.AgentType) return AgentInfo(*m_Scenario.AgentType);
+  if (p == "/portal") return PortalPage();
+  if (p == "/portal/session.vantrel") return PortalSessionFile();
   prmErrors.push_back("no such path: " + p);
   return {404, "", "text/plain"};
 }
@@ -295,6 +314,27 @@ TAvailAnswer TAvailabilityState::IconFetch(const THttpRequest& prmRequest) const
   auto it = m_Icons.find(prmRequest.RawParam("_appid"));
   if (it == m_Icons.end()) return {404, "", "text/plain"};
   return {200, it->second, "image/png"};
+}
+
+// The page a portal shows once the user signed in: the session file to download (the browser
+// hands it to the client by its type) and the same parameters as a vantrel: link.
+TAvailAnswer TAvailabilityState::PortalPage() const {
+  std::string url = "vantrel:?";
+  for (const auto& [n, v] : m_Scenario.PortalParams)
+    url += (url.back() == '?' ? "" : "&amp;") + PercentEncode(n) + "=" + PercentEncode(v);
+  std::string body =
+      "<!DOCTYPE html>\n<html><head><title>Vantrel portal</title></head><body>\n"
+      "<h1>Your desktops</h1>\n"
+      "<p><a href=\"/portal/session.vantrel\">Start the Vantrel client</a></p>\n"
+      "<p><a href=\"" +
+      url + "\">Start it through the vantrel: link</a></p>\n</body></html>\n";
+  return {200, body, "text/html"};
+}
+
+TAvailAnswer TAvailabilityState::PortalSessionFile() const {
+  std::string body;
+  for (const auto& [n, v] : m_Scenario.PortalParams) body += n + "=" + v + "\n";
+  return {200, body, "application/x-vantrel-session"};
 }
 
 }  // namespace vantrel::testpeer

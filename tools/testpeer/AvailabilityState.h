@@ -65,6 +65,8 @@ class TAvailabilityState {
   TAvailAnswer IconCheck(const THttpRequest& prmRequest) const;
   TAvailAnswer IconUpload(const THttpRequest& prmRequest, std::vector<std::string>& prmErrors);
   TAvailAnswer IconFetch(const THttpRequest& prmRequest) const;
+  TAvailAnswer PortalPage() const;
+  TAvailAnswer PortalSessionFile() const;
 
   TAvailScenario m_Scenario;
   std::map<std::string, std::string> m_Profiles;

@@ -5,6 +5,7 @@
 
 #include "diag/Exceptions.h"
 #include "diag/TextCodecs.h"
+#include "host/vantreltcs/SessionSource.h"
 
 namespace vantrel::host {
 
@@ -51,7 +52,7 @@ void AddParamLines(const std::string& prmText, const std::string& prmWhere,
 
 THostOptions ParseHostOptions(const std::vector<std::string>& prmArgs) {
   THostOptions o;
-  std::string paramsFile;
+  std::string paramsFile, session;
   std::vector<std::string> params;
   for (size_t i = 0; i < prmArgs.size(); ++i) {
     const std::string& a = prmArgs[i];
@@ -76,21 +77,28 @@ THostOptions ParseHostOptions(const std::vector<std::string>& prmArgs) {
         throw EBaseException("--ui must be terminal or none");
     } else if (a == "--help" || a == "-h") {
       o.Help = true;
+    } else if (!a.empty() && a[0] != '-') {
+      if (!session.empty()) throw EBaseException("only one session file or URL may be given");
+      session = a;
     } else {
       throw EBaseException("unknown option " + a);
     }
   }
   // The file first, whatever the order on the command line, so a --param always overrides it.
   if (!paramsFile.empty()) AddParamLines(ReadParamsFile(paramsFile), paramsFile, o.Bag);
+  // Read (and so consumed) only once every option was accepted, and never for --help.
+  if (!session.empty() && !o.Help) AddSessionSource(session, o.Bag);
   for (const std::string& p : params) AddParam(p, "--param", o.Bag, false);
   return o;
 }
 
 const char* HostUsage() {
   return "usage: vantreltcs [--params FILE] [--param NAME=VALUE]... [--api stdio]\n"
-         "                  [--ui terminal|none]\n"
+         "                  [--ui terminal|none] [SESSION.vantrel | vantrel:?NAME=VALUE&...]\n"
          "  Hosts the thin-client control as a portal page would. FILE holds NAME=VALUE lines\n"
          "  (# starts a comment); each --param follows and replaces an earlier value.\n"
+         "  A session file or URL from the portal adds its parameters after FILE; the file\n"
+         "  must be the user's own and is removed once read.\n"
          "  --api stdio   drive the control with JSON lines on standard input and output;\n"
          "                end of input releases the control and ends the program.\n"
          "  --ui terminal show the control's form and dialogs on the terminal (default);\n"

@@ -1,5 +1,6 @@
 // The host's command line and the page's start parameters it assembles: the property bag is the
-// --params file's NAME=VALUE lines, then each --param in order; a later value replaces an earlier.
+// --params file's NAME=VALUE lines, then those of the browser's session file or vantrel: URL
+// (SessionSource.h), then each --param in order; a later value replaces an earlier.
 #pragma once
 
 #include <string>
@@ -19,9 +20,10 @@ struct THostOptions {
   bool Help = false;
 };
 
-// Parses the program's arguments (without the program name) and reads the --params file.
+// Parses the program's arguments (without the program name), reads the --params file and, unless
+// --help was given, consumes the session file or URL (one argument not starting with '-').
 // Raises EBaseException with a message for the user on any mistake: unknown option, missing
-// value, an unreadable file, a line that is not NAME=VALUE.
+// value, an unreadable file, a line that is not NAME=VALUE, a refused session file or URL.
 THostOptions ParseHostOptions(const std::vector<std::string>& prmArgs);
 
 // Adds the NAME=VALUE lines of prmText to prmBag. Names and values are trimmed (a file is

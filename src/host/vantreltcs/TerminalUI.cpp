@@ -6,9 +6,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <utility>
+
 #include "control/VantrelTCSImpl.h"
 #include "diag/TextCodecs.h"
 #include "host/vantreltcs/PageDialogs.h"
+#include "host/vantreltcs/TerminalCommands.h"
 
 namespace vantrel::host {
 
@@ -49,9 +52,36 @@ std::string FormText(TVantrelTCSX& prmControl) {
   return out;
 }
 
-TTerminalUI::TTerminalUI() : m_Tty(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)) {}
+TTerminalUI::TTerminalUI() : m_Tty(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+  if (m_Tty) m_Lines = std::make_unique<TTtyLines>(m_Tty.Get());
+}
 
 TTerminalUI::~TTerminalUI() = default;
+
+void TTerminalUI::StartCommands(std::function<void()> prmWake, std::function<void()> prmQuit) {
+  if (!m_Lines) return;
+  m_Quit = std::move(prmQuit);
+  m_Lines->SetOnInput(std::move(prmWake));
+  Print(TerminalCommandsHelp());
+}
+
+void TTerminalUI::RunCommands(const TDispatchTable& prmTable) {
+  if (!m_Lines || !m_Quit) return;
+  bool quit = false;
+  while (!quit && m_Prompting.load() == 0) {
+    auto line = m_Lines->Take();
+    if (!line) {
+      quit = m_Lines->Ended();  // the person closed the terminal
+      break;
+    }
+    std::string answer;
+    quit = RunTerminalCommand(*line, prmTable, answer) == TCommandResult::Quit;
+    Print(answer);
+  }
+  if (!quit) return;
+  Print("quitting\n");
+  std::exchange(m_Quit, nullptr)();
+}
 
 void TTerminalUI::Print(const std::string& prmText) {
   if (!m_Tty) return;
@@ -74,22 +104,25 @@ void TTerminalUI::Render(TVantrelTCSX& prmControl) {
 
 bool TTerminalUI::ReadLine(std::string& prmLine) {
   prmLine.clear();
+  if (!m_Lines) return false;
   bool onWindow = m_Window != nullptr && m_Window->IsWindowThread();
+  // While a prompt waits, the lines typed are its answers, not commands.
+  ++m_Prompting;
+  struct TDone {
+    std::atomic<int>& Count;
+    ~TDone() { --Count; }
+  } done{m_Prompting};
   for (;;) {
-    pollfd fds[3] = {{m_Tty.Get(), POLLIN, 0}, {m_Cancel.Fd(), POLLIN, 0}, {-1, POLLIN, 0}};
-    if (onWindow) fds[2].fd = m_Window->Fd();
-    if (poll(fds, 3, -1) < 0) {
-      if (errno == EINTR) continue;
-      return false;
+    if (auto line = m_Lines->Take()) {
+      prmLine = std::move(*line);
+      return true;
     }
+    if (m_Lines->Ended()) return false;
+    pollfd fds[3] = {{m_Lines->Fd(), POLLIN, 0}, {m_Cancel.Fd(), POLLIN, 0}, {-1, POLLIN, 0}};
+    if (onWindow) fds[2].fd = m_Window->Fd();
+    if (poll(fds, 3, -1) < 0 && errno != EINTR) return false;
     if (fds[1].revents != 0) return false;
     if (fds[2].revents != 0) m_Window->ProcessMessages();
-    if (fds[0].revents == 0) continue;
-    char c = 0;
-    ssize_t n = read(m_Tty.Get(), &c, 1);
-    if (n <= 0) return false;
-    if (c == '\n') return true;
-    if (prmLine.size() < 4096) prmLine += c;
   }
 }
 

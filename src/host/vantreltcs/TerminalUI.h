@@ -1,11 +1,17 @@
 // The embedded form on the terminal: the status line, the desktop list and the settings are
 // printed to the controlling terminal whenever they change, and message boxes and prompts are
-// asked there. Standard input and output stay free for the page channel.
+// asked there; lines typed while no prompt waits are commands (TerminalCommands.h). Standard
+// input and output stay free for the page channel.
 #pragma once
 
+#include <atomic>
+#include <functional>
+#include <memory>
 #include <string>
 
+#include "control/Dispatch.h"
 #include "diag/UniqueFd.h"
+#include "host/vantreltcs/TtyLines.h"
 #include "platform/Dialogs.h"
 #include "platform/Event.h"
 #include "platform/Window.h"
@@ -33,6 +39,13 @@ class TTerminalUI final : public IDialogs {
   // Window thread: prints the form when what it shows changed since the last call.
   void Render(TVantrelTCSX& prmControl);
 
+  // Prints the command help and from now on hands typed lines to the host: prmWake runs on the
+  // terminal's reader thread after each line (it must only post), prmQuit on the window thread
+  // for "quit" and for the end of the terminal.
+  void StartCommands(std::function<void()> prmWake, std::function<void()> prmQuit);
+  // Window thread: runs the commands typed since the last call, unless a prompt waits for them.
+  void RunCommands(const TDispatchTable& prmTable);
+
   int MessageBox(const std::string& prmText, const std::string& prmCaption,
                  uint32_t prmFlags) override;
   int AskButtons(const std::string& prmText, const std::string& prmCaption,
@@ -48,6 +61,9 @@ class TTerminalUI final : public IDialogs {
   int AskButton(const std::vector<int>& prmButtons, int prmDismissed);
 
   TUniqueFd m_Tty;
+  std::unique_ptr<TTtyLines> m_Lines;  // while the terminal is open
+  std::atomic<int> m_Prompting{0};     // prompts waiting for a line
+  std::function<void()> m_Quit;        // set by StartCommands; cleared once it ran
   HWND m_Window = nullptr;
   TEvent m_Cancel{true};
   std::string m_Shown;  // the form as last printed

@@ -1,6 +1,7 @@
 // vantreltcs: hosts the thin-client control as the portal page would. It runs the window thread,
-// creates the control, loads the start parameters and, with --api stdio, lets a page drive it
-// over JSON lines. The end of standard input (or SIGINT/SIGTERM) releases the control.
+// creates the control, loads the start parameters (options, a session file or a vantrel: URL)
+// and, with --api stdio, lets a page drive it over JSON lines; on a terminal a person types
+// commands. The end of standard input (or SIGINT/SIGTERM, or "quit") releases the control.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -37,6 +38,14 @@ int StopSignalFd() {
   return signalfd(-1, &set, SFD_CLOEXEC);
 }
 
+// Without a page, standard input only tells the end. When it is the very terminal the commands
+// are typed on, the terminal's own reader takes it instead ("quit", end of file, a stop signal).
+int PageInputFd(bool prmPage, const TTerminalUI* prmTerminal) {
+  bool console =
+      !prmPage && prmTerminal != nullptr && prmTerminal->HasTerminal() && isatty(STDIN_FILENO) == 1;
+  return console ? -1 : STDIN_FILENO;
+}
+
 int Run(const THostOptions& prmOptions) {
   bool page = prmOptions.Api == TApiKind::Stdio;
   TUniqueFd sigFd(StopSignalFd());
@@ -51,18 +60,19 @@ int Run(const THostOptions& prmOptions) {
   // thread (its reader, or a writer that found the page gone), hence the lock.
   std::mutex releaseLock;
   TVantrelTCSX* releasing = nullptr;
-  // The end of the page's input (or a stop signal) starts the release at once: the session's
-  // waits end even while the window thread is inside a call, and a prompt on the terminal ends.
+  // The end of the page's input (or a stop signal, or "quit" on the terminal) starts the release
+  // at once: the session's waits end even while the window thread is inside a call, and a
+  // prompt on the terminal ends.
+  auto release = [&] {
+    {
+      std::lock_guard<std::mutex> g(releaseLock);
+      if (releasing != nullptr) releasing->RequestRelease();
+    }
+    loop.ChannelClosed();
+    if (terminal) terminal->Cancel();
+  };
   TPageChannel channel(
-      STDIN_FILENO, outFd, [&loop] { loop.CallQueued(); },
-      [&] {
-        {
-          std::lock_guard<std::mutex> g(releaseLock);
-          if (releasing != nullptr) releasing->RequestRelease();
-        }
-        loop.ChannelClosed();
-        if (terminal) terminal->Cancel();
-      },
+      PageInputFd(page, terminal.get()), outFd, [&loop] { loop.CallQueued(); }, release,
       sigFd.Get());
   TPageDialogs pageDialogs(channel);
   TLoggingDialogs noUser;
@@ -83,7 +93,13 @@ int Run(const THostOptions& prmOptions) {
     }
     channel.Start();
     std::function<void()> idle;
-    if (terminal) idle = [&] { terminal->Render(control); };
+    if (terminal) {
+      terminal->StartCommands([&loop] { loop.CallQueued(); }, release);
+      idle = [&] {
+        terminal->Render(control);
+        terminal->RunCommands(control.Dispatch());
+      };
+    }
     loop.Run(control.Window(), control.Dispatch(), channel, idle);
     WriteDebugLog("vantreltcs - the page released the control");
     {
