@@ -101,7 +101,8 @@ const char* AvailabilityUsage() {
          "      a first-protocol gateway (--port; FILE as for gateway) and the availability\n"
          "      server (--scenario, --avail-port) together. The gateway maps 127.0.0.1:9090 and\n"
          "      the name localhost to the availability server, so the client's store names the\n"
-         "      server 127.0.0.1:9090. First line \"listening 127.0.0.1:GATEWAYPORT\".\n"
+         "      server 127.0.0.1:9090. First line \"listening 127.0.0.1:GATEWAYPORT\", then\n"
+         "      \"gateway key sha256 FINGERPRINT\".\n"
          "      The same by hand: start the availability server, then a gateway whose scenario\n"
          "      has \"mapping\": {\"127.0.0.1:9090\": \"127.0.0.1:AVAILPORT\"}.\n";
 }
@@ -140,6 +141,7 @@ int RunDemo(const std::vector<std::string>& prmArgs, const std::function<void()>
   TGatewayPeer gateway(DemoGatewayScenario(std::move(gw), avail.HostPort()));
   uint16_t port = gateway.Start();
   std::printf("listening %s:%u\n", gateway.Address().c_str(), port);
+  std::printf("gateway key sha256 %s\n", gateway.KeyFingerprint().c_str());
   std::printf("availability %s reached through the tunnel as %s\n", avail.HostPort().c_str(),
               kDemoAvailAddress);
   std::fflush(stdout);
