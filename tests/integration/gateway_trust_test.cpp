@@ -17,6 +17,7 @@
 #include "diag/Exceptions.h"
 #include "platform/Dialogs.h"
 #include "platform/Settings.h"
+#include "support/TestEnv.h"
 #include "testpeer/PeerTls.h"
 #include "tls/ServerTrust.h"
 #include "tunnel_fixture.h"
@@ -311,8 +312,13 @@ TYPED_TEST(TTunnelTest, TheGatewayIsTrustedOnlyAsTheTrustStoreTheUserOrAPinSays)
     TScopedEnv store("VANTREL_CA_FILE", world.PrivateStore() ? world.CaFile().c_str() : nullptr);
     testpeer::TGatewayScenario sc;
     sc.CertFile = world.CertFile();
-    this->StartPeer(sc);
+    try {
+      this->StartPeer(sc);
+    } catch (const EBaseException& e) {
+      FAIL() << e.GetMsg();
+    }
     world.Remember(c.Host, this->m_Port);
+    this->m_Mng.reset();  // one manager at a time
     this->m_Mng = TypeParam::Make(c.Host, this->m_Port);
     TScriptedDialogs dialogs;
     if (c.Answer) dialogs.PushResult(*c.Answer);
@@ -347,6 +353,7 @@ TYPED_TEST(TTunnelTest, TheGatewayIsTrustedOnlyAsTheTrustStoreTheUserOrAPinSays)
     EXPECT_EQ(remembered, c.Answer == IDYES);
     if (c.Answer == IDYES) {
       // The remembered key is trusted without asking again.
+      this->m_Mng.reset();
       this->m_Mng = TypeParam::Make(c.Host, this->m_Port);
       TScriptedDialogs again;
       this->m_Mng->SetDialogs(&again);
