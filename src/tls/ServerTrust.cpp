@@ -7,6 +7,7 @@
 #include <openssl/x509v3.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <ctime>
 #include <vector>
 
@@ -123,10 +124,16 @@ std::string PublicKeyFingerprint(EVP_PKEY* prmKey) {
 
 void UseGatewayTrustStore(SSL_CTX* prmCtx) {
   std::string file = TrustCAFile(), path = TrustCAPath();
-  bool ok = file.empty() && path.empty()
-                ? SSL_CTX_set_default_verify_paths(prmCtx) == 1
-                : SSL_CTX_load_verify_locations(prmCtx, file.empty() ? nullptr : file.c_str(),
-                                                path.empty() ? nullptr : path.c_str()) == 1;
+  if (file.empty() && path.empty()) {
+    // The system's hashed folder is read certificate by certificate as a chain needs them; its
+    // bundle file would be parsed whole for every channel. SSL_CERT_FILE still names one.
+    const char* dir = std::getenv(X509_get_default_cert_dir_env());
+    const char* bundle = std::getenv(X509_get_default_cert_file_env());
+    path = dir ? dir : X509_get_default_cert_dir();
+    if (bundle) file = bundle;
+  }
+  bool ok = SSL_CTX_load_verify_locations(prmCtx, file.empty() ? nullptr : file.c_str(),
+                                          path.empty() ? nullptr : path.c_str()) == 1;
   // Nothing verifies then; pinned and user-accepted keys still work.
   if (!ok) WriteDebugLog("CSSPI.InitCred - the trust store cannot be loaded");
 }

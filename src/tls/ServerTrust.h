@@ -20,7 +20,7 @@ std::string PublicKeyFingerprint(X509* prmCert);
 std::string PublicKeyFingerprint(EVP_PKEY* prmKey);
 
 // The store the gateway's chain is verified against: the private one the settings name, else
-// OpenSSL's default paths.
+// OpenSSL's default certificate folder (SSL_CERT_DIR, and SSL_CERT_FILE when set).
 void UseGatewayTrustStore(SSL_CTX* prmCtx);
 // Makes the handshake's verification check prmHost (a name, or an address literal against the
 // certificate's addresses). False when prmHost cannot be a gateway name (empty, NUL inside).
