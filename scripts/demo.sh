@@ -63,8 +63,10 @@ step "4. reference gateway and availability server (vantrel-testpeer demo)"
 "$bin/vantrel-testpeer" demo --gateway-scenario tools/testpeer/scenarios/demo.json \
   --scenario tools/testpeer/scenarios/avail-demo.json >"$work/peers.log" 2>&1 &
 pids+=($!)
-wait_for "$work/peers.log" 10 "^listening"
+wait_for "$work/peers.log" 10 "^gateway key sha256 "
 port=$(sed -n 's/^listening 127.0.0.1:\([0-9]*\)$/\1/p' "$work/peers.log")
+# The gateway's self-signed key, pinned up front as an administrator would: no dialog.
+export VANTREL_GATEWAY_PIN=$(sed -n 's/^gateway key sha256 \(.*\)$/\1/p' "$work/peers.log")
 cat "$work/peers.log"
 
 step "5. vantreltcs as the page's control, driven over JSON lines"

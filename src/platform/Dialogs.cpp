@@ -52,6 +52,12 @@ int TLoggingDialogs::SelectCertificate(const std::vector<TCertRow>& prmRows) {
   return -1;
 }
 
+TServerCertAnswer TLoggingDialogs::ConfirmServerCert(const TServerCertInfo& prmInfo) {
+  WriteDebugLog("ConfirmServerCert - " + prmInfo.Host + " " + prmInfo.Fingerprint +
+                " - refused, no user to ask");
+  return TServerCertAnswer::Refuse;
+}
+
 void TScriptedDialogs::Push(TAnswer prmAnswer) {
   std::lock_guard<std::mutex> g(m_Lock);
   m_Answers.push_back(std::move(prmAnswer));
@@ -142,6 +148,21 @@ int TScriptedDialogs::SelectCertificate(const std::vector<TCertRow>& prmRows) {
   s.Result = index;
   Record(std::move(s));
   return index;
+}
+
+TServerCertAnswer TScriptedDialogs::ConfirmServerCert(const TServerCertInfo& prmInfo) {
+  TAnswer a;
+  TServerCertAnswer answer = TServerCertAnswer::Refuse;
+  if (Next(a)) {
+    if (a.Result == IDOK) answer = TServerCertAnswer::AcceptOnce;
+    if (a.Result == IDYES) answer = TServerCertAnswer::AcceptAndRemember;
+  }
+  TShown s;
+  s.Kind = TKind::ServerCert;
+  s.ServerCert = prmInfo;
+  s.Result = static_cast<int>(answer);
+  Record(std::move(s));
+  return answer;
 }
 
 }  // namespace vantrel

@@ -63,6 +63,21 @@ struct TCertRow {
   std::string Issuer;
 };
 
+// A gateway certificate that could not be verified, as the user is shown it. Texts are printable:
+// control characters in names arrive escaped.
+struct TServerCertInfo {
+  std::string Host;
+  int Port = 0;
+  std::string Subject;
+  std::string Issuer;
+  std::string NotBefore;  // validity, as OpenSSL prints it ("Jan  1 00:00:00 2030 GMT")
+  std::string NotAfter;
+  std::string Fingerprint;  // SHA-256 of the public key, hex pairs joined by ':'
+  std::string Reason;       // why verification failed
+};
+
+enum class TServerCertAnswer { Refuse, AcceptOnce, AcceptAndRemember };
+
 class IDialogs {
  public:
   virtual ~IDialogs() = default;
@@ -79,6 +94,9 @@ class IDialogs {
   virtual int Login(TLoginPrompt& prmPrompt) = 0;
   // Certificate list: the chosen row's index, or -1 when cancelled.
   virtual int SelectCertificate(const std::vector<TCertRow>& prmRows) = 0;
+  // The gateway's certificate could not be verified: go on this once, go on and remember its
+  // key for this gateway, or refuse (also when the dialog is closed).
+  virtual TServerCertAnswer ConfirmServerCert(const TServerCertInfo& prmInfo) = 0;
 
   // Yes/No question with the question icon; true for Yes.
   bool Confirm(const std::string& prmText, const std::string& prmCaption) {
@@ -88,7 +106,8 @@ class IDialogs {
 
 // For hosts without a user: every dialog goes to the debug log and gets the answer Enter or
 // Escape would give. Message boxes answer their default button, the two-button question its
-// first button; login and certificate choice are cancelled, since nobody can type credentials.
+// first button; login and certificate choice are cancelled, since nobody can type credentials;
+// an unverified gateway certificate is refused, since nobody can judge it.
 class TLoggingDialogs : public IDialogs {
  public:
   int MessageBox(const std::string& prmText, const std::string& prmCaption,
@@ -97,16 +116,19 @@ class TLoggingDialogs : public IDialogs {
                  const std::string& prmFirst, const std::string& prmSecond) override;
   int Login(TLoginPrompt& prmPrompt) override;
   int SelectCertificate(const std::vector<TCertRow>& prmRows) override;
+  TServerCertAnswer ConfirmServerCert(const TServerCertInfo& prmInfo) override;
 };
 
 // Scripted answers for tests: each dialog takes the next queued answer (or, when none is left,
 // the answer of TLoggingDialogs) and is recorded as shown. Safe from any thread.
 class TScriptedDialogs : public IDialogs {
  public:
-  enum class TKind { MessageBox, AskButtons, Login, SelectCertificate };
+  enum class TKind { MessageBox, AskButtons, Login, SelectCertificate, ServerCert };
 
   struct TAnswer {
-    int Result = IDOK;  // IDOK/IDCANCEL/IDYES/...; for SelectCertificate IDOK chooses Index
+    // IDOK/IDCANCEL/IDYES/...; for SelectCertificate IDOK chooses Index; for ServerCert IDOK
+    // accepts once, IDYES accepts and remembers, anything else refuses.
+    int Result = IDOK;
     std::string User, Password, Domain;  // Login on IDOK
     int Index = 0;
   };
@@ -121,6 +143,7 @@ class TScriptedDialogs : public IDialogs {
     std::vector<std::string> Buttons;
     TLoginPrompt Prompt;
     std::vector<TCertRow> Rows;
+    TServerCertInfo ServerCert;
     int Result = 0;
   };
 
@@ -136,6 +159,7 @@ class TScriptedDialogs : public IDialogs {
                  const std::string& prmFirst, const std::string& prmSecond) override;
   int Login(TLoginPrompt& prmPrompt) override;
   int SelectCertificate(const std::vector<TCertRow>& prmRows) override;
+  TServerCertAnswer ConfirmServerCert(const TServerCertInfo& prmInfo) override;
 
  private:
   // Takes the next answer, or nothing queued -> false.

@@ -76,13 +76,17 @@ bool RemoveKnownHost(const std::string& prmPath, const std::string& prmHost) {
   }
   std::string kept = WithoutKnownHost(content, prmHost);
   if (kept.size() == content.size()) return true;
+  return ReplaceFileAtomically(prmPath, kept, st.st_mode & 07777);
+}
 
+bool ReplaceFileAtomically(const std::string& prmPath, std::string_view prmContent,
+                           unsigned prmMode) {
   // A crash halfway must leave either the old or the new file, never a cut one.
   std::string temp = prmPath + ".XXXXXX";
   TUniqueFd out(mkstemp(temp.data()));
   if (!out) return false;
-  bool ok = fchmod(out.Get(), st.st_mode & 07777) == 0 && WriteAll(out.Get(), kept) &&
-            fsync(out.Get()) == 0;
+  bool ok =
+      fchmod(out.Get(), prmMode) == 0 && WriteAll(out.Get(), prmContent) && fsync(out.Get()) == 0;
   // A failing close may mean the data never reached the disk: its result counts.
   ok = close(out.Release()) == 0 && ok;
   if (ok && rename(temp.c_str(), prmPath.c_str()) == 0) return true;

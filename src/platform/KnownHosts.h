@@ -20,4 +20,9 @@ std::string WithoutKnownHost(std::string_view prmContent, std::string_view prmHo
 // file is missing, holds no such line, or was rewritten; false on an I/O failure.
 bool RemoveKnownHost(const std::string& prmPath, const std::string& prmHost);
 
+// Replaces prmPath with prmContent (file mode prmMode) through a temporary file and a rename, so
+// readers see the old or the new file, never a cut one. False on an I/O failure.
+bool ReplaceFileAtomically(const std::string& prmPath, std::string_view prmContent,
+                           unsigned prmMode);
+
 }  // namespace vantrel

@@ -12,6 +12,7 @@
 #include "platform/Event.h"
 #include "platform/KnownHosts.h"
 #include "session/FileExchangeFormat.h"
+#include "session/GatewayFileTrust.h"
 #include "tunnel/LocalHost.h"
 #include "tunnel/TCSProtocolBase.h"
 
@@ -102,9 +103,13 @@ bool TFileExchange::DoGetFile(const std::string& prmURL, std::ostream& prmStream
     std::string full = GatewayFileURL(m_Host.GetPlatformType(), m_Host.GetSP(), m_Host.GetSPPort(),
                                       m_Host.GetModID(), url.substr(8));
     curl_easy_setopt(curl, CURLOPT_URL, full.c_str());
-    // The gateway's certificate is not checked, as for the tunnel's own TLS channel.
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+    std::string trustError;
+    if (!ApplyGatewayTrust(curl, m_Host.GetProtocol(), m_Host.GetSP(), m_Host.GetSPPort(),
+                           trustError)) {
+      WriteDebugLog("GetFile - " + trustError);
+      prmFailureInfo = ErrText("Open URL 1-", CURLE_PEER_FAILED_VERIFICATION);
+      return false;
+    }
     req.AddHeader("Cookie: " + m_Host.GetSPCookie());
     openFailure = "Open URL 1-";
   } else if (!prmProxy.empty()) {

@@ -69,4 +69,10 @@ int TWindowDialogs::SelectCertificate(const std::vector<TCertRow>& prmRows) {
   return Run([rows](IDialogs& d) { return d.SelectCertificate(*rows); }, -1);
 }
 
+TServerCertAnswer TWindowDialogs::ConfirmServerCert(const TServerCertInfo& prmInfo) {
+  int r = Run([prmInfo](IDialogs& d) { return static_cast<int>(d.ConfirmServerCert(prmInfo)); },
+              static_cast<int>(TServerCertAnswer::Refuse));
+  return static_cast<TServerCertAnswer>(r);
+}
+
 }  // namespace vantrel

@@ -35,6 +35,8 @@ class TWindowDialogs final : public IDialogs {
   int Login(TLoginPrompt& prmPrompt) override;
   // -1 when cancelled.
   int SelectCertificate(const std::vector<TCertRow>& prmRows) override;
+  // Refuse when cancelled.
+  TServerCertAnswer ConfirmServerCert(const TServerCertInfo& prmInfo) override;
 
  private:
   struct TRequest {

@@ -10,7 +10,9 @@
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
 #include "platform/Dialogs.h"
+#include "platform/KnownGateways.h"
 #include "tls/SSPIImpl.h"
+#include "tls/ServerTrust.h"
 #include "tls/SocketIo.h"
 
 namespace vantrel {
@@ -139,6 +141,15 @@ bool CSSPI::PerformHandshake(int prmSock, const std::string& prmDest, int prmDev
     if (needCert) d.DeleteSecurityContext();
     return false;
   }
+  // The handshake is through but nothing of the session has gone out: an untrusted gateway
+  // ends here.
+  TTrustVerdict verdict = DecideServerTrust(d.m_Ctx.get(), prmDest, d.m_GatewayPort,
+                                            d.m_TrustDialogs, TKnownGateways());
+  if (!verdict.Accepted) {
+    d.DeleteSecurityContext();
+    throw EBaseException("The gateway's certificate is not trusted: " + verdict.Reason);
+  }
+  d.m_AcceptedKey = verdict.Fingerprint;
 
   TStreamSizes sizes;
   {

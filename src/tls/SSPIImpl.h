@@ -56,6 +56,8 @@ struct CSSPI::TImpl {
   TSecStatus HandshakeLoop(int prmSock, std::vector<uint8_t>& prmBuf, size_t& prmHeld,
                            bool prmDoInitialRead, bool& prmNeedCert);
   void ShowNoCertificateBox();
+  // Of the certificate the gateway presented last; empty without a context.
+  std::string PeerKeyFingerprint() const;
 
   // --- receiving (sspi.cpp) ---
   bool Recv(int prmSock, uint8_t* prmBuf, int prmLen, int& prmRecvd, bool prmOneRecord);
@@ -63,6 +65,10 @@ struct CSSPI::TImpl {
   int m_DeviceType;
   ICertificateChooser* m_Chooser = nullptr;
   IDialogs* m_Dialogs = nullptr;
+  // Gateway trust (ServerTrust.h): the port pins are kept under, who is asked, what was accepted.
+  int m_GatewayPort = 443;
+  IDialogs* m_TrustDialogs = nullptr;
+  std::string m_AcceptedKey;
 
   // OpenSSL objects. One thread may send while another receives, and an SSL object takes one
   // caller at a time: every call into it holds m_SslCS, which is never held across socket I/O or

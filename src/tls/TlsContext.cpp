@@ -1,5 +1,6 @@
-// Credential and context set-up on OpenSSL: protocol sets per device type, no validation of the
-// gateway's certificate or name, the client-certificate callback and the stream sizes.
+// Credential and context set-up on OpenSSL: protocol sets per device type, the trust store and
+// name the gateway's certificate is checked against, the client-certificate callback and the
+// stream sizes.
 #include <arpa/inet.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -11,6 +12,7 @@
 #include "diag/NetAddress.h"
 #include "tls/OutputBio.h"
 #include "tls/SSPIImpl.h"
+#include "tls/ServerTrust.h"
 
 namespace vantrel {
 
@@ -41,8 +43,10 @@ void CSSPI::TImpl::InitCred(int prmDeviceType) {
     WriteDebugLog("CSSPI.InitCred - SSL_CTX_new failed");
     return;
   }
-  // The gateway's certificate is accepted as it is: no chain, date or name check.
+  // The handshake always completes: OpenSSL only records its verdict on the chain and name, and
+  // the channel decides once it is through (ServerTrust.h), before the session is sent.
   SSL_CTX_set_verify(c, SSL_VERIFY_NONE, nullptr);
+  UseGatewayTrustStore(c);
   // TLS 1.0 and its SHA-1 signatures are refused above level 0 by OpenSSL 3.
   SSL_CTX_set_security_level(c, 0);
   SSL_CTX_set_cipher_list(c, "DEFAULT:@SECLEVEL=0");
@@ -80,6 +84,8 @@ bool CSSPI::TImpl::StartContext(const std::string& prmDest) {
   SSL_set_app_data(s, this);
   SSL_set_connect_state(s);
   if (!prmDest.empty() && !IsAddressLiteral(prmDest)) SSL_set_tlsext_host_name(s, prmDest.c_str());
+  // An unusable name verifies nothing; the trust decision refuses it after the handshake.
+  ExpectGatewayName(s, prmDest);
   ERR_clear_error();
   int rc = SSL_do_handshake(s);
   if (rc != -1 || SSL_get_error(s, rc) != SSL_ERROR_WANT_READ || BIO_ctrl_pending(wbio) == 0)

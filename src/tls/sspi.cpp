@@ -12,6 +12,7 @@
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
 #include "tls/SSPIImpl.h"
+#include "tls/ServerTrust.h"
 #include "tls/TlsRecord.h"
 
 namespace vantrel {
@@ -34,6 +35,20 @@ void CSSPI::SetCertificateChooser(ICertificateChooser* prmChooser) {
 
 void CSSPI::SetDialogs(IDialogs* prmDialogs) {
   m_Impl->m_Dialogs = prmDialogs;
+}
+
+std::string CSSPI::TImpl::PeerKeyFingerprint() const {
+  std::lock_guard<std::mutex> lock(m_SslCS);
+  return m_Ctx ? PublicKeyFingerprint(SSL_get0_peer_certificate(m_Ctx.get())) : std::string();
+}
+
+void CSSPI::SetGatewayTrust(int prmPort, IDialogs* prmAsk) {
+  m_Impl->m_GatewayPort = prmPort;
+  m_Impl->m_TrustDialogs = prmAsk;
+}
+
+std::string CSSPI::AcceptedKeyFingerprint() const {
+  return m_Impl->m_AcceptedKey;
 }
 
 bool CSSPI::SendSec(int prmSock, const void* prmBuf, int prmLen) {
@@ -177,6 +192,12 @@ bool CSSPI::TImpl::Recv(int prmSock, uint8_t* prmBuf, int prmLen, int& prmRecvd,
         // context goes with it, so the next decryption reports the error.
         if (needCert) DeleteSecurityContext();
         if (rs != SEC_E_OK) WriteDebugLog("CSSPI.RecvSec - renegotiation failed");
+        // The trust decision was about the key of the first handshake: another one ends the
+        // channel the same way.
+        if (rs == SEC_E_OK && PeerKeyFingerprint() != m_AcceptedKey) {
+          WriteDebugLog("CSSPI.RecvSec - the gateway's key changed in a renegotiation");
+          DeleteSecurityContext();
+        }
       } catch (const EBaseException&) {
         throw EBaseException::CreateFmt("Recv : Error while %x negotiating", status);
       }

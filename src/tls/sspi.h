@@ -52,10 +52,17 @@ class CSSPI {
   // Where the handshake shows its message box when no certificate can be offered; without one the
   // text only reaches the debug log. Not owned; used on the handshake thread.
   void SetDialogs(IDialogs* prmDialogs);
+  // The gateway's port (the key under which an accepted certificate is remembered; 443 unless
+  // set) and who is asked about a certificate that cannot be verified (none: it is refused).
+  // prmAsk is not owned; used on the handshake thread.
+  void SetGatewayTrust(int prmPort, IDialogs* prmAsk);
+  // The fingerprint of the gateway key the last handshake accepted; empty before.
+  std::string AcceptedKeyFingerprint() const;
 
   // Once, on a connected socket (blocking or not) that the caller owns. True: ready for data.
   // False: no handshake (refused protocol, closed socket, no client certificate, silent gateway
-  // for a minute); the context is gone. Raises the channel's texts on send failures.
+  // for a minute); the context is gone. Raises the channel's texts on send failures, and a text
+  // naming the reason when the gateway's certificate is not trusted (nothing was sent then).
   bool PerformHandshake(int prmSock, const std::string& prmDest, int prmDeviceType);
   // Writes all prmLen bytes (records of at most 2^14 plaintext bytes); 0 bytes writes nothing.
   // One sending thread at a time; may run while another thread receives.

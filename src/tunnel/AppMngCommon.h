@@ -70,6 +70,7 @@ class CAppMngCommon : public CAppMng,
   void RegisterOnClose(HWND prmWnd, uint32_t prmMsgID) override;
   void RegisterOnCloseCallback(TOnCloseCallback prmCallback) override;
   void CloseClientConns() override;
+  std::string GatewayKeyFingerprint() const override;
 
   // IConnHost
   bool SendData(int prmID, const std::string& prmDestIP, int prmDestPort, TDataBuf& prmBuf,
@@ -264,6 +265,8 @@ class CAppMngCommon : public CAppMng,
   TConnectThroughProxy m_ProxyConnect;
   IDialogs* m_Dialogs = nullptr;
   TLoggingDialogs m_NoDialogs;
+  mutable std::mutex m_GatewayKeyLock;
+  std::string m_GatewayKey;
   int m_ReplyTimeoutMs = 180000;
   int m_RequestTimeoutMs = kDefaultRequestTimeoutMs;
   bool m_LibraryLoaded = false;

@@ -60,8 +60,14 @@ void CAppMngCommon::OpenControlConnection() {
   if (IsTunnelStopping(m_State)) throw EBaseException("Failed to connect to gateway (cancelled)");
   const int sock = m_ControlSock.Get();
   m_SSPI = std::make_unique<CSSPI>(DeviceType());
+  // Without a user to ask, a certificate that cannot be verified is refused.
+  m_SSPI->SetGatewayTrust(m_SPPort, m_Dialogs);
   if (!m_SSPI->PerformHandshake(sock, m_SP, DeviceType()))
     throw EBaseException("Failed to connect to gateway (SSL failed)");
+  {
+    std::lock_guard g(m_GatewayKeyLock);
+    m_GatewayKey = m_SSPI->AcceptedKeyFingerprint();
+  }
   fcntl(sock, F_SETFL, fcntl(sock, F_GETFL) | O_NONBLOCK);
   // Every message goes out as one whole TLS record already; holding small ones back until the
   // gateway acknowledges the last (Nagle) only adds its delayed-ACK time to each exchange.
@@ -100,6 +106,11 @@ bool CAppMngCommon::ReadReply(char* prmBuf, int prmLen, bool prmOneRecord, int* 
     char c;
     if (recv(m_ControlSock.Get(), &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0) return false;
   }
+}
+
+std::string CAppMngCommon::GatewayKeyFingerprint() const {
+  std::lock_guard g(m_GatewayKeyLock);
+  return m_GatewayKey;
 }
 
 TUniqueFd CAppMngCommon::ConnectControlSocket() {

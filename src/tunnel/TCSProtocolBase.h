@@ -56,6 +56,10 @@ class CAppMng {
   virtual void RegisterOnClose(HWND prmWnd, uint32_t prmMsgID) = 0;
   virtual void RegisterOnCloseCallback(TOnCloseCallback prmCallback) = 0;
   virtual void CloseClientConns() = 0;
+
+  // The fingerprint of the gateway key the control connection accepted (see tls/ServerTrust.h),
+  // so that other connections to the gateway can insist on the same key; empty before.
+  virtual std::string GatewayKeyFingerprint() const { return {}; }
 };
 
 }  // namespace vantrel

@@ -225,6 +225,49 @@ TEST_F(HostChannel, DialogRepliesAreCheckedAgainstTheDialog) {
   page.join();
 }
 
+TEST_F(HostChannel, ServerCertDialogShowsTheCertificateAndOnlyItsOwnAnswersGoOn) {
+  m_Channel.Start();
+  const struct {
+    const char* Reply;
+    TServerCertAnswer Answer;
+  } cases[] = {{"once", TServerCertAnswer::AcceptOnce},
+               {"remember", TServerCertAnswer::AcceptAndRemember},
+               {"ok", TServerCertAnswer::Refuse},
+               {"cancel", TServerCertAnswer::Refuse}};
+  std::atomic<bool> done{false};
+  std::thread page([&] {
+    for (const auto& c : cases) {
+      TJson d = m_Pipes.Json();
+      EXPECT_EQ(d["dialog"], "servercert");
+      EXPECT_EQ(d["host"], "gw.example");
+      EXPECT_EQ(d["port"], 443);
+      EXPECT_EQ(d["subject"], "CN=gw");
+      EXPECT_EQ(d["issuer"], "CN=gw");
+      EXPECT_EQ(d["not_before"], "Jan  1 00:00:00 2026 GMT");
+      EXPECT_EQ(d["not_after"], "Jan  1 00:00:00 2027 GMT");
+      EXPECT_EQ(d["fingerprint"], "AB:CD");
+      EXPECT_EQ(d["reason"], "self-signed certificate");
+      m_Pipes.Send(R"({"dialog_reply":)" + d["id"].dump() + R"(,"result":")" + c.Reply + "\"}\n");
+    }
+    while (!done) std::this_thread::yield();
+    m_Pipes.EndInput();
+  });
+  TServerCertInfo info{"gw.example",
+                       443,
+                       "CN=gw",
+                       "CN=gw",
+                       "Jan  1 00:00:00 2026 GMT",
+                       "Jan  1 00:00:00 2027 GMT",
+                       "AB:CD",
+                       "self-signed certificate"};
+  for (const auto& c : cases) EXPECT_EQ(m_Dialogs.ConfirmServerCert(info), c.Answer) << c.Reply;
+  done = true;
+  Run();
+  page.join();
+  // With the page gone nobody answers: refused.
+  EXPECT_EQ(m_Dialogs.ConfirmServerCert(info), TServerCertAnswer::Refuse);
+}
+
 TEST_F(HostChannel, EventsGoOutAsLines) {
   TPageEvents events(m_Channel);
   events.OnTCSStatusChanged(1, 0, "Connecting...");

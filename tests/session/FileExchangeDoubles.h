@@ -20,6 +20,9 @@ class TListenerTunnel : public CAppMng {
   bool RefuseConns = false;  // AddConn answers false
   uint32_t Resolved = 0;     // ResolveHost's answer (network byte order)
   std::string UserName = "anna";
+  std::string GatewayKey;  // the key the control connection accepted
+
+  std::string GatewayKeyFingerprint() const override { return GatewayKey; }
 
   std::vector<std::string> Conns() {
     std::lock_guard<std::mutex> g(m_Lock);

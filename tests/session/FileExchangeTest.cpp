@@ -221,6 +221,36 @@ TEST(FileExchangeGateway, GatewayFilesGoOverTlsWithTheCookie) {
   EXPECT_TRUE(host.Tunnel.Conns().empty());  // gateway files never use the tunnel
 }
 
+TEST(FileExchangeGateway, GatewayFilesGoOnlyToTheKeyTheTunnelAccepted) {
+  for (const char* name : {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) unsetenv(name);
+  // The run's pin is the test server's key; here only the tunnel's decision counts.
+  const std::string serverKey = std::getenv("VANTREL_GATEWAY_PIN");
+  const std::string otherKey =
+      (serverKey.compare(0, 2, "00") == 0 ? "11" : "00") + serverKey.substr(2);
+  const struct {
+    const char* Name;
+    std::string TunnelKey;
+    bool Fetched;
+  } cases[] = {{"accepted key", serverKey, true},
+               {"another key", otherKey, false},
+               {"none: the self-signed chain is verified and fails", "", false}};
+  unsetenv("VANTREL_GATEWAY_PIN");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    THttpTestServer tls(true);
+    TFileExchangeHostDouble host;
+    TFileExchange files(host);
+    host.SPPort = tls.Port();
+    host.Tunnel.GatewayKey = c.TunnelKey;
+    tls.Script({THttpTestServer::Reply(200, "<gw/>")});
+    std::string got, failure;
+    EXPECT_EQ(files.GetFile("local://f.xml", got, -1, "", failure), c.Fetched) << failure;
+    // A refused gateway never sees the request and its cookie.
+    EXPECT_EQ(tls.Requests().size(), c.Fetched ? 1u : 0u);
+  }
+  setenv("VANTREL_GATEWAY_PIN", serverKey.c_str(), 1);
+}
+
 TEST_F(FileExchangeTest, PostSendsItsHeadersInOrder) {
   Server.Script({THttpTestServer::Reply(200, "<ok/>")});
   std::string res;

@@ -4,13 +4,16 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <openssl/pem.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include "platform/DebugLogSetup.h"
+#include "tls/ServerTrust.h"
 
 namespace vantrel::test {
 
@@ -34,6 +37,17 @@ std::string LibDir() {
   return (std::filesystem::path(BinDir()).parent_path() / "lib").string();
 }
 
+std::string PeerKeyFingerprint(const char* prmPemFile) {
+  std::string out;
+  if (FILE* f = std::fopen(prmPemFile, "r")) {
+    EVP_PKEY* key = PEM_read_PrivateKey(f, nullptr, nullptr, nullptr);
+    std::fclose(f);
+    out = PublicKeyFingerprint(key);
+    EVP_PKEY_free(key);
+  }
+  return out;
+}
+
 class TPrivateEnv : public ::testing::Environment {
  public:
   void SetUp() override {
@@ -47,6 +61,15 @@ class TPrivateEnv : public ::testing::Environment {
     setenv("XDG_RUNTIME_DIR", (g_Root + "/runtime").c_str(), 1);
     setenv("TMPDIR", (g_Root + "/tmp").c_str(), 1);
     if (!std::getenv("VANTREL_DBGVIEW")) setenv("VANTREL_DBGVIEW", "0", 1);
+    // Every reference peer of the run, in this process or started as a program, shows the key
+    // made at build time, and the clients trust it as an administrator's pin: tests about the
+    // trust decision itself clear the pin.
+    setenv("VANTREL_TESTPEER_KEY", VANTREL_TEST_PEER_KEY, 1);
+    std::string pin = PeerKeyFingerprint(VANTREL_TEST_PEER_KEY);
+    ASSERT_FALSE(pin.empty()) << "no key in " << VANTREL_TEST_PEER_KEY;
+    setenv("VANTREL_GATEWAY_PIN", pin.c_str(), 1);
+    unsetenv("VANTREL_CA_FILE");
+    unsetenv("VANTREL_CA_PATH");
     InitDebugLog();
   }
   void TearDown() override {

@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "testpeer/PeerTls.h"
+
 namespace vantrel::test {
 
 namespace {
@@ -20,8 +22,8 @@ namespace {
 constexpr int kAcceptWaitMs = 20000;
 
 EVP_PKEY* SharedKey() {
-  // One key per test binary keeps key generation out of every test.
-  static EVP_PKEY* key = EVP_RSA_gen(2048);
+  // The reference peers' key: the clients of every test pin it (support/TestEnv.cpp).
+  static EVP_PKEY* key = testpeer::NewPeerKey();
   return key;
 }
 

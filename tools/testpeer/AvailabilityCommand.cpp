@@ -110,8 +110,9 @@ const char* AvailabilityUsage() {
          "      server (--scenario, --avail-port) together. The gateway maps 127.0.0.1:9090 and\n"
          "      the name localhost to the availability server, so the client's store names the\n"
          "      server 127.0.0.1:9090, and each application server's port 9091 to a server\n"
-         "      agent answering type 2. First line \"listening 127.0.0.1:GATEWAYPORT\".\n"
-         "      The availability server's /portal page offers a session file for that gateway\n"
+         "      agent answering type 2. First line \"listening 127.0.0.1:GATEWAYPORT\", then\n"
+         "      \"gateway key sha256 FINGERPRINT\". The availability server's /portal page\n"
+         "      offers a session file for that gateway\n"
          "      (/portal/session.vantrel, application/x-vantrel-session).\n"
          "      The same by hand: start the availability server, then a gateway whose scenario\n"
          "      has \"mapping\": {\"127.0.0.1:9090\": \"127.0.0.1:AVAILPORT\"}.\n";
@@ -158,6 +159,7 @@ int RunDemo(const std::vector<std::string>& prmArgs, const std::function<void()>
   avail.UpdateScenario(
       [&](TAvailScenario& prmSc) { SetPortalGateway(prmSc, gateway.Address(), port); });
   std::printf("listening %s:%u\n", gateway.Address().c_str(), port);
+  std::printf("gateway key sha256 %s\n", gateway.KeyFingerprint().c_str());
   std::printf("availability %s reached through the tunnel as %s\n", avail.HostPort().c_str(),
               kDemoAvailAddress);
   std::printf("portal page http://%s/portal offers the session file\n", avail.HostPort().c_str());

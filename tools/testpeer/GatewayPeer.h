@@ -54,6 +54,8 @@ class TGatewayPeer {
   // Closes every connection and joins every thread. Idempotent.
   void Stop();
   uint16_t Port() const { return m_Port; }
+  // The fingerprint clients pin (tls/ServerTrust.h); after Start.
+  std::string KeyFingerprint() const { return testpeer::KeyFingerprint(m_Ctx.get()); }
   const std::string& Address() const { return m_Address; }
 
   // The scenario as it stands; changes apply to decisions taken after the call (a running

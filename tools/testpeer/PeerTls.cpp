@@ -2,12 +2,16 @@
 
 #include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include "diag/Exceptions.h"
+#include "tls/ServerTrust.h"
 
 namespace vantrel::testpeer {
 
@@ -25,9 +29,23 @@ struct TSelfSigned {
   throw EBaseException("TLS: " + prmWhat + " " + TakeTlsErrors());
 }
 
+}  // namespace
+
+EVP_PKEY* NewPeerKey() {
+  const char* path = std::getenv("VANTREL_TESTPEER_KEY");
+  if (path == nullptr || *path == '\0') return EVP_RSA_gen(2048);
+  FILE* f = std::fopen(path, "r");
+  if (f == nullptr) throw EBaseException(std::string("TLS: cannot open key ") + path);
+  EVP_PKEY* key = PEM_read_PrivateKey(f, nullptr, nullptr, nullptr);
+  std::fclose(f);
+  return key;
+}
+
+namespace {
+
 TSelfSigned MakeSelfSigned() {
   TSelfSigned s;
-  s.Key.reset(EVP_RSA_gen(2048));
+  s.Key.reset(NewPeerKey());
   if (!s.Key) Fail("key generation failed");
   s.Cert.reset(X509_new());
   X509* c = s.Cert.get();
@@ -69,6 +87,10 @@ std::string TakeTlsErrors() {
     out += buf;
   }
   return out;
+}
+
+std::string KeyFingerprint(SSL_CTX* prmCtx) {
+  return PublicKeyFingerprint(SSL_CTX_get0_certificate(prmCtx));
 }
 
 TSslCtxPtr CreateServerContext(const TTlsOptions& prmOptions) {

@@ -22,7 +22,8 @@ const char kUsage[] =
     "  gateway [--scenario FILE] [--port N] [--protocol first|legacy]\n"
     "          [--cert PEM --key PEM] [--print-log]\n"
     "      the tunnel gateway; runs until SIGINT or SIGTERM. The first output line is\n"
-    "      \"listening 127.0.0.1:PORT\"; with --print-log each log record the client sends\n"
+    "      \"listening 127.0.0.1:PORT\", the second \"gateway key sha256 FINGERPRINT\" (what\n"
+    "      clients pin); with --print-log each log record the client sends\n"
     "      is printed as it arrives, and a summary is printed at the end.\n"
     "  --help  this text and the scenario keys\n\n";
 
@@ -92,6 +93,7 @@ int RunGateway(const std::vector<std::string>& prmArgs) {
     });
   uint16_t bound = peer.Start();
   std::printf("listening %s:%u\n", peer.Address().c_str(), bound);
+  std::printf("gateway key sha256 %s\n", peer.KeyFingerprint().c_str());
   std::fflush(stdout);
   int sig = 0;
   sigwait(&stopSignals, &sig);

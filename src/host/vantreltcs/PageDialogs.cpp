@@ -109,4 +109,19 @@ int TPageDialogs::SelectCertificate(const std::vector<TCertRow>& prmRows) {
   return index;
 }
 
+TServerCertAnswer TPageDialogs::ConfirmServerCert(const TServerCertInfo& prmInfo) {
+  auto reply = Ask({{"dialog", "servercert"},
+                    {"host", prmInfo.Host},
+                    {"port", prmInfo.Port},
+                    {"subject", prmInfo.Subject},
+                    {"issuer", prmInfo.Issuer},
+                    {"not_before", prmInfo.NotBefore},
+                    {"not_after", prmInfo.NotAfter},
+                    {"fingerprint", prmInfo.Fingerprint},
+                    {"reason", prmInfo.Reason}});
+  if (reply && reply->Result == "once") return TServerCertAnswer::AcceptOnce;
+  if (reply && reply->Result == "remember") return TServerCertAnswer::AcceptAndRemember;
+  return TServerCertAnswer::Refuse;
+}
+
 }  // namespace vantrel::host

@@ -23,6 +23,9 @@ class TPageDialogs final : public IDialogs {
                  const std::string& prmFirst, const std::string& prmSecond) override;
   int Login(TLoginPrompt& prmPrompt) override;
   int SelectCertificate(const std::vector<TCertRow>& prmRows) override;
+  // {"dialog":"servercert",...}: the page answers "once" or "remember" to go on; any other
+  // answer, or none, refuses.
+  TServerCertAnswer ConfirmServerCert(const TServerCertInfo& prmInfo) override;
 
  private:
   std::optional<TDialogReply> Ask(TJson prmDialog);

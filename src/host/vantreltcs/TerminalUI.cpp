@@ -211,4 +211,28 @@ int TTerminalUI::SelectCertificate(const std::vector<TCertRow>& prmRows) {
   }
 }
 
+TServerCertAnswer TTerminalUI::ConfirmServerCert(const TServerCertInfo& prmInfo) {
+  if (!m_Tty) return TLoggingDialogs().ConfirmServerCert(prmInfo);
+  std::string text = "\n-- The gateway's certificate could not be verified --\n";
+  text.append(" gateway:     ")
+      .append(prmInfo.Host)
+      .append(":")
+      .append(std::to_string(prmInfo.Port));
+  text.append("\n reason:      ").append(prmInfo.Reason);
+  text.append("\n subject:     ").append(prmInfo.Subject);
+  text.append("\n issuer:      ").append(prmInfo.Issuer);
+  text.append("\n valid:       ").append(prmInfo.NotBefore).append(" to ").append(prmInfo.NotAfter);
+  text.append("\n fingerprint: ").append(prmInfo.Fingerprint).append("\n");
+  Print(text);
+  for (;;) {
+    Print("[r]efuse, accept [o]nce, accept and re[m]ember: ");
+    std::string line;
+    if (!ReadLine(line)) return TServerCertAnswer::Refuse;
+    std::string a = Trim(line);
+    if (a == "o" || a == "once") return TServerCertAnswer::AcceptOnce;
+    if (a == "m" || a == "remember") return TServerCertAnswer::AcceptAndRemember;
+    if (a.empty() || a == "r" || a == "refuse") return TServerCertAnswer::Refuse;
+  }
+}
+
 }  // namespace vantrel::host

@@ -52,6 +52,7 @@ class TTerminalUI final : public IDialogs {
                  const std::string& prmFirst, const std::string& prmSecond) override;
   int Login(TLoginPrompt& prmPrompt) override;
   int SelectCertificate(const std::vector<TCertRow>& prmRows) override;
+  TServerCertAnswer ConfirmServerCert(const TServerCertInfo& prmInfo) override;
 
  private:
   void Print(const std::string& prmText);
