@@ -138,6 +138,11 @@ int RunDemo(const std::vector<std::string>& prmArgs, const std::function<void()>
       o.GatewayScenario.empty() ? TGatewayScenario{} : ScenarioFromFile(o.GatewayScenario);
   if (o.Port >= 0) gw.Port = static_cast<uint16_t>(o.Port);
   TGatewayPeer gateway(DemoGatewayScenario(std::move(gw), avail.HostPort()));
+  // What the client reports to the gateway log, verification rules included, shows in the demo.
+  gateway.SetLogCallback([](const TLogRecord& r) {
+    std::printf("gateway %s\n", FormatLogRecord(r).c_str());
+    std::fflush(stdout);
+  });
   uint16_t port = gateway.Start();
   std::printf("listening %s:%u\n", gateway.Address().c_str(), port);
   std::printf("availability %s reached through the tunnel as %s\n", avail.HostPort().c_str(),
