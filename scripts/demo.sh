@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job on a fresh machine: installs what is missing, builds, starts the reference gateway
 # and availability server on loopback, an X display (Xvfb) and xrdp as the demo desktop, then
-# drives vantreltcs as a portal page would: start-up, desktop list, launch of the first desktop.
+# drives vantreltcs as a portal page would: start-up (the page answers the verification rules'
+# prompt), desktop list, launch of the first desktop.
 # xfreerdp (through vantrel-mstsc) authenticates to xrdp through the tunnel (+auth-only).
 # Everything started here is stopped on exit; every wait is bounded.
 set -euo pipefail
@@ -86,7 +87,15 @@ send() { echo "page -> $1"; echo "$1" >&7; }
 reply() { wait_for "$work/page.out" 30 "\"id\":$1," && grep -m1 "\"id\":$1," "$work/page.out"; }
 
 send '{"id":1,"method":"InitTCS"}'
+# The availability server's verification rules: one writes to the gateway log, the other asks
+# the page, which takes the first button.
+wait_for "$work/page.out" 60 '"dialog":"confirm"'
+dialog=$(grep -m1 '"dialog":"confirm"' "$work/page.out")
+echo "host -> $dialog"
+send "{\"dialog_reply\":$(sed 's/.*"id":\([0-9]*\).*/\1/' <<<"$dialog"),\"result\":\"yes\"}"
 wait_for "$work/page.out" 60 '"OnTCSStatusChanged","args":\[6,'
+wait_for "$work/peers.log" 10 'msg="Demo usage policy <'
+grep -E 'query/clientverification2|msg="Demo ' "$work/peers.log" | sed 's/^/verification: /'
 grep '"event"' "$work/page.out" | sed 's/^/host -> /'
 send '{"id":2,"get":"IsConnected"}'; reply 2 | sed 's/^/host -> /'
 send '{"id":3,"get":"RegDesktopsCount"}'; count=$(reply 3 | sed 's/.*"result":\([0-9]*\).*/\1/')

@@ -1,10 +1,12 @@
 // The Linux security products the probes know, and how each is found.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "platform/ProbesLinux.h"
@@ -22,17 +24,33 @@ bool Exists(const std::string& prmPath) {
   return fs::exists(prmPath, ec);
 }
 
+// The package database of a large installation stays far below this.
+constexpr size_t kMaxPackageList = 64u << 20;
+
+// Up to prmMax bytes of a regular file. Opened without blocking and refused unless regular, so
+// a pipe or device placed where a product keeps its state cannot hold verification.
 std::string ReadFile(const std::string& prmPath, size_t prmMax = 1 << 16) {
-  std::ifstream in(prmPath, std::ios::binary);
-  std::string text(prmMax, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(prmMax));
-  text.resize(static_cast<size_t>(in.gcount()));
+  int fd = open(prmPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return {};
+  std::string text;
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    text.resize(std::min(prmMax, static_cast<size_t>(st.st_size)));
+    size_t done = 0;
+    while (done < text.size()) {
+      ssize_t n = read(fd, text.data() + done, text.size() - done);
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    text.resize(done);
+  }
+  close(fd);
   return text;
 }
 
-// The version of an installed Debian package, empty when unknown.
-std::string PackageVersion(const std::string& prmRoot, const std::string& prmPackage) {
-  std::ifstream in(prmRoot + "/var/lib/dpkg/status");
+// The version of an installed package in the Debian package list, empty when unknown.
+std::string PackageVersion(const std::string& prmPackageList, const std::string& prmPackage) {
+  std::istringstream in(prmPackageList);
   std::string line;
   bool inPackage = false;
   while (std::getline(in, line)) {
@@ -118,8 +136,9 @@ const TKnownProduct kProducts[] = {
 
 std::vector<TSecurityProduct> FindSecurityProducts(const std::string& prmRoot) {
   std::vector<TSecurityProduct> found;
+  const std::string packages = ReadFile(prmRoot + "/var/lib/dpkg/status", kMaxPackageList);
   for (const TKnownProduct& known : kProducts) {
-    std::string version = PackageVersion(prmRoot, known.Package);
+    std::string version = PackageVersion(packages, known.Package);
     if (version.empty() && !AnyExists(prmRoot, known.Programs)) continue;
     found.push_back({known.Antivirus, known.Name, version, known.Good(prmRoot)});
   }

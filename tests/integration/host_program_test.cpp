@@ -3,8 +3,6 @@
 // through the tunnel; a page that disappears mid-launch; and real xfreerdp reaching real xrdp.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -12,16 +10,10 @@
 #include <sstream>
 #include <thread>
 
-#include "integration/host_pipes.h"
-#include "platform/ProcessSpawn.h"
+#include "integration/host_session.h"
 #include "platform/Settings.h"
-#include "support/TestEnv.h"
 #include "testpeer/AgentPeer.h"
-#include "testpeer/AvailabilityCommand.h"
 #include "testpeer/AvailabilityScenario.h"
-#include "testpeer/AvailabilityServer.h"
-#include "testpeer/GatewayPeer.h"
-#include "testpeer/PeerScenario.h"
 #include "testpeer/TcpTestServer.h"
 
 namespace vantrel::test {
@@ -50,63 +42,24 @@ const char kFakeClient[] =
     "mv \"$HOST_TEST_RESULT.tmp\" \"$HOST_TEST_RESULT\"\n"
     "sleep ${HOST_TEST_LINGER:-0}\n";
 
-class HostProgram : public ::testing::Test {
+class HostProgram : public ::testing::Test, protected THostSession {
  protected:
   void StartPeers(uint16_t prmDesktopPort, std::vector<testpeer::TAvailFault> prmFaults = {}) {
     testpeer::TAvailScenario avail =
         testpeer::AvailScenarioFromFile((ScenarioDir() / "avail-demo.json").string());
     avail.Faults = std::move(prmFaults);
-    m_Avail = std::make_unique<testpeer::TAvailabilityServer>(avail);
-    m_Avail->Start();
+    // The demo's verification rules ask the page a question; these runs are about start-up and
+    // launch, so nothing is asked.
+    avail.RulesXml = "<Rules/>";
     testpeer::TGatewayScenario gw = testpeer::ScenarioFromFile(VANTREL_TESTPEER_DEMO);
     gw.Mapping["10.0.0.5:3389"] = "127.0.0.1:" + std::to_string(prmDesktopPort);
     for (const auto& [dest, local] : m_ExtraMapping) gw.Mapping[dest] = local;
-    m_Gateway = std::make_unique<testpeer::TGatewayPeer>(
-        testpeer::DemoGatewayScenario(gw, m_Avail->HostPort()));
-    m_Gateway->Start();
+    THostSession::StartPeers(std::move(avail), std::move(gw));
   }
 
-  // Starts vantreltcs with the page's pipes as its standard input and output.
   void StartHost(const std::string& prmClient) {
     setenv("VANTREL_RDP_CLIENT", prmClient.c_str(), 1);
-    m_Pid = fork();
-    ASSERT_GE(m_Pid, 0);
-    if (m_Pid == 0) {
-      dup2(m_Pipes.HostIn, 0);
-      dup2(m_Pipes.HostOut, 1);
-      std::string port = "sp_port=" + std::to_string(m_Gateway->Port());
-      execl((BinDir() + "/vantreltcs").c_str(), "vantreltcs", "--api", "stdio", "--ui", "none",
-            "--param", "platform=Morv", "--param", "sp_name=127.0.0.1", "--param", port.c_str(),
-            "--param", "custom_portal=1", "--param", "session_id=s1", nullptr);
-      _exit(127);
-    }
-    close(m_Pipes.HostIn);
-    close(m_Pipes.HostOut);
-    m_Pipes.HostIn = m_Pipes.HostOut = -1;
-  }
-
-  // The reply to request prmId; events met on the way are kept.
-  TJson Reply(int prmId) {
-    for (;;) {
-      TJson j = m_Pipes.Json();
-      if (j.is_discarded()) return j;
-      if (j.contains("event")) {
-        m_Events.push_back(j);
-        continue;
-      }
-      if (j.value("id", TJson()) == prmId) return j;
-    }
-  }
-
-  bool WaitForEvent(const std::string& prmName, int prmFirstArg) {
-    for (const TJson& e : m_Events)
-      if (e["event"] == prmName && e["args"][0] == prmFirstArg) return true;
-    for (;;) {
-      TJson j = m_Pipes.Json();
-      if (j.is_discarded()) return false;
-      m_Events.push_back(j);
-      if (j.value("event", "") == prmName && j["args"][0] == prmFirstArg) return true;
-    }
+    THostSession::StartHost();
   }
 
   void StartUp() {
@@ -118,18 +71,6 @@ class HostProgram : public ::testing::Test {
     ASSERT_EQ(Reply(2)["result"], 1);
   }
 
-  // The host's exit code once it ended; -1 when it did not end within the guard.
-  int WaitHost() {
-    int code = -1;
-    if (!WaitProcess(m_Pid, nullptr, kHostHangGuardMs, code)) {
-      kill(m_Pid, SIGKILL);
-      WaitProcess(m_Pid, nullptr, -1, code);
-      return -1;
-    }
-    m_Pid = -1;
-    return code;
-  }
-
   std::string WriteClient(const std::string& prmName, const std::string& prmText) {
     std::string path = TempDir() + "/" + prmName;
     std::ofstream(path) << prmText;
@@ -137,19 +78,6 @@ class HostProgram : public ::testing::Test {
     return path;
   }
 
-  ~HostProgram() override {
-    if (m_Pid > 0) {
-      kill(m_Pid, SIGKILL);
-      int code = 0;
-      WaitProcess(m_Pid, nullptr, -1, code);
-    }
-  }
-
-  TPagePipes m_Pipes;
-  std::unique_ptr<testpeer::TAvailabilityServer> m_Avail;
-  std::unique_ptr<testpeer::TGatewayPeer> m_Gateway;
-  pid_t m_Pid = -1;
-  std::vector<TJson> m_Events;
   std::map<std::string, std::string> m_ExtraMapping;  // more gateway destinations
 };
 

@@ -2,23 +2,14 @@
 // later availability server end the session or let it start depending on the page's answer to a
 // prompt, and an older server's policy check answers with the masked text the server reads back.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "integration/host_pipes.h"
+#include "integration/host_session.h"
 #include "platform/Probes.h"
-#include "platform/ProcessSpawn.h"
-#include "support/TestEnv.h"
-#include "testpeer/AvailabilityCommand.h"
-#include "testpeer/AvailabilityServer.h"
-#include "testpeer/GatewayPeer.h"
-#include "testpeer/PeerScenario.h"
 #include "verify/LegacyPolicy.h"
 #include "verify/PolicyMask.h"
 
@@ -37,49 +28,15 @@ std::string OnLinux(const std::string& prmAction) {
          "</Case></Condition>";
 }
 
-// One vantreltcs with its page pipes and its own peers.
-class THostRun {
+// One vantreltcs with its own peers, started by InitTCS.
+class THostRun : public THostSession {
  public:
-  THostRun() = default;
-  THostRun(const THostRun&) = delete;
-  THostRun& operator=(const THostRun&) = delete;
-
-  // Starts the peers and a Morv vantreltcs whose page is this test, then calls InitTCS.
   void Start(testpeer::TAvailScenario prmAvail) {
-    m_Avail = std::make_unique<testpeer::TAvailabilityServer>(std::move(prmAvail));
-    m_Avail->Start();
-    m_Gateway = std::make_unique<testpeer::TGatewayPeer>(testpeer::DemoGatewayScenario(
-        testpeer::ScenarioFromFile(VANTREL_TESTPEER_DEMO), m_Avail->HostPort()));
-    m_Gateway->Start();
-    const std::string port = "sp_port=" + std::to_string(m_Gateway->Port());
-    m_Pid = fork();
-    ASSERT_GE(m_Pid, 0);
-    if (m_Pid == 0) {
-      dup2(m_Pipes.HostIn, 0);
-      dup2(m_Pipes.HostOut, 1);
-      execl((BinDir() + "/vantreltcs").c_str(), "vantreltcs", "--api", "stdio", "--ui", "none",
-            "--param", "platform=Morv", "--param", "sp_name=127.0.0.1", "--param", port.c_str(),
-            "--param", "custom_portal=1", "--param", "session_id=s1", nullptr);
-      _exit(127);
-    }
+    StartPeers(std::move(prmAvail), testpeer::ScenarioFromFile(VANTREL_TESTPEER_DEMO));
+    StartHost();
     m_Pipes.Send("{\"id\":1,\"method\":\"InitTCS\"}\n");
   }
 
-  // Reads the host's lines until prmStop accepts one; every event on the way is kept. False
-  // when the host went silent or closed.
-  bool ReadUntil(const std::function<bool(const TJson&)>& prmStop) {
-    for (;;) {
-      TJson j = m_Pipes.Json();
-      if (j.is_discarded()) return false;
-      if (j.contains("event")) m_Events.push_back(j);
-      if (prmStop(j)) return true;
-    }
-  }
-  bool WaitForEvent(const std::string& prmName, int prmFirstArg) {
-    return ReadUntil([&](const TJson& j) {
-      return j.value("event", "") == prmName && j["args"][0] == prmFirstArg;
-    });
-  }
   std::vector<int> Errors() const {
     std::vector<int> codes;
     for (const TJson& e : m_Events)
@@ -91,20 +48,6 @@ class THostRun {
       if (e["event"] == "OnTCSStatusChanged" && e["args"][0] == prmStatus) return true;
     return false;
   }
-
-  ~THostRun() {
-    if (m_Pid > 0) {
-      kill(m_Pid, SIGKILL);
-      int code = 0;
-      WaitProcess(m_Pid, nullptr, -1, code);
-    }
-  }
-
-  TPagePipes m_Pipes;
-  std::unique_ptr<testpeer::TAvailabilityServer> m_Avail;
-  std::unique_ptr<testpeer::TGatewayPeer> m_Gateway;
-  pid_t m_Pid = -1;
-  std::vector<TJson> m_Events;
 };
 
 testpeer::TAvailScenario WithRules(const std::string& prmBody) {
@@ -150,11 +93,8 @@ TEST(VerifySession, PromptAnswerSelectsTheLaterCase) {
       // The host list is asked for only once verification let the session go on.
       EXPECT_TRUE(run->m_Avail->WaitForRequest("/query/hosts", kHostHangGuardMs));
       run->m_Pipes.Send("{\"id\":2,\"get\":\"IsConnected\"}\n");
-      TJson connected;
-      ASSERT_TRUE(run->ReadUntil([&](const TJson& j) {
-        connected = j;
-        return j.value("id", TJson()) == 2;
-      }));
+      TJson connected = run->Reply(2);
+      ASSERT_FALSE(connected.is_discarded());
       EXPECT_EQ(connected["result"], 1);
       const std::vector<int> errors = run->Errors();
       EXPECT_EQ(std::count(errors.begin(), errors.end(), kVerificationError), 0);

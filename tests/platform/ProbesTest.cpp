@@ -1,6 +1,7 @@
 // The Linux probes: this machine's adapters and WLAN (finding nothing is an answer, not a
 // failure), and the security-product table over a prepared file tree.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -93,6 +94,25 @@ TEST(Probes, ProductTableOverAFileTree) {
   fs::last_write_time(root / "var/lib/clamav/daily.cvd", fs::file_time_type::clock::now());
   Put(root / "run/clamav/clamd.pid", "0\n");
   EXPECT_EQ(probes.WSCGetAttr(WSC_NAMESPACE1, WSC_ANTIVIRUS, "productUptoDate", 0), "FALSE");
+}
+
+// Pipes where the product table expects files: read without blocking, so verification goes on
+// with the products found as not running or not enabled.
+TEST(Probes, PipesInPlaceOfFilesDoNotBlock) {
+  fs::path root = fs::path(TestRoot()) / "probes-fifo";
+  fs::remove_all(root);
+  Put(root / "usr/sbin/clamd", "");
+  Put(root / "usr/sbin/ufw", "");
+  for (const char* path : {"var/lib/dpkg/status", "run/clamav/clamd.pid", "etc/ufw/ufw.conf"}) {
+    fs::create_directories((root / path).parent_path());
+    ASSERT_EQ(mkfifo((root / path).c_str(), 0600), 0) << path;
+  }
+  TLinuxProbes probes(root.string());
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(probes.WSCGetAttr(WSC_NAMESPACE1, WSC_ANTIVIRUS, "productUptoDate", 0), "FALSE");
+  EXPECT_EQ(probes.WSCGetAttr(WSC_NAMESPACE1, WSC_FIREWALL, "displayName", 0), "ufw");
+  EXPECT_EQ(probes.WSCGetAttr(WSC_NAMESPACE1, WSC_FIREWALL, "enabled", 0), "FALSE");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 }  // namespace

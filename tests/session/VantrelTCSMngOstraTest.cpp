@@ -1,6 +1,9 @@
 // The availability server's information and the catalogue request, through a scripted server.
 #include "SessionTestKit.h"
 #include "diag/TextCodecs.h"
+#include "platform/Probes.h"
+#include "verify/LegacyPolicy.h"
+#include "verify/PolicyMask.h"
 
 namespace vantrel::test::mng {
 namespace {
@@ -201,6 +204,33 @@ TEST_F(TSessionTest, EarlierServersUseStoredOrEnteredExtraCredentials) {
   url = m_Server.URLsFor("/query/hosts").at(0);
   EXPECT_NE(url.find("_uname=effective&_clv=&_pid=effpw&"), std::string::npos) << url;
   EXPECT_TRUE(m_Mng->GetUserProfile().empty());
+}
+
+// A legacy-protocol session never reads the server's version, so it answers the older servers'
+// policy check, and the host-list request carries that answer masked.
+TEST_F(TSessionTest, LegacySessionsAnswerThePolicyCheck) {
+  m_DB.SetOstraInstance("inst 3");
+  Make(PLATFORM_TYPE_PELX);
+  const std::string policies = MaskText("FWEnabled,AVConfirm", DrawSalt(), ClvPolicyKey());
+  m_Server.Script("/query/clientverification",
+                  {{true, "<r><ClientVerification Policies=\"" + policies +
+                              "\">Enabled</ClientVerification></r>"}});
+  m_Server.Script("/query/hosts", {{true, kHostsReply}});
+  EXPECT_TRUE(Start());
+  EXPECT_EQ(
+      m_Server.URLsFor("/query/clientverification"),
+      std::vector<std::string>{"http://10.1.1.1:8080/query/clientverification?_instid=inst+3"});
+  const std::string url = m_Server.URLsFor("/query/hosts").at(0);
+  const size_t from = url.find("_clv=") + 5;
+  std::string answer;
+  ASSERT_TRUE(UnmaskText(FormURLDecode(url.substr(from, url.find('&', from) - from)),
+                         ClvAnswerKey(), answer));
+  TPolicyAnswer expected = CLVEvaluate(*CreateSystemProbes(), "FWEnabled,AVConfirm");
+  EXPECT_EQ(answer, expected.Plain);
+  std::vector<std::string> warnings;
+  for (const auto& [level, text] : TunnelLogs())
+    if (level == 4) warnings.push_back(text);
+  EXPECT_EQ(warnings, expected.Failures);
 }
 
 }  // namespace

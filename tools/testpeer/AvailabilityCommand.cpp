@@ -155,6 +155,11 @@ int RunDemo(const std::vector<std::string>& prmArgs, const std::function<void()>
   for (const auto& [id, server] : avail.Scenario().AppServers)
     if (!server.Server.empty()) gw.Mapping.emplace(server.Server + ":9091", agent.HostPort());
   TGatewayPeer gateway(DemoGatewayScenario(std::move(gw), avail.HostPort()));
+  // What the client reports to the gateway log, verification rules included, shows in the demo.
+  gateway.SetLogCallback([](const TLogRecord& r) {
+    std::printf("gateway %s\n", FormatLogRecord(r).c_str());
+    std::fflush(stdout);
+  });
   uint16_t port = gateway.Start();
   avail.UpdateScenario(
       [&](TAvailScenario& prmSc) { SetPortalGateway(prmSc, gateway.Address(), port); });

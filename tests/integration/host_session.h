@@ -1,0 +1,114 @@
+// vantreltcs as a page starts it, against the reference gateway and availability server on
+// loopback: the peers, the host process on the page's pipes, and reads that keep the events met
+// on the way. Every read is bounded by the hang guard; the host is killed if a test leaves early.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "integration/host_pipes.h"
+#include "platform/ProcessSpawn.h"
+#include "support/TestEnv.h"
+#include "testpeer/AvailabilityCommand.h"
+#include "testpeer/AvailabilityServer.h"
+#include "testpeer/GatewayPeer.h"
+#include "testpeer/PeerScenario.h"
+
+namespace vantrel::test {
+
+class THostSession {
+ public:
+  THostSession() = default;
+  THostSession(const THostSession&) = delete;
+  THostSession& operator=(const THostSession&) = delete;
+  ~THostSession() {
+    if (m_Pid > 0) {
+      kill(m_Pid, SIGKILL);
+      int code = 0;
+      WaitProcess(m_Pid, nullptr, -1, code);
+    }
+  }
+
+  // The availability server, then a first-protocol gateway that relays the client's
+  // availability address to it.
+  void StartPeers(testpeer::TAvailScenario prmAvail, testpeer::TGatewayScenario prmGateway) {
+    m_Avail = std::make_unique<testpeer::TAvailabilityServer>(std::move(prmAvail));
+    m_Avail->Start();
+    m_Gateway = std::make_unique<testpeer::TGatewayPeer>(
+        testpeer::DemoGatewayScenario(std::move(prmGateway), m_Avail->HostPort()));
+    m_Gateway->Start();
+  }
+
+  // A Morv vantreltcs on the gateway with the page's pipes as its standard input and output.
+  void StartHost() {
+    const std::string port = "sp_port=" + std::to_string(m_Gateway->Port());
+    m_Pid = fork();
+    ASSERT_GE(m_Pid, 0);
+    if (m_Pid == 0) {
+      dup2(m_Pipes.HostIn, 0);
+      dup2(m_Pipes.HostOut, 1);
+      execl((BinDir() + "/vantreltcs").c_str(), "vantreltcs", "--api", "stdio", "--ui", "none",
+            "--param", "platform=Morv", "--param", "sp_name=127.0.0.1", "--param", port.c_str(),
+            "--param", "custom_portal=1", "--param", "session_id=s1", nullptr);
+      _exit(127);
+    }
+    close(m_Pipes.HostIn);
+    close(m_Pipes.HostOut);
+    m_Pipes.HostIn = m_Pipes.HostOut = -1;
+  }
+
+  // Reads the host's lines until prmStop accepts one; every event on the way is kept. False
+  // when the host went silent or closed.
+  bool ReadUntil(const std::function<bool(const host::TJson&)>& prmStop) {
+    for (;;) {
+      host::TJson j = m_Pipes.Json();
+      if (j.is_discarded()) return false;
+      if (j.contains("event")) m_Events.push_back(j);
+      if (prmStop(j)) return true;
+    }
+  }
+  // The event with this name and first argument, kept already or still to come.
+  bool WaitForEvent(const std::string& prmName, int prmFirstArg) {
+    auto matches = [&](const host::TJson& j) {
+      return j.value("event", "") == prmName && j["args"][0] == prmFirstArg;
+    };
+    for (const host::TJson& e : m_Events)
+      if (matches(e)) return true;
+    return ReadUntil(matches);
+  }
+  // The reply to request prmId; discarded when the host went silent or closed.
+  host::TJson Reply(int prmId) {
+    host::TJson reply;
+    bool found = ReadUntil([&](const host::TJson& j) {
+      reply = j;
+      return !j.contains("event") && j.value("id", host::TJson()) == prmId;
+    });
+    return found ? reply : host::TJson(host::TJson::value_t::discarded);
+  }
+
+  // The host's exit code once it ended; -1 when it did not end within the guard.
+  int WaitHost() {
+    int code = -1;
+    if (!WaitProcess(m_Pid, nullptr, kHostHangGuardMs, code)) {
+      kill(m_Pid, SIGKILL);
+      WaitProcess(m_Pid, nullptr, -1, code);
+      return -1;
+    }
+    m_Pid = -1;
+    return code;
+  }
+
+  TPagePipes m_Pipes;
+  std::unique_ptr<testpeer::TAvailabilityServer> m_Avail;
+  std::unique_ptr<testpeer::TGatewayPeer> m_Gateway;
+  pid_t m_Pid = -1;
+  std::vector<host::TJson> m_Events;
+};
+
+}  // namespace vantrel::test
