@@ -36,6 +36,13 @@ int SelectedRow(GtkTreeView* prmView) {
   return row;
 }
 
+// A double-click on a row chooses that row: OK.
+void RowActivated(GtkTreeView* prmView, GtkTreePath* prmPath, GtkTreeViewColumn*,
+                  gpointer prmDialog) {
+  gtk_tree_selection_select_path(gtk_tree_view_get_selection(prmView), prmPath);
+  gtk_dialog_response(GTK_DIALOG(prmDialog), GTK_RESPONSE_OK);
+}
+
 }  // namespace
 
 int RunCertForm(TDialogScope& prmScope, const std::vector<TCertRow>& prmRows) {
@@ -48,15 +55,17 @@ int RunCertForm(TDialogScope& prmScope, const std::vector<TCertRow>& prmRows) {
   gtk_container_add(GTK_CONTAINER(scroll), view);
   gtk_container_add(GTK_CONTAINER(gtk_dialog_get_content_area(GTK_DIALOG(d))), scroll);
   Named(gtk_dialog_add_button(GTK_DIALOG(d), "_OK", GTK_RESPONSE_OK), "btOK");
-  Named(gtk_dialog_add_button(GTK_DIALOG(d), "_Cancel", GTK_RESPONSE_CANCEL), "btCancel");
-  // A double-click on a row is OK.
-  OnSignal(view, "row-activated", [d] { gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_OK); });
+  GtkWidget* cancel =
+      Named(gtk_dialog_add_button(GTK_DIALOG(d), "_Cancel", GTK_RESPONSE_CANCEL), "btCancel");
+  g_signal_connect(view, "row-activated", G_CALLBACK(RowActivated), d);
   if (prmRows.size() == 1) {
     GtkTreePath* first = gtk_tree_path_new_first();
     gtk_tree_selection_select_path(gtk_tree_view_get_selection(GTK_TREE_VIEW(view)), first);
     gtk_tree_path_free(first);
   }
   gtk_widget_show_all(scroll);
+  // A list that takes the focus first selects its first row by itself; the choice is the user's.
+  gtk_widget_grab_focus(cancel);
   int chosen = -1;
   for (;;) {
     if (prmScope.WaitResponse(GTK_DIALOG(d)) != GTK_RESPONSE_OK) break;

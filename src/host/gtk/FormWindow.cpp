@@ -255,10 +255,14 @@ void TFormWindow::PullStatus() {
     gtk_spinner_stop(GTK_SPINNER(m_Spinner));
   gtk_widget_set_visible(m_Alert, f.imAlert.Visible);
   gtk_widget_set_visible(m_Info, f.lblInfo.Visible);
-  char* markup = g_markup_printf_escaped(
-      f.lblInfo.Red ? "<span foreground=\"#c00000\">%s</span>" : "%s", f.lblInfo.Caption.c_str());
-  gtk_label_set_markup(GTK_LABEL(m_Info), markup);
-  g_free(markup);
+  const std::string shown = (f.lblInfo.Red ? "!" : " ") + f.lblInfo.Caption;
+  if (shown != m_InfoShown) {
+    m_InfoShown = shown;
+    char* markup = g_markup_printf_escaped(
+        f.lblInfo.Red ? "<span foreground=\"#c00000\">%s</span>" : "%s", f.lblInfo.Caption.c_str());
+    gtk_label_set_markup(GTK_LABEL(m_Info), markup);
+    g_free(markup);
+  }
   gtk_widget_set_visible(m_Progress, f.imProg.Visible);
   if (!f.imProg.Visible) return;
   double done = ProgressFraction(f.lblInfo.Caption);

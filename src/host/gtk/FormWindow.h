@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "control/VantrelTCSImpl.h"
@@ -49,6 +50,7 @@ class TFormWindow {
   GtkWidget* m_Alert = nullptr;
   GtkWidget* m_Info = nullptr;
   GtkWidget* m_Progress = nullptr;
+  std::string m_InfoShown;  // the status text as last drawn, with its colour
   std::unique_ptr<TDesktopList> m_Desktops;
   std::unique_ptr<TAppsView> m_Apps;
   std::vector<std::unique_ptr<TBinding>> m_Bindings;
