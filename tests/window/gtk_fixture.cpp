@@ -139,6 +139,13 @@ int Rows(GtkWidget* prmTreeView) {
 }
 
 bool SaveScreenshot(GtkWidget* prmWindow, const std::string& prmPath) {
+  // What the window shows now, drawn: a redraw waits for the next frame.
+  gtk_widget_queue_draw(prmWindow);
+  gint64 until = g_get_monotonic_time() + 500000;
+  while (g_get_monotonic_time() < until) {
+    if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(10000);
+  }
+  gdk_display_sync(gtk_widget_get_display(prmWindow));
   GdkWindow* w = gtk_widget_get_window(prmWindow);
   if (w == nullptr) return false;
   GdkPixbuf* shot =
