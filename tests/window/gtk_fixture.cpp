@@ -16,7 +16,8 @@
 extern "C" const char* __lsan_default_suppressions() {
   return "leak:libgtk-3.so\nleak:libgdk-3.so\nleak:libglib-2.0.so\nleak:libgobject-2.0.so\n"
          "leak:libgio-2.0.so\nleak:libfontconfig.so\nleak:libpango\nleak:libcairo.so\n"
-         "leak:libharfbuzz.so\nleak:libatk\nleak:libgdk_pixbuf\nleak:libX11.so\n";
+         "leak:libharfbuzz.so\nleak:libatk\nleak:libgdk_pixbuf\nleak:libX11.so\nleak:libdbus-1."
+         "so\n";
 }
 
 namespace vantrel::test {
