@@ -8,7 +8,7 @@ PACKAGES=(
   libssl-dev openssl libcurl4-openssl-dev libpugixml-dev libarchive-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xrdp freerdp2-x11 xvfb
-  xvfb libxss1
+  xvfb libxss1 libgtk-3-dev
   libglib2.0-0 gsettings-desktop-schemas squid gss-ntlmssp libkrb5-dev
   duktape-dev binutils
   libnl-genl-3-dev

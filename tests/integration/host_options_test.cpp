@@ -76,7 +76,7 @@ TEST(HostOptions, MistakesAreRefusedWithTheirPlace) {
   EXPECT_NE(Failure({"--param", "novalue"}).find("NAME=VALUE"), std::string::npos);
   EXPECT_EQ(Failure({"--param"}), "--param needs a value");
   EXPECT_EQ(Failure({"--api", "http"}), "--api knows only stdio");
-  EXPECT_EQ(Failure({"--ui", "gtk"}), "--ui must be terminal or none");
+  EXPECT_EQ(Failure({"--ui", "qt"}), "--ui must be gtk, terminal or none");
   EXPECT_EQ(Failure({"--verbose"}), "unknown option --verbose");
   EXPECT_NE(Failure({"--params", TempDir() + "/missing.params"}).find("cannot read"),
             std::string::npos);

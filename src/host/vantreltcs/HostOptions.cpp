@@ -1,5 +1,6 @@
 #include "host/vantreltcs/HostOptions.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -50,8 +51,17 @@ void AddParamLines(const std::string& prmText, const std::string& prmWhere,
   }
 }
 
-THostOptions ParseHostOptions(const std::vector<std::string>& prmArgs) {
+bool HasDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* v = std::getenv(name);
+    if (v != nullptr && *v != '\0') return true;
+  }
+  return false;
+}
+
+THostOptions ParseHostOptions(const std::vector<std::string>& prmArgs, bool prmHasDisplay) {
   THostOptions o;
+  bool uiGiven = false;
   std::string paramsFile, session;
   std::vector<std::string> params;
   for (size_t i = 0; i < prmArgs.size(); ++i) {
@@ -69,12 +79,15 @@ THostOptions ParseHostOptions(const std::vector<std::string>& prmArgs) {
       o.Api = TApiKind::Stdio;
     } else if (a == "--ui") {
       const std::string& v = value();
-      if (v == "terminal")
+      uiGiven = true;
+      if (v == "gtk")
+        o.Ui = TUiKind::Gtk;
+      else if (v == "terminal")
         o.Ui = TUiKind::Terminal;
       else if (v == "none")
         o.Ui = TUiKind::None;
       else
-        throw EBaseException("--ui must be terminal or none");
+        throw EBaseException("--ui must be gtk, terminal or none");
     } else if (a == "--help" || a == "-h") {
       o.Help = true;
     } else if (!a.empty() && a[0] != '-') {
@@ -84,6 +97,10 @@ THostOptions ParseHostOptions(const std::vector<std::string>& prmArgs) {
       throw EBaseException("unknown option " + a);
     }
   }
+  if (!uiGiven && o.Api == TApiKind::None && prmHasDisplay) o.Ui = TUiKind::Gtk;
+  // The window is the user's only channel; a page drives the control without it.
+  if (o.Ui == TUiKind::Gtk && o.Api != TApiKind::None)
+    throw EBaseException("--ui gtk takes no --api");
   // The file first, whatever the order on the command line, so a --param always overrides it.
   if (!paramsFile.empty()) AddParamLines(ReadParamsFile(paramsFile), paramsFile, o.Bag);
   // Read (and so consumed) only once every option was accepted, and never for --help.
@@ -94,14 +111,18 @@ THostOptions ParseHostOptions(const std::vector<std::string>& prmArgs) {
 
 const char* HostUsage() {
   return "usage: vantreltcs [--params FILE] [--param NAME=VALUE]... [--api stdio]\n"
-         "                  [--ui terminal|none] [SESSION.vantrel | vantrel:?NAME=VALUE&...]\n"
+         "                  [--ui gtk|terminal|none] [SESSION.vantrel | vantrel:?NAME=VALUE&...]\n"
          "  Hosts the thin-client control as a portal page would. FILE holds NAME=VALUE lines\n"
          "  (# starts a comment); each --param follows and replaces an earlier value.\n"
          "  A session file or URL from the portal adds its parameters after FILE; the file\n"
          "  must be the user's own and is removed once read.\n"
          "  --api stdio   drive the control with JSON lines on standard input and output;\n"
          "                end of input releases the control and ends the program.\n"
-         "  --ui terminal show the control's form and dialogs on the terminal (default);\n"
+         "  --ui gtk      show the control's form and dialogs in a window (default when a\n"
+         "                display is present and no --api is given); closing it releases\n"
+         "                the control and ends the program.\n"
+         "  --ui terminal show the control's form and dialogs on the terminal (default\n"
+         "                otherwise);\n"
          "  --ui none     no form; dialogs are answered over the page channel only.\n"
          "  The RDP client program is VANTREL_RDP_CLIENT, else RdpClient= in settings.ini,\n"
          "  else vantrel-mstsc.\n";

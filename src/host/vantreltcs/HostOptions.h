@@ -11,7 +11,7 @@
 namespace vantrel::host {
 
 enum class TApiKind { None, Stdio };
-enum class TUiKind { Terminal, None };
+enum class TUiKind { Gtk, Terminal, None };
 
 struct THostOptions {
   TMapPropertyBag Bag;
@@ -22,9 +22,12 @@ struct THostOptions {
 
 // Parses the program's arguments (without the program name), reads the --params file and, unless
 // --help was given, consumes the session file or URL (one argument not starting with '-').
+// Without --ui and --api, a display (prmHasDisplay) makes the window the default.
 // Raises EBaseException with a message for the user on any mistake: unknown option, missing
 // value, an unreadable file, a line that is not NAME=VALUE, a refused session file or URL.
-THostOptions ParseHostOptions(const std::vector<std::string>& prmArgs);
+THostOptions ParseHostOptions(const std::vector<std::string>& prmArgs, bool prmHasDisplay = false);
+// DISPLAY or WAYLAND_DISPLAY is set.
+bool HasDisplay();
 
 // Adds the NAME=VALUE lines of prmText to prmBag. Names and values are trimmed (a file is
 // written by hand); empty lines and lines starting with '#' are skipped; the value is everything

@@ -15,6 +15,7 @@
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
 #include "diag/UniqueFd.h"
+#include "host/gtk/GtkHost.h"
 #include "host/vantreltcs/HostLoop.h"
 #include "host/vantreltcs/HostOptions.h"
 #include "host/vantreltcs/PageDialogs.h"
@@ -49,6 +50,7 @@ int PageInputFd(bool prmPage, const TTerminalUI* prmTerminal) {
 int Run(const THostOptions& prmOptions) {
   bool page = prmOptions.Api == TApiKind::Stdio;
   TUniqueFd sigFd(StopSignalFd());
+  if (prmOptions.Ui == TUiKind::Gtk) return gtk::RunGtkHost(prmOptions.Bag, sigFd.Get());
   // Without a page, standard input only tells the end; nothing is written back.
   TUniqueFd nullOut(page ? -1 : open("/dev/null", O_WRONLY | O_CLOEXEC));
   const int outFd = page ? STDOUT_FILENO : nullOut.Get();
@@ -115,7 +117,7 @@ int Run(const THostOptions& prmOptions) {
 
 int main(int argc, char** argv) {
   try {
-    THostOptions options = ParseHostOptions({argv + 1, argv + argc});
+    THostOptions options = ParseHostOptions({argv + 1, argv + argc}, HasDisplay());
     if (options.Help) {
       std::fputs(HostUsage(), stdout);
       return 0;
