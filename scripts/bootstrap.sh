@@ -12,6 +12,7 @@ PACKAGES=(
   libglib2.0-0 gsettings-desktop-schemas squid gss-ntlmssp libkrb5-dev
   duktape-dev binutils
   libnl-genl-3-dev
+  libp11-dev libp11-kit-dev softhsm2 opensc
 )
 
 missing=()

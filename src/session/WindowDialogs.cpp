@@ -1,5 +1,7 @@
 #include "session/WindowDialogs.h"
 
+#include <algorithm>
+
 namespace vantrel {
 
 TWindowDialogs::TWindowDialogs(IDialogs& prmTarget, HWND prmHwnd, TEvent& prmCancel)
@@ -67,6 +69,18 @@ int TWindowDialogs::Login(TLoginPrompt& prmPrompt) {
 int TWindowDialogs::SelectCertificate(const std::vector<TCertRow>& prmRows) {
   auto rows = std::make_shared<std::vector<TCertRow>>(prmRows);
   return Run([rows](IDialogs& d) { return d.SelectCertificate(*rows); }, -1);
+}
+
+int TWindowDialogs::AskSecret(const std::string& prmText, const std::string& prmCaption,
+                              std::string& prmSecret) {
+  // As for Login: the window thread writes into a copy, which is wiped once handed over.
+  auto answer = std::make_shared<std::string>();
+  int r = Run([prmText, prmCaption,
+               answer](IDialogs& d) { return d.AskSecret(prmText, prmCaption, *answer); },
+              IDCANCEL);
+  if (r == IDOK) prmSecret = *answer;
+  std::fill(answer->begin(), answer->end(), '\0');
+  return r;
 }
 
 }  // namespace vantrel

@@ -35,6 +35,9 @@ class TWindowDialogs final : public IDialogs {
   int Login(TLoginPrompt& prmPrompt) override;
   // -1 when cancelled.
   int SelectCertificate(const std::vector<TCertRow>& prmRows) override;
+  // IDCANCEL when cancelled; prmSecret then unchanged.
+  int AskSecret(const std::string& prmText, const std::string& prmCaption,
+                std::string& prmSecret) override;
 
  private:
   struct TRequest {

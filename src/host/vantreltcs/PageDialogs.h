@@ -23,6 +23,8 @@ class TPageDialogs final : public IDialogs {
                  const std::string& prmFirst, const std::string& prmSecond) override;
   int Login(TLoginPrompt& prmPrompt) override;
   int SelectCertificate(const std::vector<TCertRow>& prmRows) override;
+  int AskSecret(const std::string& prmText, const std::string& prmCaption,
+                std::string& prmSecret) override;
 
  private:
   std::optional<TDialogReply> Ask(TJson prmDialog);

@@ -6,6 +6,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "control/VantrelTCSImpl.h"
 #include "diag/TextCodecs.h"
 #include "host/vantreltcs/PageDialogs.h"
@@ -125,30 +127,32 @@ int TTerminalUI::AskButtons(const std::string& prmText, const std::string& prmCa
   return AskButton({IDYES, IDNO, IDCANCEL}, IDCANCEL);
 }
 
+bool TTerminalUI::AskText(const std::string& prmLabel, std::string& prmValue, bool prmSecret) {
+  Print(prmLabel + (prmSecret || prmValue.empty() ? "" : " [" + prmValue + "]") + ": ");
+  termios saved{};
+  bool hidden = prmSecret && tcgetattr(m_Tty.Get(), &saved) == 0;
+  if (hidden) {
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(m_Tty.Get(), TCSANOW, &quiet);
+  }
+  std::string line;
+  bool ok = ReadLine(line);
+  if (hidden) {
+    tcsetattr(m_Tty.Get(), TCSANOW, &saved);
+    Print("\n");
+  }
+  if (ok && (prmSecret || !line.empty())) prmValue = line;
+  std::fill(line.begin(), line.end(), '\0');
+  return ok;
+}
+
 int TTerminalUI::Login(TLoginPrompt& prmPrompt) {
   if (!m_Tty) return TLoggingDialogs().Login(prmPrompt);
   Print("\n-- " + prmPrompt.Caption + " --\n");
   TLoginPrompt entered = prmPrompt;
-  auto ask = [&](const std::string& prmLabel, std::string& prmValue, bool prmSecret) {
-    Print(prmLabel + (prmSecret || prmValue.empty() ? "" : " [" + prmValue + "]") + ": ");
-    termios saved{};
-    bool hidden = prmSecret && tcgetattr(m_Tty.Get(), &saved) == 0;
-    if (hidden) {
-      termios quiet = saved;
-      quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-      tcsetattr(m_Tty.Get(), TCSANOW, &quiet);
-    }
-    std::string line;
-    bool ok = ReadLine(line);
-    if (hidden) {
-      tcsetattr(m_Tty.Get(), TCSANOW, &saved);
-      Print("\n");
-    }
-    if (ok && (prmSecret || !line.empty())) prmValue = line;
-    return ok;
-  };
-  if (!ask("User", entered.User, false) || !ask("Password", entered.Password, true) ||
-      (entered.DomainVisible && !ask("Domain", entered.Domain, false)))
+  if (!AskText("User", entered.User, false) || !AskText("Password", entered.Password, true) ||
+      (entered.DomainVisible && !AskText("Domain", entered.Domain, false)))
     return IDCANCEL;
   Print(prmPrompt.ButtonText + " ");
   if (AskButton({IDOK, IDCANCEL}, IDCANCEL) != IDOK) return IDCANCEL;
@@ -169,13 +173,25 @@ int TTerminalUI::SelectCertificate(const std::vector<TCertRow>& prmRows) {
               .append(prmRows[i].Issuer)
               .append(")\n"));
   for (;;) {
-    Print("number, or empty to cancel: ");
+    Print("number, ok, or empty to cancel: ");
     std::string line;
     if (!ReadLine(line) || Trim(line).empty()) return -1;
+    if (LowerCase(Trim(line)) == "ok") return kCertNotSelected;
     int index = -1;
     if (TryStrToInt(Trim(line), index) && index >= 0 && static_cast<size_t>(index) < prmRows.size())
       return index;
   }
+}
+
+int TTerminalUI::AskSecret(const std::string& prmText, const std::string& prmCaption,
+                           std::string& prmSecret) {
+  if (!m_Tty) return TLoggingDialogs().AskSecret(prmText, prmCaption, prmSecret);
+  Print("\n-- " + prmCaption + " --\n");
+  std::string entered;
+  if (!AskText(prmText, entered, true)) return IDCANCEL;
+  prmSecret = entered;
+  std::fill(entered.begin(), entered.end(), '\0');
+  return IDOK;
 }
 
 }  // namespace vantrel::host
