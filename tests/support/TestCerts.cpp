@@ -5,6 +5,7 @@
 #include <openssl/pem.h>
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <filesystem>
 #include <fstream>
@@ -32,6 +33,12 @@ std::shared_ptr<X509> NewCert(const std::string& prmCommonName, EVP_PKEY* prmKey
   X509_set_issuer_name(
       x, prmIssuer ? X509_get_subject_name(prmIssuer->Cert.get()) : X509_get_subject_name(x));
   X509_set_pubkey(x, prmKey);
+  if (!prmIssuer) {
+    // OpenSSL takes a version 3 root as a CA only when it says so.
+    X509_EXTENSION* ca = X509V3_EXT_conf_nid(nullptr, nullptr, NID_basic_constraints, "CA:TRUE");
+    X509_add_ext(x, ca, -1);
+    X509_EXTENSION_free(ca);
+  }
   X509_sign(x, prmIssuer ? prmIssuer->Key.get() : prmKey, EVP_sha256());
   return cert;
 }
