@@ -3,6 +3,7 @@
 // proxy, and the wrong passphrase or PIN ending the set-up with a clear message.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
@@ -148,6 +149,9 @@ TYPED_TEST(ClientCertTest, SessionsWithTheUsersCertificate) {
             "certs", first ? std::string(testpeer::kSquidNtlm) + testpeer::kSquidBasic
                            : std::string(testpeer::kSquidBasic) + testpeer::kSquidNtlm);
       ASSERT_EQ(squid->WaitReady(), "");
+      // Credentials another test saved would answer the proxy instead of the login dialog.
+      std::filesystem::remove_all(std::string(getenv("TMPDIR")) + "/VPN-" +
+                                  std::to_string(getuid()));
       this->m_Mng->SetProxy("127.0.0.1", squid->Port());
     }
     this->m_Mng->SetDialogs(&dialogs);
