@@ -13,6 +13,7 @@ PACKAGES=(
   duktape-dev binutils
   libnl-genl-3-dev
   xdg-utils shared-mime-info desktop-file-utils libfile-mimeinfo-perl curl
+  libp11-dev libp11-kit-dev softhsm2 opensc
 )
 
 missing=()

@@ -58,6 +58,11 @@ TServerCertAnswer TLoggingDialogs::ConfirmServerCert(const TServerCertInfo& prmI
   return TServerCertAnswer::Refuse;
 }
 
+int TLoggingDialogs::AskSecret(const std::string&, const std::string& prmCaption, std::string&) {
+  WriteDebugLog("AskSecret - " + prmCaption + " - cancelled, no user to ask");
+  return IDCANCEL;
+}
+
 void TScriptedDialogs::Push(TAnswer prmAnswer) {
   std::lock_guard<std::mutex> g(m_Lock);
   m_Answers.push_back(std::move(prmAnswer));
@@ -140,6 +145,7 @@ int TScriptedDialogs::SelectCertificate(const std::vector<TCertRow>& prmRows) {
   TAnswer a;
   bool scripted = Next(a);
   int index = -1;
+  if (scripted && a.Result == IDOK && a.Index < 0) index = kCertNotSelected;
   if (scripted && a.Result == IDOK && a.Index >= 0 && static_cast<size_t>(a.Index) < prmRows.size())
     index = a.Index;
   TShown s;
@@ -163,6 +169,20 @@ TServerCertAnswer TScriptedDialogs::ConfirmServerCert(const TServerCertInfo& prm
   s.Result = static_cast<int>(answer);
   Record(std::move(s));
   return answer;
+}
+
+int TScriptedDialogs::AskSecret(const std::string& prmText, const std::string& prmCaption,
+                                std::string& prmSecret) {
+  TAnswer a;
+  int result = Next(a) ? a.Result : IDCANCEL;
+  TShown s;
+  s.Kind = TKind::Secret;
+  s.Text = prmText;
+  s.Caption = prmCaption;
+  s.Result = result;
+  Record(std::move(s));
+  if (result == IDOK) prmSecret = a.Password;
+  return result;
 }
 
 }  // namespace vantrel

@@ -57,6 +57,10 @@ struct TLoginPrompt {
   bool DomainVisible = true;
 };
 
+// SelectCertificate's answer when OK was pressed with no row selected; the caller warns and
+// shows the list again.
+constexpr int kCertNotSelected = -2;
+
 // One row of the certificate choice.
 struct TCertRow {
   std::string Subject;
@@ -92,11 +96,16 @@ class IDialogs {
   // Login/credentials dialog: IDOK with the entered texts in prmPrompt, or IDCANCEL (prmPrompt
   // unchanged).
   virtual int Login(TLoginPrompt& prmPrompt) = 0;
-  // Certificate list: the chosen row's index, or -1 when cancelled.
+  // Certificate list: the chosen row's index (OK, or a double-click on the row), -1 when
+  // cancelled, kCertNotSelected for OK without a selection.
   virtual int SelectCertificate(const std::vector<TCertRow>& prmRows) = 0;
   // The gateway's certificate could not be verified: go on this once, go on and remember its
   // key for this gateway, or refuse (also when the dialog is closed).
   virtual TServerCertAnswer ConfirmServerCert(const TServerCertInfo& prmInfo) = 0;
+  // One hidden entry (a passphrase or a PIN): IDOK with the text in prmSecret, or IDCANCEL
+  // (prmSecret unchanged). The caller wipes the text after use; nothing keeps or logs it.
+  virtual int AskSecret(const std::string& prmText, const std::string& prmCaption,
+                        std::string& prmSecret) = 0;
 
   // Yes/No question with the question icon; true for Yes.
   bool Confirm(const std::string& prmText, const std::string& prmCaption) {
@@ -106,7 +115,7 @@ class IDialogs {
 
 // For hosts without a user: every dialog goes to the debug log and gets the answer Enter or
 // Escape would give. Message boxes answer their default button, the two-button question its
-// first button; login and certificate choice are cancelled, since nobody can type credentials;
+// first button; login, certificate choice and secrets are cancelled, since nobody can type them;
 // an unverified gateway certificate is refused, since nobody can judge it.
 class TLoggingDialogs : public IDialogs {
  public:
@@ -117,19 +126,22 @@ class TLoggingDialogs : public IDialogs {
   int Login(TLoginPrompt& prmPrompt) override;
   int SelectCertificate(const std::vector<TCertRow>& prmRows) override;
   TServerCertAnswer ConfirmServerCert(const TServerCertInfo& prmInfo) override;
+  int AskSecret(const std::string& prmText, const std::string& prmCaption,
+                std::string& prmSecret) override;
 };
 
 // Scripted answers for tests: each dialog takes the next queued answer (or, when none is left,
 // the answer of TLoggingDialogs) and is recorded as shown. Safe from any thread.
 class TScriptedDialogs : public IDialogs {
  public:
-  enum class TKind { MessageBox, AskButtons, Login, SelectCertificate, ServerCert };
+  enum class TKind { MessageBox, AskButtons, Login, SelectCertificate, ServerCert, Secret };
 
   struct TAnswer {
-    // IDOK/IDCANCEL/IDYES/...; for SelectCertificate IDOK chooses Index; for ServerCert IDOK
-    // accepts once, IDYES accepts and remembers, anything else refuses.
+    // IDOK/IDCANCEL/IDYES/...; for SelectCertificate IDOK chooses Index (negative: OK without a
+    // selection); for ServerCert IDOK accepts once, IDYES accepts and remembers, anything else
+    // refuses.
     int Result = IDOK;
-    std::string User, Password, Domain;  // Login on IDOK
+    std::string User, Password, Domain;  // Login on IDOK; Password also answers AskSecret
     int Index = 0;
   };
 
@@ -150,6 +162,7 @@ class TScriptedDialogs : public IDialogs {
   void Push(TAnswer prmAnswer);
   void PushResult(int prmResult) { Push(TAnswer{prmResult, {}, {}, {}, 0}); }
   void PushLogin(std::string prmUser, std::string prmPassword, std::string prmDomain = {});
+  void PushSecret(std::string prmSecret) { Push(TAnswer{IDOK, {}, std::move(prmSecret), {}, 0}); }
   std::vector<TShown> Shown() const;
   size_t Pending() const;
 
@@ -160,6 +173,8 @@ class TScriptedDialogs : public IDialogs {
   int Login(TLoginPrompt& prmPrompt) override;
   int SelectCertificate(const std::vector<TCertRow>& prmRows) override;
   TServerCertAnswer ConfirmServerCert(const TServerCertInfo& prmInfo) override;
+  int AskSecret(const std::string& prmText, const std::string& prmCaption,
+                std::string& prmSecret) override;
 
  private:
   // Takes the next answer, or nothing queued -> false.

@@ -1,5 +1,7 @@
 #include "session/WindowDialogs.h"
 
+#include <algorithm>
+
 namespace vantrel {
 
 TWindowDialogs::TWindowDialogs(IDialogs& prmTarget, HWND prmHwnd, TEvent& prmCancel)
@@ -73,6 +75,18 @@ TServerCertAnswer TWindowDialogs::ConfirmServerCert(const TServerCertInfo& prmIn
   int r = Run([prmInfo](IDialogs& d) { return static_cast<int>(d.ConfirmServerCert(prmInfo)); },
               static_cast<int>(TServerCertAnswer::Refuse));
   return static_cast<TServerCertAnswer>(r);
+}
+
+int TWindowDialogs::AskSecret(const std::string& prmText, const std::string& prmCaption,
+                              std::string& prmSecret) {
+  // As for Login: the window thread writes into a copy, which is wiped once handed over.
+  auto answer = std::make_shared<std::string>();
+  int r = Run([prmText, prmCaption,
+               answer](IDialogs& d) { return d.AskSecret(prmText, prmCaption, *answer); },
+              IDCANCEL);
+  if (r == IDOK) prmSecret = *answer;
+  std::fill(answer->begin(), answer->end(), '\0');
+  return r;
 }
 
 }  // namespace vantrel

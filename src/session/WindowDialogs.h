@@ -37,6 +37,9 @@ class TWindowDialogs final : public IDialogs {
   int SelectCertificate(const std::vector<TCertRow>& prmRows) override;
   // Refuse when cancelled.
   TServerCertAnswer ConfirmServerCert(const TServerCertInfo& prmInfo) override;
+  // IDCANCEL when cancelled; prmSecret then unchanged.
+  int AskSecret(const std::string& prmText, const std::string& prmCaption,
+                std::string& prmSecret) override;
 
  private:
   struct TRequest {

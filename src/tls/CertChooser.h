@@ -1,5 +1,5 @@
-// Where the channel gets a client certificate when the gateway asks for one. The store and the
-// selection dialog live above this folder; the handshake only needs the answer.
+// Where the channel gets a client certificate when the gateway asks for one. The handshake only
+// needs the answer; TCertificateChooser (tls/DlgSelectCert.h) gives it from the user's store.
 #pragma once
 
 #include <openssl/types.h>
@@ -21,6 +21,9 @@ using TPKeyPtr = std::unique_ptr<EVP_PKEY, TPKeyFree>;
 struct TClientCertificate {
   TX509Ptr Cert;
   TPKeyPtr Key;
+  // What the key needs while it lives (a token's module): the channel keeps it until its own
+  // handles are gone. May be empty.
+  std::shared_ptr<void> KeyOwner;
 };
 
 enum class TCertChoice {

@@ -120,6 +120,7 @@ bool CSSPI::PerformHandshake(int prmSock, const std::string& prmDest, int prmDev
       }
       {
         std::lock_guard<std::mutex> lock(d.m_SslCS);
+        d.m_KeyOwner = cert.KeyOwner;
         d.m_PendingCert = std::move(cert);
       }
       // The suspended handshake goes on with the certificate; its next step needs no new bytes.

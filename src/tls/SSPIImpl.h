@@ -8,6 +8,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -69,6 +70,8 @@ struct CSSPI::TImpl {
   int m_GatewayPort = 443;
   IDialogs* m_TrustDialogs = nullptr;
   std::string m_AcceptedKey;
+  // Declared before the OpenSSL objects so that it outlives them: they hold the key.
+  std::shared_ptr<void> m_KeyOwner;
 
   // OpenSSL objects. One thread may send while another receives, and an SSL object takes one
   // caller at a time: every call into it holds m_SslCS, which is never held across socket I/O or

@@ -18,6 +18,7 @@
 #include "diag/UniqueFd.h"
 #include "platform/Event.h"
 #include "platform/Window.h"
+#include "tls/CertChooser.h"
 #include "tls/sspi.h"
 #include "tunnel/ConnHost.h"
 #include "tunnel/ConnTable.h"
@@ -95,8 +96,8 @@ class CAppMngCommon : public CAppMng,
   void SetProxyDiscovery(TDetectProxy prmDetect);
   // One CONNECT attempt: the legacy procedure unless the protocol sets its own.
   void SetProxyConnector(TConnectThroughProxy prmConnect);
-  // Shows the proxy credentials dialog; borrowed, must outlive the manager. Unset: nobody is
-  // asked (the dialog counts as cancelled).
+  // Shows the proxy credentials dialog and the client-certificate choice; borrowed, must outlive
+  // the manager. Unset: nobody is asked (the dialog counts as cancelled).
   void SetDialogs(IDialogs* prmDialogs) { m_Dialogs = prmDialogs; }
   // How long the tunnel request's reply may take (3 minutes unless changed).
   void SetReplyTimeout(int prmTimeoutMs) { m_ReplyTimeoutMs = prmTimeoutMs; }
@@ -244,6 +245,9 @@ class CAppMngCommon : public CAppMng,
   // Written only by SetState, under m_StateLock; read anywhere.
   std::atomic<TTunnelState> m_State{TTunnelState::Created};
   std::mutex m_StateLock;
+  // Answers the gateway's request for a client certificate from the user's store; the channel
+  // borrows it during its handshake.
+  std::unique_ptr<ICertificateChooser> m_CertChooser;
   std::unique_ptr<CSSPI> m_SSPI;
   std::thread m_ControlThd;
   // Signalled when the control thread has returned: the destructor waits on it while handling

@@ -16,6 +16,7 @@
 #include "diag/NetAddress.h"
 #include "diag/TextCodecs.h"
 #include "diag/ThreadEntry.h"
+#include "tls/DlgSelectCert.h"
 #include "tunnel/AppMngCommon.h"
 #include "tunnel/Conn.h"
 #include "tunnel/ControlSource.h"
@@ -60,6 +61,12 @@ void CAppMngCommon::OpenControlConnection() {
   if (IsTunnelStopping(m_State)) throw EBaseException("Failed to connect to gateway (cancelled)");
   const int sock = m_ControlSock.Get();
   m_SSPI = std::make_unique<CSSPI>(DeviceType());
+  // Without dialogs of its own the manager's logging ones stand in: a single unprotected
+  // certificate is still used, every question counts as cancelled, and the no-certificate text
+  // only reaches the debug log.
+  m_CertChooser = std::make_unique<TCertificateChooser>(ProxyDialogs());
+  m_SSPI->SetCertificateChooser(m_CertChooser.get());
+  m_SSPI->SetDialogs(m_Dialogs);
   // Without a user to ask, a certificate that cannot be verified is refused.
   m_SSPI->SetGatewayTrust(m_SPPort, m_Dialogs);
   if (!m_SSPI->PerformHandshake(sock, m_SP, DeviceType()))

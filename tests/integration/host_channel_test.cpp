@@ -268,6 +268,36 @@ TEST_F(HostChannel, ServerCertDialogShowsTheCertificateAndOnlyItsOwnAnswersGoOn)
   EXPECT_EQ(m_Dialogs.ConfirmServerCert(info), TServerCertAnswer::Refuse);
 }
 
+TEST_F(HostChannel, CertificateListAndSecretsOnThePage) {
+  m_Channel.Start();
+  std::atomic<bool> done{false};
+  std::thread page([&] {
+    auto answer = [this](const std::string& prmReply) {
+      TJson d = m_Pipes.Json();
+      m_Pipes.Send(R"({"dialog_reply":)" + d["id"].dump() + "," + prmReply + "}\n");
+      return d;
+    };
+    TJson d = answer(R"("result":"ok")");  // OK with no row selected
+    EXPECT_EQ(d["rows"][1], TJson::parse(R"({"subject":"b","issuer":"CA"})"));
+    d = answer(R"("result":"ok","fields":{"secret":"1234"})");
+    EXPECT_EQ(d["dialog"], "secret");
+    EXPECT_EQ(d["text"], "PIN for card");
+    EXPECT_EQ(d["caption"], "Smart card PIN");
+    answer(R"("result":"cancel","fields":{"secret":"x"})");
+    while (!done) std::this_thread::yield();
+    m_Pipes.EndInput();
+  });
+  EXPECT_EQ(m_Dialogs.SelectCertificate({{"a", "CA"}, {"b", "CA"}}), kCertNotSelected);
+  std::string pin = "kept";
+  EXPECT_EQ(m_Dialogs.AskSecret("PIN for card", "Smart card PIN", pin), IDOK);
+  EXPECT_EQ(pin, "1234");
+  EXPECT_EQ(m_Dialogs.AskSecret("PIN for card", "Smart card PIN", pin), IDCANCEL);
+  EXPECT_EQ(pin, "1234");
+  done = true;
+  Run();
+  page.join();
+}
+
 TEST_F(HostChannel, EventsGoOutAsLines) {
   TPageEvents events(m_Channel);
   events.OnTCSStatusChanged(1, 0, "Connecting...");

@@ -44,8 +44,8 @@ uint16_t TGatewayPeer::Start() {
   uint32_t addr = 0;
   if (!ParseDottedQuad(sc->ListenAddress, addr) || !IsLoopbackAddr(addr))
     throw EBaseException("gateway peer: " + sc->ListenAddress + " is not a loopback address");
-  m_Ctx =
-      CreateServerContext({sc->CertFile, sc->KeyFile, sc->RequireClientCert, sc->TlsMaxVersion});
+  m_Ctx = CreateServerContext(
+      {sc->CertFile, sc->KeyFile, sc->RequireClientCert, sc->TlsMaxVersion, sc->ClientCAFile});
   m_ListenFd = ListenOn(addr, sc->Port, m_Port);
   m_Address = sc->ListenAddress;
   m_AcceptThread = std::thread([this] { AcceptThd(); });

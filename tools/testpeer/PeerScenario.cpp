@@ -101,6 +101,8 @@ void Apply(TGatewayScenario& s, const std::string& k, const json& v) {
     s.KeyFile = GetText(v, k);
   } else if (k == "requireClientCert") {
     s.RequireClientCert = GetBool(v, k);
+  } else if (k == "clientCA") {
+    s.ClientCAFile = GetText(v, k);
   } else if (k == "tlsMaxVersion") {
     s.TlsMaxVersion = GetText(v, k);
     if (s.TlsMaxVersion != "1.0" && s.TlsMaxVersion != "1.1" && s.TlsMaxVersion != "1.2")
@@ -210,6 +212,7 @@ const char* ScenarioHelp() {
   port                TCP port, 0 = any free port (default 0)
   cert, key           PEM files; default: a self-signed RSA 2048 certificate made at start
   requireClientCert   ask for and require a client certificate (default false)
+  clientCA            PEM file of the CA that must have issued it (default: any issuer)
   tlsMaxVersion       "1.0", "1.1" or "1.2" (default "1.2"); TLS 1.0 is always allowed
   expectedHost, expectedCookie, expectedClientId
                       when set, a request with another value gets forbiddenReply and is closed

@@ -29,6 +29,7 @@ struct TGatewayScenario {
   uint16_t Port = 0;                        // 0: any free port
   std::string CertFile, KeyFile;            // empty: a self-signed certificate made at start
   bool RequireClientCert = false;
+  std::string ClientCAFile;  // with RequireClientCert: the issuer a client certificate must have
   std::string TlsMaxVersion = "1.2";  // "1.0", "1.1" or "1.2"; the minimum is always 1.0
 
   // Request check: empty expectations accept any value.

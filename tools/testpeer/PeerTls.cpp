@@ -133,8 +133,17 @@ TSslCtxPtr CreateServerContext(const TTlsOptions& prmOptions) {
         SSL_CTX_check_private_key(c) != 1)
       Fail("cannot load private key " + key);
   }
-  if (prmOptions.RequireClientCert)
+  if (prmOptions.RequireClientCert && !prmOptions.ClientCAFile.empty()) {
+    // The CA is also named in the request, as gateways do.
+    STACK_OF(X509_NAME)* names = SSL_load_client_CA_file(prmOptions.ClientCAFile.c_str());
+    if (!names) Fail("cannot load client CA " + prmOptions.ClientCAFile);
+    SSL_CTX_set_client_CA_list(c, names);
+    if (SSL_CTX_load_verify_locations(c, prmOptions.ClientCAFile.c_str(), nullptr) != 1)
+      Fail("cannot load client CA " + prmOptions.ClientCAFile);
+    SSL_CTX_set_verify(c, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+  } else if (prmOptions.RequireClientCert) {
     SSL_CTX_set_verify(c, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, AcceptAnyClientCert);
+  }
   return ctx;
 }
 

@@ -13,6 +13,8 @@ struct TTlsOptions {
   std::string CertFile, KeyFile;  // empty: the process's self-signed certificate
   bool RequireClientCert = false;
   std::string MaxVersion = "1.2";
+  // With RequireClientCert: only certificates issued by this CA (PEM) are taken; empty: any.
+  std::string ClientCAFile;
 };
 
 using TSslCtxPtr = std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)>;

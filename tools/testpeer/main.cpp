@@ -20,11 +20,13 @@ const char kUsage[] =
     "usage: vantrel-testpeer <role> [options]\n"
     "roles:\n"
     "  gateway [--scenario FILE] [--port N] [--protocol first|legacy]\n"
-    "          [--cert PEM --key PEM] [--print-log]\n"
+    "          [--cert PEM --key PEM] [--client-ca PEM] [--print-log]\n"
     "      the tunnel gateway; runs until SIGINT or SIGTERM. The first output line is\n"
     "      \"listening 127.0.0.1:PORT\", the second \"gateway key sha256 FINGERPRINT\" (what\n"
     "      clients pin); with --print-log each log record the client sends\n"
-    "      is printed as it arrives, and a summary is printed at the end.\n"
+    "      is printed as it arrives, and a summary is printed at the end. With --client-ca\n"
+    "      a client certificate issued by that CA is required; the last one's subject is\n"
+    "      printed in the summary.\n"
     "  --help  this text and the scenario keys\n\n";
 
 int Usage(FILE* prmOut, int prmCode) {
@@ -46,7 +48,7 @@ sigset_t StopSignals() {
 }
 
 int RunGateway(const std::vector<std::string>& prmArgs) {
-  std::string scenarioFile, cert, key, protocol;
+  std::string scenarioFile, cert, key, protocol, clientCA;
   int port = -1;
   bool printLog = false;
   for (size_t i = 0; i < prmArgs.size(); ++i) {
@@ -66,6 +68,8 @@ int RunGateway(const std::vector<std::string>& prmArgs) {
       cert = value();
     else if (a == "--key")
       key = value();
+    else if (a == "--client-ca")
+      clientCA = value();
     else if (a == "--print-log")
       printLog = true;
     else if (a == "--help")
@@ -84,6 +88,10 @@ int RunGateway(const std::vector<std::string>& prmArgs) {
     sc.CertFile = cert;
     sc.KeyFile = key;
   }
+  if (!clientCA.empty()) {
+    sc.RequireClientCert = true;
+    sc.ClientCAFile = clientCA;
+  }
   sigset_t stopSignals = StopSignals();
   TGatewayPeer peer(sc);
   if (printLog)
@@ -101,6 +109,8 @@ int RunGateway(const std::vector<std::string>& prmArgs) {
   TPeerCounters c = peer.Counters();
   std::printf("stopped: sessions %d, keepalives %d, probe answers %d, opens %d (refused %d)\n",
               c.SessionsAccepted, c.Keepalives, c.ProbeAnswers, c.OpensServed, c.OpensRefused);
+  if (!peer.ClientCertSubject().empty())
+    std::printf("client certificate: %s\n", peer.ClientCertSubject().c_str());
   for (const std::string& e : peer.Errors()) std::printf("error: %s\n", e.c_str());
   return 0;
 }

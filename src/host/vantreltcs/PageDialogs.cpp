@@ -101,10 +101,11 @@ int TPageDialogs::SelectCertificate(const std::vector<TCertRow>& prmRows) {
   for (const TCertRow& r : prmRows) rows.push_back({{"subject", r.Subject}, {"issuer", r.Issuer}});
   auto reply = Ask({{"dialog", "selectcert"}, {"rows", rows}});
   if (!reply || ButtonFromName(reply->Result) != IDOK) return -1;
+  // A double-click on a row answers as OK with that row.
   auto it = reply->Fields.find("index");
+  if (it == reply->Fields.end() || it->second.empty()) return kCertNotSelected;
   int index = -1;
-  if (it == reply->Fields.end() || !TryStrToInt(it->second, index) || index < 0 ||
-      static_cast<size_t>(index) >= prmRows.size())
+  if (!TryStrToInt(it->second, index) || index < 0 || static_cast<size_t>(index) >= prmRows.size())
     return -1;
   return index;
 }
@@ -122,6 +123,17 @@ TServerCertAnswer TPageDialogs::ConfirmServerCert(const TServerCertInfo& prmInfo
   if (reply && reply->Result == "once") return TServerCertAnswer::AcceptOnce;
   if (reply && reply->Result == "remember") return TServerCertAnswer::AcceptAndRemember;
   return TServerCertAnswer::Refuse;
+}
+
+int TPageDialogs::AskSecret(const std::string& prmText, const std::string& prmCaption,
+                            std::string& prmSecret) {
+  auto reply = Ask({{"dialog", "secret"}, {"text", prmText}, {"caption", prmCaption}});
+  if (!reply || ButtonFromName(reply->Result) != IDOK) return IDCANCEL;
+  auto it = reply->Fields.find("secret");
+  if (it == reply->Fields.end()) return IDCANCEL;
+  prmSecret = it->second;
+  std::fill(it->second.begin(), it->second.end(), '\0');
+  return IDOK;
 }
 
 }  // namespace vantrel::host

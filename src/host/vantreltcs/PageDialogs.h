@@ -26,6 +26,8 @@ class TPageDialogs final : public IDialogs {
   // {"dialog":"servercert",...}: the page answers "once" or "remember" to go on; any other
   // answer, or none, refuses.
   TServerCertAnswer ConfirmServerCert(const TServerCertInfo& prmInfo) override;
+  int AskSecret(const std::string& prmText, const std::string& prmCaption,
+                std::string& prmSecret) override;
 
  private:
   std::optional<TDialogReply> Ask(TJson prmDialog);

@@ -5,7 +5,8 @@
 //                 {"dialog_reply":K,"result":"yes"|"no"|"ok"|"cancel",...,"fields":{...}}
 //   host -> page  {"id":N,"result":V,"out":[...]}  or  {"id":N,"error":"text"}
 //                 {"event":"Name","args":[...]}
-//                 {"dialog":"confirm"|"message"|"login"|"proxycred"|"selectcert","id":K,...}
+//                 {"dialog":"confirm"|"message"|"login"|"proxycred"|"selectcert"|"secret",
+//                  "id":K,...}
 // Integers travel as I4, strings as BSTR, true/false as 1/0, null as the empty value.
 #pragma once
 

@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "control/VantrelTCSImpl.h"
@@ -158,30 +159,32 @@ int TTerminalUI::AskButtons(const std::string& prmText, const std::string& prmCa
   return AskButton({IDYES, IDNO, IDCANCEL}, IDCANCEL);
 }
 
+bool TTerminalUI::AskText(const std::string& prmLabel, std::string& prmValue, bool prmSecret) {
+  Print(prmLabel + (prmSecret || prmValue.empty() ? "" : " [" + prmValue + "]") + ": ");
+  termios saved{};
+  bool hidden = prmSecret && tcgetattr(m_Tty.Get(), &saved) == 0;
+  if (hidden) {
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(m_Tty.Get(), TCSANOW, &quiet);
+  }
+  std::string line;
+  bool ok = ReadLine(line);
+  if (hidden) {
+    tcsetattr(m_Tty.Get(), TCSANOW, &saved);
+    Print("\n");
+  }
+  if (ok && (prmSecret || !line.empty())) prmValue = line;
+  std::fill(line.begin(), line.end(), '\0');
+  return ok;
+}
+
 int TTerminalUI::Login(TLoginPrompt& prmPrompt) {
   if (!m_Tty) return TLoggingDialogs().Login(prmPrompt);
   Print("\n-- " + prmPrompt.Caption + " --\n");
   TLoginPrompt entered = prmPrompt;
-  auto ask = [&](const std::string& prmLabel, std::string& prmValue, bool prmSecret) {
-    Print(prmLabel + (prmSecret || prmValue.empty() ? "" : " [" + prmValue + "]") + ": ");
-    termios saved{};
-    bool hidden = prmSecret && tcgetattr(m_Tty.Get(), &saved) == 0;
-    if (hidden) {
-      termios quiet = saved;
-      quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-      tcsetattr(m_Tty.Get(), TCSANOW, &quiet);
-    }
-    std::string line;
-    bool ok = ReadLine(line);
-    if (hidden) {
-      tcsetattr(m_Tty.Get(), TCSANOW, &saved);
-      Print("\n");
-    }
-    if (ok && (prmSecret || !line.empty())) prmValue = line;
-    return ok;
-  };
-  if (!ask("User", entered.User, false) || !ask("Password", entered.Password, true) ||
-      (entered.DomainVisible && !ask("Domain", entered.Domain, false)))
+  if (!AskText("User", entered.User, false) || !AskText("Password", entered.Password, true) ||
+      (entered.DomainVisible && !AskText("Domain", entered.Domain, false)))
     return IDCANCEL;
   Print(prmPrompt.ButtonText + " ");
   if (AskButton({IDOK, IDCANCEL}, IDCANCEL) != IDOK) return IDCANCEL;
@@ -202,9 +205,10 @@ int TTerminalUI::SelectCertificate(const std::vector<TCertRow>& prmRows) {
               .append(prmRows[i].Issuer)
               .append(")\n"));
   for (;;) {
-    Print("number, or empty to cancel: ");
+    Print("number, ok, or empty to cancel: ");
     std::string line;
     if (!ReadLine(line) || Trim(line).empty()) return -1;
+    if (LowerCase(Trim(line)) == "ok") return kCertNotSelected;
     int index = -1;
     if (TryStrToInt(Trim(line), index) && index >= 0 && static_cast<size_t>(index) < prmRows.size())
       return index;
@@ -233,6 +237,17 @@ TServerCertAnswer TTerminalUI::ConfirmServerCert(const TServerCertInfo& prmInfo)
     if (a == "m" || a == "remember") return TServerCertAnswer::AcceptAndRemember;
     if (a.empty() || a == "r" || a == "refuse") return TServerCertAnswer::Refuse;
   }
+}
+
+int TTerminalUI::AskSecret(const std::string& prmText, const std::string& prmCaption,
+                           std::string& prmSecret) {
+  if (!m_Tty) return TLoggingDialogs().AskSecret(prmText, prmCaption, prmSecret);
+  Print("\n-- " + prmCaption + " --\n");
+  std::string entered;
+  if (!AskText(prmText, entered, true)) return IDCANCEL;
+  prmSecret = entered;
+  std::fill(entered.begin(), entered.end(), '\0');
+  return IDOK;
 }
 
 }  // namespace vantrel::host

@@ -53,11 +53,16 @@ class TTerminalUI final : public IDialogs {
   int Login(TLoginPrompt& prmPrompt) override;
   int SelectCertificate(const std::vector<TCertRow>& prmRows) override;
   TServerCertAnswer ConfirmServerCert(const TServerCertInfo& prmInfo) override;
+  int AskSecret(const std::string& prmText, const std::string& prmCaption,
+                std::string& prmSecret) override;
 
  private:
   void Print(const std::string& prmText);
   // One line typed on the terminal; nothing when cancelled or the terminal went away.
   bool ReadLine(std::string& prmLine);
+  // One entry after prmLabel (the current value shown unless secret; typing hidden if secret).
+  // An empty line keeps a visible value. False when cancelled.
+  bool AskText(const std::string& prmLabel, std::string& prmValue, bool prmSecret);
   // Asks until one of prmButtons is named (full name or its first letter).
   int AskButton(const std::vector<int>& prmButtons, int prmDismissed);
 
