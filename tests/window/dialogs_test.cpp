@@ -31,6 +31,10 @@ std::string LoginSummary(IDialogs& prmDialogs, TLoginPrompt prmPrompt) {
          prmPrompt.Domain;
 }
 
+TServerCertInfo Cert() {
+  return {"gw", 443, "CN=gw", "CN=gw", "Jan  1 2026", "Jan  1 2027", "AB:CD", "self-signed"};
+}
+
 struct TCase {
   const char* Name;
   std::function<std::string(IDialogs&)> Ask;
@@ -118,6 +122,36 @@ TEST(WindowDialogs, EachFormAnswersAsItsButtonsFromAWorkerThread) {
               }}};
        },
        "1"},
+      {"a PIN typed hidden",
+       [](IDialogs& d) {
+         std::string pin = "kept";
+         int r = d.AskSecret("PIN for card", "Smart card PIN", pin);
+         return std::to_string(r) + "|" + pin;
+       },
+       [](TGtkDialogs&) {
+         return std::vector<TStep>{{"form", Shown("dlgSecret"), [] {
+                                      GtkWidget* e = InWindow("dlgSecret", "edSecret");
+                                      EXPECT_FALSE(gtk_entry_get_visibility(GTK_ENTRY(e)));
+                                      gtk_entry_set_text(GTK_ENTRY(e), "1234");
+                                      Click("dlgSecret", "Button1");
+                                    }}};
+       },
+       "1|1234"},
+      {"gateway certificate: remembered with its own button",
+       [](IDialogs& d) { return std::to_string(static_cast<int>(d.ConfirmServerCert(Cert()))); },
+       [](TGtkDialogs&) {
+         return std::vector<TStep>{
+             {"form", Shown("dlgServerCert"), [] { Click("dlgServerCert", "buttonRemember"); }}};
+       },
+       "2"},
+      {"gateway certificate: closing the window refuses",
+       [](IDialogs& d) { return std::to_string(static_cast<int>(d.ConfirmServerCert(Cert()))); },
+       [](TGtkDialogs&) {
+         return std::vector<TStep>{{"form", Shown("dlgServerCert"), [] {
+                                      gtk_window_close(GTK_WINDOW(Toplevel("dlgServerCert")));
+                                    }}};
+       },
+       "0"},
       {"releasing the control closes the box and frees the worker",
        [](IDialogs& d) { return std::to_string(d.MessageBox("Wait", "T", MB_YESNO)); },
        [](TGtkDialogs& prmDialogs) {

@@ -40,5 +40,10 @@ int RunButtonsForm(TDialogScope& prmScope, const std::string& prmText,
 int RunLoginForm(TDialogScope& prmScope, TLoginPrompt& prmPrompt);
 // Certificate choice: the chosen row, or -1 when cancelled. OK needs a selected row.
 int RunCertForm(TDialogScope& prmScope, const std::vector<TCertRow>& prmRows);
+// A passphrase or PIN in a hidden entry: IDOK with the text in prmSecret, or IDCANCEL.
+int RunSecretForm(TDialogScope& prmScope, const std::string& prmText, const std::string& prmCaption,
+                  std::string& prmSecret);
+// The gateway's unverified certificate: refuse (also when closed), accept once, or remember.
+TServerCertAnswer RunServerCertForm(TDialogScope& prmScope, const TServerCertInfo& prmInfo);
 
 }  // namespace vantrel::host::gtk

@@ -1,5 +1,6 @@
 #include "host/gtk/GtkDialogs.h"
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -69,6 +70,25 @@ int TGtkDialogs::Login(TLoginPrompt& prmPrompt) {
 
 int TGtkDialogs::SelectCertificate(const std::vector<TCertRow>& prmRows) {
   return Run([prmRows](TDialogScope& s) { return RunCertForm(s, prmRows); }, -1);
+}
+
+TServerCertAnswer TGtkDialogs::ConfirmServerCert(const TServerCertInfo& prmInfo) {
+  const int r =
+      Run([prmInfo](TDialogScope& s) { return static_cast<int>(RunServerCertForm(s, prmInfo)); },
+          static_cast<int>(TServerCertAnswer::Refuse));
+  return static_cast<TServerCertAnswer>(r);
+}
+
+int TGtkDialogs::AskSecret(const std::string& prmText, const std::string& prmCaption,
+                           std::string& prmSecret) {
+  // As for Login: the GTK thread writes into a copy, wiped once handed over.
+  auto answer = std::make_shared<std::string>();
+  const int r = Run([prmText, prmCaption, answer](
+                        TDialogScope& s) { return RunSecretForm(s, prmText, prmCaption, *answer); },
+                    IDCANCEL);
+  if (r == IDOK) prmSecret = *answer;
+  std::fill(answer->begin(), answer->end(), '\0');
+  return r;
 }
 
 }  // namespace vantrel::host::gtk

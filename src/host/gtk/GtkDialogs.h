@@ -30,6 +30,9 @@ class TGtkDialogs final : public IDialogs {
                  const std::string& prmFirst, const std::string& prmSecond) override;
   int Login(TLoginPrompt& prmPrompt) override;
   int SelectCertificate(const std::vector<TCertRow>& prmRows) override;
+  TServerCertAnswer ConfirmServerCert(const TServerCertInfo& prmInfo) override;
+  int AskSecret(const std::string& prmText, const std::string& prmCaption,
+                std::string& prmSecret) override;
 
  private:
   struct TRequest;
