@@ -53,11 +53,15 @@ update-desktop-database "$XDG_DATA_HOME/applications"
 xdg-mime default vantreltcs.desktop application/x-vantrel-session x-scheme-handler/vantrel
 
 echo "== 2. the portal's session file and link, opened with xdg-open"
-"$build/bin/vantrel-testpeer" demo \
-  --scenario "$(dirname "$0")/../../tools/testpeer/scenarios/avail-demo.json" \
-  >"$scratch/peers.log" 2>&1 &
+# The demo's scenario without its verification rules, whose question nobody answers here.
+grep -v '"rulesXml"' "$(dirname "$0")/../../tools/testpeer/scenarios/avail-demo.json" \
+  >"$scratch/avail.json"
+"$build/bin/vantrel-testpeer" demo --scenario "$scratch/avail.json" >"$scratch/peers.log" 2>&1 &
 peer_pid=$!
 wait_for "$scratch/peers.log" 30 "portal page http" || fail "the reference peers did not start"
+# The gateway's key pinned up front, as an administrator would for a self-signed gateway.
+VANTREL_GATEWAY_PIN=$(sed -n 's/^gateway key sha256 //p' "$scratch/peers.log")
+export VANTREL_GATEWAY_PIN
 portal=$(sed -n 's/^portal page \(http[^ ]*\) .*/\1/p' "$scratch/peers.log")
 file="$HOME/Downloads/session.vantrel"
 type=$(curl -sS -o "$file" -w '%{content_type}' "$portal/session.vantrel")
