@@ -9,7 +9,6 @@
 #include "diag/TextCodecs.h"
 #include "diag/ThreadEntry.h"
 #include "diag/Xml.h"
-#include "platform/ProcessSpawn.h"
 #include "platform/RdpClient.h"
 #include "session/DesktopLaunch.h"
 #include "tunnel/LocalHost.h"
@@ -227,18 +226,7 @@ bool TAppLauncher::LaunchWinApp(const TWinAppParams& prmParams, TDBMng& prmDBMng
 
 void TAppLauncher::LaunchRemoteAPPThd(const std::vector<std::string>& prmArgv, bool prmShowRdpFile,
                                       TRdpLaunchWorker& prmWorker) {
-  pid_t pid = 0;
-  int err = SpawnProcess(prmArgv, pid);
-  if (err == 0) {
-    prmWorker.Watch(pid);
-  } else if (err == ENOENT || err == ENOTDIR) {
-    m_Context.Dialogs().MessageBox("Failed to start local client, please check the path specified",
-                                   "Error", MB_OK | MB_ICONERROR);
-  } else {
-    m_Context.Dialogs().MessageBox("Failed to create process error: " + std::to_string(err),
-                                   "Error", MB_OK | MB_ICONERROR);
-  }
-  if (!prmShowRdpFile) prmWorker.ScheduleCleanup(RDP_FILE_KEEP_MS);
+  StartRdpClient(prmArgv, prmShowRdpFile, prmWorker, m_Context.Dialogs());
 }
 
 void TAppLauncher::ReapThreads() {

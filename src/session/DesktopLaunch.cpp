@@ -15,6 +15,8 @@
 #include "diag/TextCodecs.h"
 #include "diag/ThreadEntry.h"
 #include "diag/UniqueFd.h"
+#include "platform/Dialogs.h"
+#include "platform/ProcessSpawn.h"
 #include "platform/Settings.h"
 
 namespace vantrel {
@@ -195,6 +197,22 @@ void TRdpLaunchWorker::Loop() {
     else
       m_Wake.wait(lock);
   }
+}
+
+void StartRdpClient(const std::vector<std::string>& prmArgv, bool prmKeepFiles,
+                    TRdpLaunchWorker& prmWorker, IDialogs& prmDialogs) {
+  pid_t pid = 0;
+  const int err = SpawnProcess(prmArgv, pid);
+  if (err == 0) {
+    prmWorker.Watch(pid);
+  } else if (err == ENOENT || err == ENOTDIR) {
+    prmDialogs.MessageBox("Failed to start local client, please check the path specified", "Error",
+                          MB_OK | MB_ICONERROR);
+  } else {
+    prmDialogs.MessageBox("Failed to create process error: " + std::to_string(err), "Error",
+                          MB_OK | MB_ICONERROR);
+  }
+  if (!prmKeepFiles) prmWorker.ScheduleCleanup(RDP_FILE_KEEP_MS);
 }
 
 }  // namespace vantrel

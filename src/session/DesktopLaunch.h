@@ -15,6 +15,8 @@
 
 namespace vantrel {
 
+class IDialogs;
+
 constexpr int DEFAULT_RDP_PORT = 3389;
 // How long a written connection file is kept for the client program to read it.
 constexpr int RDP_FILE_KEEP_MS = 3000;
@@ -82,5 +84,11 @@ class TRdpLaunchWorker {
   std::vector<pid_t> m_Pids;
   std::thread m_Thread;
 };
+
+// Starts the client program prmArgv for a written connection file, leaving it to prmWorker to
+// reap; a failure to start is shown in an error box. Unless prmKeepFiles, the connection files
+// are deleted RDP_FILE_KEEP_MS later, once the client had time to read them.
+void StartRdpClient(const std::vector<std::string>& prmArgv, bool prmKeepFiles,
+                    TRdpLaunchWorker& prmWorker, IDialogs& prmDialogs);
 
 }  // namespace vantrel

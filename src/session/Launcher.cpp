@@ -9,7 +9,6 @@
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
 #include "diag/NetAddress.h"
-#include "platform/ProcessSpawn.h"
 #include "platform/RdpClient.h"
 #include "session/FileNames.h"
 #include "tunnel/LocalHost.h"
@@ -225,18 +224,7 @@ bool TLauncher::LaunchWinDesktop(const TWinDesktopParams& prmParams) {
   }
   std::vector<std::string> argv =
       RdpClientCommandLine(RdpClientProgram(), prmParams.prmConnectToConsole, path);
-  pid_t pid = 0;
-  int err = SpawnProcess(argv, pid);
-  if (err == 0) {
-    LaunchWorker().Watch(pid);
-  } else if (err == ENOENT || err == ENOTDIR) {
-    m_Context.Dialogs().MessageBox("Failed to start local client, please check the path specified",
-                                   "Error", MB_OK | MB_ICONERROR);
-  } else {
-    m_Context.Dialogs().MessageBox("Failed to create process error: " + std::to_string(err),
-                                   "Error", MB_OK | MB_ICONERROR);
-  }
-  if (!m_Context.GetDBMng().GetShowRdpFile()) LaunchWorker().ScheduleCleanup(RDP_FILE_KEEP_MS);
+  StartRdpClient(argv, m_Context.GetDBMng().GetShowRdpFile(), LaunchWorker(), m_Context.Dialogs());
   return true;
 }
 

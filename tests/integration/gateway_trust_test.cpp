@@ -249,15 +249,6 @@ class TTrustWorld {
   std::string m_PinLine;
 };
 
-std::string InitError(CAppMng& prmMng) {
-  try {
-    prmMng.InitControlConnection();
-  } catch (const EBaseException& e) {
-    return e.GetMsg();
-  }
-  return "";
-}
-
 TYPED_TEST_SUITE(TTunnelTest, TProtocols, TProtocolNames);
 
 TYPED_TEST(TTunnelTest, TheGatewayIsTrustedOnlyAsTheTrustStoreTheUserOrAPinSays) {

@@ -63,6 +63,12 @@ class HostChannel : public ::testing::Test {
   }
 
   void Run() { m_Loop.Run(m_Window, m_Table, m_Channel); }
+  // Reads the next dialog the page is shown and answers it with prmReply's members.
+  TJson Answer(const std::string& prmReply) {
+    TJson d = m_Pipes.Json();
+    m_Pipes.Send(R"({"dialog_reply":)" + d["id"].dump() + "," + prmReply + "}\n");
+    return d;
+  }
 
   TPagePipes m_Pipes;
   TWindow m_Window;
@@ -184,22 +190,17 @@ TEST_F(HostChannel, DialogRepliesAreCheckedAgainstTheDialog) {
   m_Channel.Start();
   std::atomic<bool> done{false};
   std::thread page([&] {
-    auto answer = [this](const std::string& prmReply) {
-      TJson d = m_Pipes.Json();
-      m_Pipes.Send(R"({"dialog_reply":)" + d["id"].dump() + "," + prmReply + "}\n");
-      return d;
-    };
-    TJson d = answer(R"("result":"ok","fields":{"user":"ann","password":"pw","domain":"D"})");
+    TJson d = Answer(R"("result":"ok","fields":{"user":"ann","password":"pw","domain":"D"})");
     EXPECT_EQ(d["dialog"], "login");
     EXPECT_FALSE(d.contains("password"));  // the held password never goes to the page
-    d = answer(R"("result":"ok","fields":{"user":"bob","password":"x"})");
+    d = Answer(R"("result":"ok","fields":{"user":"bob","password":"x"})");
     EXPECT_EQ(d["dialog"], "proxycred");
-    d = answer(R"("result":"retry")");  // not a button of an OK box
+    d = Answer(R"("result":"retry")");  // not a button of an OK box
     EXPECT_EQ(d["buttons"], TJson::parse(R"(["ok"])"));
-    d = answer(R"("result":"ok","fields":{"index":1})");
+    d = Answer(R"("result":"ok","fields":{"index":1})");
     EXPECT_EQ(d["rows"].size(), 2u);
-    answer(R"("result":"ok","fields":{"index":5})");
-    answer(R"("result":"no")");
+    Answer(R"("result":"ok","fields":{"index":5})");
+    Answer(R"("result":"no")");
     while (!done) std::this_thread::yield();
     m_Pipes.EndInput();
   });
@@ -272,18 +273,13 @@ TEST_F(HostChannel, CertificateListAndSecretsOnThePage) {
   m_Channel.Start();
   std::atomic<bool> done{false};
   std::thread page([&] {
-    auto answer = [this](const std::string& prmReply) {
-      TJson d = m_Pipes.Json();
-      m_Pipes.Send(R"({"dialog_reply":)" + d["id"].dump() + "," + prmReply + "}\n");
-      return d;
-    };
-    TJson d = answer(R"("result":"ok")");  // OK with no row selected
+    TJson d = Answer(R"("result":"ok")");  // OK with no row selected
     EXPECT_EQ(d["rows"][1], TJson::parse(R"({"subject":"b","issuer":"CA"})"));
-    d = answer(R"("result":"ok","fields":{"secret":"1234"})");
+    d = Answer(R"("result":"ok","fields":{"secret":"1234"})");
     EXPECT_EQ(d["dialog"], "secret");
     EXPECT_EQ(d["text"], "PIN for card");
     EXPECT_EQ(d["caption"], "Smart card PIN");
-    answer(R"("result":"cancel","fields":{"secret":"x"})");
+    Answer(R"("result":"cancel","fields":{"secret":"x"})");
     while (!done) std::this_thread::yield();
     m_Pipes.EndInput();
   });

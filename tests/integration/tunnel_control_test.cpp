@@ -18,15 +18,6 @@ namespace {
 
 using testpeer::TGatewayScenario;
 
-std::string InitError(CAppMng& prmMng) {
-  try {
-    prmMng.InitControlConnection();
-  } catch (const EBaseException& e) {
-    return e.GetMsg();
-  }
-  return "";
-}
-
 TYPED_TEST_SUITE(TTunnelTest, TProtocols, TProtocolNames);
 
 TYPED_TEST(TTunnelTest, OnlyTheProtocolsSuccessReplyOpensTheTunnel) {

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "diag/Exceptions.h"
 #include "proxy/ProxyUtils.h"
 #include "testpeer/GatewayPeer.h"
 #include "testpeer/TcpTestServer.h"
@@ -103,6 +104,16 @@ bool Eventually(TPred prmDone, int prmTimeoutMs = kWaitMs) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
+}
+
+// What opening the control connection raised; "" when it opened.
+inline std::string InitError(CAppMng& prmMng) {
+  try {
+    prmMng.InitControlConnection();
+  } catch (const EBaseException& e) {
+    return e.GetMsg();
+  }
+  return "";
 }
 
 inline int OpenFds() {
