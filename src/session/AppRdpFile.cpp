@@ -3,6 +3,7 @@
 #include <initializer_list>
 
 #include "config/RdpFileFormat.h"
+#include "session/RdpFile.h"
 
 namespace vantrel {
 
@@ -32,12 +33,7 @@ std::string BuildAppRdpFileText(const TWinAppParams& prmParams, const std::strin
   w.Text("remoteapplicationname", p.prmAppName);
   w.Text("alternate shell", p.prmLocation);
   w.Text("remoteapplicationexpandworkingdir", p.prmWorkDir);
-  w.Text("full address", p.prmServer + ":" + std::to_string(p.prmPort));
-  w.Text(kRdpUserNameKey, p.prmUserName);
-  if (!p.prmPass.empty() && !prmPassHex.empty())
-    w.Add({std::string(kRdpPasswordKey), 'b', prmPassHex});
-  if (!p.prmDomain.empty()) w.Text(kRdpDomainKey, p.prmDomain);
-  if (!p.prmPlugins.empty()) w.Text("devicestoredirect", p.prmPlugins);
+  WriteDestinationAndCredentials(w, p, prmPassHex);
   w.Int("session bpp", 24);
   const char* redirKeys[6] = {"redirectdrives",     "redirectprinters",  "redirectcomports",
                               "redirectsmartcards", "redirectclipboard", "redirectposdevices"};

@@ -45,12 +45,7 @@ std::string BuildRdpFileText(const TWinDesktopParams& prmParams, const std::stri
     w.Int("desktopwidth", width);
     w.Int("desktopheight", height);
   }
-  w.Text("full address", p.prmServer + ":" + std::to_string(p.prmPort));
-  w.Text(kRdpUserNameKey, p.prmUserName);
-  if (!p.prmPass.empty() && !prmPassHex.empty())
-    w.Add({std::string(kRdpPasswordKey), 'b', prmPassHex});
-  if (!p.prmDomain.empty()) w.Text(kRdpDomainKey, p.prmDomain);
-  if (!p.prmPlugins.empty()) w.Text("devicestoredirect", p.prmPlugins);
+  WriteDestinationAndCredentials(w, p, prmPassHex);
   if (p.prmColorDepth != 0) w.Int("session bpp", p.prmColorDepth);
   write({O::HideConnectionBar,
          O::MonitorSpan,

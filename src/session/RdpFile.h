@@ -43,6 +43,19 @@ struct TWinDesktopParams {
   TRdpOptionValues Options;
 };
 
+// The destination and credential lines every connection file carries, desktop or application:
+// the password only when there is one and it could be protected, domain and devices when set.
+template <typename TParams>
+void WriteDestinationAndCredentials(TRdpFileWriter& prmWriter, const TParams& prmParams,
+                                    const std::string& prmPassHex) {
+  prmWriter.Text("full address", prmParams.prmServer + ":" + std::to_string(prmParams.prmPort));
+  prmWriter.Text(kRdpUserNameKey, prmParams.prmUserName);
+  if (!prmParams.prmPass.empty() && !prmPassHex.empty())
+    prmWriter.Add({std::string(kRdpPasswordKey), 'b', prmPassHex});
+  if (!prmParams.prmDomain.empty()) prmWriter.Text(kRdpDomainKey, prmParams.prmDomain);
+  if (!prmParams.prmPlugins.empty()) prmWriter.Text("devicestoredirect", prmParams.prmPlugins);
+}
+
 // The file's bytes: one "name:type:value" entry per line, CR LF line ends, text in the 8-bit code
 // set of the process locale. prmPassHex is the protected password in hexadecimal (empty: no
 // password entry).
