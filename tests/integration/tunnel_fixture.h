@@ -7,12 +7,14 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,22 +58,46 @@ class TDeafGateway {
     if (bind(m_Sock, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(m_Sock, 8) == 0)
       getsockname(m_Sock, reinterpret_cast<sockaddr*>(&a), &len);
     m_Port = ntohs(a.sin_port);
-    if (m_Close)
-      m_Thd = std::thread([this] {
-        for (int c; (c = accept(m_Sock, nullptr, nullptr)) >= 0;) close(c);
-      });
+    // Connections are taken and closed at once, or kept open and never read.
+    m_Thd = std::thread([this] {
+      for (int c; (c = accept(m_Sock, nullptr, nullptr)) >= 0;) {
+        if (m_Close) {
+          close(c);
+          continue;
+        }
+        std::lock_guard<std::mutex> g(m_Lock);
+        m_Held.push_back(c);
+      }
+    });
   }
   ~TDeafGateway() {
     ::shutdown(m_Sock, SHUT_RDWR);  // ends the accept
     if (m_Thd.joinable()) m_Thd.join();
     close(m_Sock);
+    for (int c : m_Held) close(c);
   }
   uint16_t Port() const { return m_Port; }
+  // Whether a client's first bytes (its TLS hello) arrived within prmMs on a held connection.
+  bool WaitForBytes(int prmMs) {
+    for (int waited = 0; waited < prmMs; waited += 10) {
+      {
+        std::lock_guard<std::mutex> g(m_Lock);
+        for (int c : m_Held) {
+          pollfd p{c, POLLIN, 0};
+          if (poll(&p, 1, 0) == 1) return true;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
 
  private:
   bool m_Close;
   int m_Sock = -1;
   uint16_t m_Port = 0;
+  std::mutex m_Lock;
+  std::vector<int> m_Held;
   std::thread m_Thd;
 };
 
