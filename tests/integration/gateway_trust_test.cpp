@@ -54,7 +54,7 @@ TKeyPtr EcKey() {
   return TKeyPtr(EVP_EC_gen("P-256"), EVP_PKEY_free);
 }
 
-struct TCertSpec {
+struct TCertFields {
   std::string CommonName = "gateway";
   std::string SubjectAltName;  // as in a config file: "DNS:x,IP:y"; empty: none
   std::string RawDnsName;      // a DNS name added byte for byte (may hold a NUL)
@@ -63,25 +63,25 @@ struct TCertSpec {
   const char* NotAfter = nullptr;   // default: in a year
 };
 
-TCertPtr MakeCert(EVP_PKEY* prmKey, const TCertSpec& prmSpec, X509* prmIssuer,
+TCertPtr MakeCert(EVP_PKEY* prmKey, const TCertFields& prmFields, X509* prmIssuer,
                   EVP_PKEY* prmIssuerKey) {
   static long serial = 1;
   TCertPtr cert(X509_new(), X509_free);
   X509* c = cert.get();
   X509_set_version(c, 2);
   ASN1_INTEGER_set(X509_get_serialNumber(c), ++serial);
-  if (prmSpec.NotBefore)
-    ASN1_TIME_set_string(X509_getm_notBefore(c), prmSpec.NotBefore);
+  if (prmFields.NotBefore)
+    ASN1_TIME_set_string(X509_getm_notBefore(c), prmFields.NotBefore);
   else
     X509_gmtime_adj(X509_getm_notBefore(c), -3600);
-  if (prmSpec.NotAfter)
-    ASN1_TIME_set_string(X509_getm_notAfter(c), prmSpec.NotAfter);
+  if (prmFields.NotAfter)
+    ASN1_TIME_set_string(X509_getm_notAfter(c), prmFields.NotAfter);
   else
     X509_gmtime_adj(X509_getm_notAfter(c), 365L * 24 * 3600);
   X509_NAME* name = X509_get_subject_name(c);
   X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>(prmSpec.CommonName.c_str()), -1,
-                             -1, 0);
+                             reinterpret_cast<const unsigned char*>(prmFields.CommonName.c_str()),
+                             -1, -1, 0);
   X509_set_issuer_name(c, prmIssuer ? X509_get_subject_name(prmIssuer) : name);
   X509_set_pubkey(c, prmKey);
   X509V3_CTX ctx;
@@ -93,13 +93,14 @@ TCertPtr MakeCert(EVP_PKEY* prmKey, const TCertSpec& prmSpec, X509* prmIssuer,
     X509_add_ext(c, ext, -1);
     X509_EXTENSION_free(ext);
   };
-  add(NID_basic_constraints, prmSpec.CA ? "critical,CA:TRUE" : "CA:FALSE");
-  if (!prmSpec.SubjectAltName.empty()) add(NID_subject_alt_name, prmSpec.SubjectAltName);
-  if (!prmSpec.RawDnsName.empty()) {
+  add(NID_basic_constraints, prmFields.CA ? "critical,CA:TRUE" : "CA:FALSE");
+  if (!prmFields.SubjectAltName.empty()) add(NID_subject_alt_name, prmFields.SubjectAltName);
+  if (!prmFields.RawDnsName.empty()) {
     GENERAL_NAMES* names = sk_GENERAL_NAME_new_null();
     GENERAL_NAME* gn = GENERAL_NAME_new();
     ASN1_IA5STRING* dns = ASN1_IA5STRING_new();
-    ASN1_STRING_set(dns, prmSpec.RawDnsName.data(), static_cast<int>(prmSpec.RawDnsName.size()));
+    ASN1_STRING_set(dns, prmFields.RawDnsName.data(),
+                    static_cast<int>(prmFields.RawDnsName.size()));
     GENERAL_NAME_set0_value(gn, GEN_DNS, dns);
     sk_GENERAL_NAME_push(names, gn);
     X509_add1_ext_i2d(c, NID_subject_alt_name, names, 0, X509V3_ADD_DEFAULT);
@@ -145,10 +146,10 @@ class TTrustWorld {
     std::filesystem::create_directories(ConfigDir());
     std::filesystem::remove(PinFile());
     std::filesystem::remove(ConfigDir() + "/settings.ini");
-    TCertSpec caSpec;
-    caSpec.CommonName = "Test CA";
-    caSpec.CA = true;
-    m_Ca = MakeCert(m_CaKey.get(), caSpec, nullptr, nullptr);
+    TCertFields caFields;
+    caFields.CommonName = "Test CA";
+    caFields.CA = true;
+    m_Ca = MakeCert(m_CaKey.get(), caFields, nullptr, nullptr);
     WritePem(CaFile(), {m_Ca.get()});
     MakeLeaf(prmCase.Leaf);
     Prepare(prmCase.Setup);
@@ -166,8 +167,8 @@ class TTrustWorld {
 
  private:
   void MakeLeaf(TLeaf prmLeaf) {
-    TCertSpec spec;
-    spec.SubjectAltName = "DNS:localhost,IP:127.0.0.1";
+    TCertFields fields;
+    fields.SubjectAltName = "DNS:localhost,IP:127.0.0.1";
     X509* issuer = m_Ca.get();
     EVP_PKEY* issuerKey = m_CaKey.get();
     std::vector<TCertPtr> extra;
@@ -175,25 +176,25 @@ class TTrustWorld {
       case TLeaf::CaSigned:
         break;
       case TLeaf::CaSignedOtherName:
-        spec.SubjectAltName = "DNS:gateway.example";
+        fields.SubjectAltName = "DNS:gateway.example";
         break;
       case TLeaf::SelfSigned:
         issuer = nullptr;
         issuerKey = nullptr;
         break;
       case TLeaf::AbsurdDates:
-        spec.NotBefore = "99991231235959Z";
-        spec.NotAfter = "19500101000000Z";
+        fields.NotBefore = "99991231235959Z";
+        fields.NotAfter = "19500101000000Z";
         break;
       case TLeaf::NulInName:
-        spec.SubjectAltName.clear();
-        spec.CommonName = "localhost";
-        spec.RawDnsName = std::string("localhost\0.evil.example", 23);
+        fields.SubjectAltName.clear();
+        fields.CommonName = "localhost";
+        fields.RawDnsName = std::string("localhost\0.evil.example", 23);
         break;
       case TLeaf::LongChain: {
         TKeyPtr k = EcKey();
         for (int i = 0; i < 300; ++i) {
-          TCertSpec s;
+          TCertFields s;
           s.CommonName = "intermediate " + std::to_string(i);
           s.CA = true;
           extra.push_back(MakeCert(k.get(), s, m_Ca.get(), m_CaKey.get()));
@@ -201,7 +202,7 @@ class TTrustWorld {
         break;
       }
     }
-    TCertPtr leaf = MakeCert(m_Key.get(), spec, issuer, issuerKey);
+    TCertPtr leaf = MakeCert(m_Key.get(), fields, issuer, issuerKey);
     std::vector<X509*> chain{leaf.get()};
     for (auto& c : extra) chain.push_back(c.get());
     WritePem(CertFile(), chain, m_Key.get());
