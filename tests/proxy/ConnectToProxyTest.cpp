@@ -12,6 +12,7 @@
 #include "proxy/ProxyConnect.h"
 #include "proxy/ProxyUtils.h"
 #include "support/LogCapture.h"
+#include "testpeer/PeerSocket.h"
 #include "testpeer/ProxyPeer.h"
 
 namespace vantrel {
@@ -241,19 +242,6 @@ TEST_F(ConnectToProxyTest, Scenarios) {
   }
 }
 
-// A loopback port nobody listens on.
-uint16_t ClosedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
-
 // Failures that end the call, each with its log line.
 TEST_F(ConnectToProxyTest, FailureLogLines) {
   TScriptedDialogs dialogs;
@@ -262,7 +250,8 @@ TEST_F(ConnectToProxyTest, FailureLogLines) {
   EXPECT_EQ(sock, -1);
   EXPECT_TRUE(m_Log.HasLine("ConnectToProxy - Failed to resolve proxy name"));
 
-  ConnectToProxy("127.0.0.1", ClosedPort(), "gw.test", 443, "", "", "", sock, dialogs);
+  ConnectToProxy("127.0.0.1", testpeer::FreeLoopbackPort(), "gw.test", 443, "", "", "", sock,
+                 dialogs);
   EXPECT_EQ(sock, -1);
   EXPECT_TRUE(m_Log.Contains("ConnectToProxy - Failed to connect 1 "));
   EXPECT_TRUE(m_Log.Contains("ConnectToProxy - Failed to connect 2 "));

@@ -43,8 +43,8 @@ int ListenOn(uint32_t prmAddr, uint16_t prmPort, uint16_t& prmBound) {
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
     int err = errno;
     if (fd >= 0) ::close(fd);
-    throw EBaseException("cannot listen on " + FormatDottedQuad(prmAddr) + ":" + std::to_string(prmPort) +
-                         " (" + std::strerror(err) + ")");
+    throw EBaseException("cannot listen on " + FormatDottedQuad(prmAddr) + ":" +
+                         std::to_string(prmPort) + " (" + std::strerror(err) + ")");
   }
   prmBound = ntohs(sa.sin_port);
   return fd;
@@ -75,6 +75,16 @@ int PendingError(int prmFd) {
   socklen_t len = sizeof err;
   if (::getsockopt(prmFd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return errno;
   return err;
+}
+
+uint16_t FreeLoopbackPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a = MakeAddr(0x7f000001, 0);
+  socklen_t len = sizeof a;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  ::close(fd);
+  return ntohs(a.sin_port);
 }
 
 }  // namespace vantrel::testpeer

@@ -17,6 +17,10 @@ int AcceptConnection(int prmListenFd);
 // wait for writability and check SO_ERROR.
 int StartConnect(uint32_t prmAddr, uint16_t prmPort, bool& prmInProgress);
 
+// A loopback port that was free a moment ago (bound and released), for a program that must be
+// told its port up front, or as a port nobody listens on.
+uint16_t FreeLoopbackPort();
+
 // The pending error of a connecting socket (0 when it connected).
 int PendingError(int prmFd);
 

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "diag/TextCodecs.h"
+#include "testpeer/PeerSocket.h"
 
 namespace vantrel::testpeer {
 
@@ -54,18 +55,6 @@ int ConnectLoopback(uint16_t prmPort) {
   return -1;
 }
 
-uint16_t FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
 bool Within(int prmMs, const std::function<bool()>& prmDone) {
   for (int waited = 0; !prmDone(); waited += 20) {
     if (waited >= prmMs) return false;
@@ -88,7 +77,7 @@ TProxyPeerSquid::TProxyPeerSquid(const std::string& prmName, const std::string& 
   chmod((m_Dir + "/htpasswd").c_str(), 0644);
   std::string auth = prmConfigLines;
   for (size_t at; (at = auth.find("$DIR")) != std::string::npos;) auth.replace(at, 4, m_Dir);
-  m_Port = FreePort();
+  m_Port = FreeLoopbackPort();
   std::ofstream(m_Dir + "/squid.conf")
       << "http_port 127.0.0.1:" << m_Port << "\npid_filename " << m_Dir << "/squid.pid\n"
       << "cache_log " << m_Dir << "/cache.log\naccess_log " << m_Dir << "/access.log\n"
