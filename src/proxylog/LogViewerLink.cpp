@@ -26,7 +26,7 @@ bool TProxyLogViewer::Open() {
 }
 
 bool TProxyLogViewer::Receive(std::chrono::milliseconds prmLimit, TViewerRecord& prmRecord) {
-  // Each writing process takes one "ready" when it first looks for the viewer.
+  // Writers leave the mark set; set it again should one have died between looking and leaving.
   if (m_ViewerReady.Value() == 0) m_ViewerReady.Post();
   if (!m_RecordReady.Wait(prmLimit)) return false;
   const uint8_t* b = m_Block.Data();

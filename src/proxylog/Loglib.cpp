@@ -70,9 +70,12 @@ bool ViewerPresent(TLog& prmLog) {
     return false;
   }
   if (prmLog.ViewerKnown) return true;
+  // The viewer-ready mark is looked at, not taken: a taken mark would hide the viewer from
+  // every other writing process until the viewer next asks for a record.
   TNamedSem ready;
   prmLog.ViewerKnown =
       ready.Open(LogObjectName(TLogObject::ViewerReady, prmLog.Class), false) && ready.Wait(100ms);
+  if (prmLog.ViewerKnown) ready.Post();
   return prmLog.ViewerKnown;
 }
 

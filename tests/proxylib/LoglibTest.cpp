@@ -1,12 +1,14 @@
 // The proxy library's log: the line format, levels from the shared block, one file per local
 // day, and records handed to a viewer.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "platform/Settings.h"
 #include "proxylog/LogViewerLink.h"
@@ -102,18 +104,34 @@ TEST(ProxyLog, LevelsFromTheSharedBlockAndOneFilePerDay) {
   LogClose();
 }
 
-TEST(ProxyLog, RecordsReachAPresentViewer) {
+// Another process logs first and looks for the viewer; this one must still find it.
+TEST(ProxyLog, RecordsReachAPresentViewerFromEveryWritingProcess) {
   TProxyLogViewer viewer;
   ASSERT_TRUE(viewer.Open());
+  pid_t other = fork();
+  ASSERT_GE(other, 0);
+  if (other == 0) {
+    LogOpen(4);
+    PROXY_LOG(kLevelError, "from another process");
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(other, &status, 0), other);
   ASSERT_TRUE(LogOpen(4));
+  // The other record holds the slot until the viewer takes it; take it only after this process
+  // has looked, so the viewer does not set its mark again in between.
+  TViewerRecord r;
+  bool mine = false;
+  std::thread receiver([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    for (int i = 0; i < 50 && !mine; ++i)
+      mine = viewer.Receive(std::chrono::milliseconds(2000), r) &&
+             r.Line.ProcessId == static_cast<unsigned>(getpid());
+  });
   errno = 1234;
   PROXY_LOG(kLevelError, "to the viewer %d", 5);
   EXPECT_EQ(errno, 1234) << "logging keeps the caller's error";
-  TViewerRecord r;
-  bool mine = false;
-  for (int i = 0; i < 50 && !mine; ++i)
-    mine = viewer.Receive(std::chrono::milliseconds(2000), r) &&
-           r.Line.ProcessId == static_cast<unsigned>(getpid());
+  receiver.join();
   ASSERT_TRUE(mine);
   EXPECT_EQ(r.Module, 4);
   EXPECT_EQ(r.Line.Level, kLevelError);
