@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -11,6 +10,7 @@
 
 #include "diag/DebugLog.h"
 #include "diag/TextCodecs.h"
+#include "platform/Resolver.h"
 #include "proxy/ProxyReply.h"
 
 namespace vantrel {
@@ -50,15 +50,10 @@ bool ResolveProxyAddress(const std::string& prmHost, int prmPort, sockaddr_in& p
   prmAddr = sockaddr_in{};
   prmAddr.sin_family = AF_INET;
   prmAddr.sin_port = htons(static_cast<uint16_t>(prmPort));
-  if (inet_aton(prmHost.c_str(), &prmAddr.sin_addr) != 0) return true;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* res = nullptr;
-  if (getaddrinfo(prmHost.c_str(), nullptr, &hints, &res) != 0 || res == nullptr) return false;
-  prmAddr.sin_addr = reinterpret_cast<const sockaddr_in*>(res->ai_addr)->sin_addr;
-  freeaddrinfo(res);
-  return true;
+  // A resolver that does not answer costs no more than any other piece of the exchange.
+  TResolveWait wait;
+  wait.LimitMs = kProxyWaitMs;
+  return ResolveIPv4(prmHost, prmAddr.sin_addr, wait) == TResolveResult::Resolved;
 }
 
 void CreateSocketAndConnect(const sockaddr_in& prmAddr, int& prmSock) {

@@ -1,7 +1,6 @@
 // The control connection of the tunnel managers: set-up, the control thread and its loss
 // handling, and every message written to the gateway.
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -16,6 +15,7 @@
 #include "diag/NetAddress.h"
 #include "diag/TextCodecs.h"
 #include "diag/ThreadEntry.h"
+#include "platform/Resolver.h"
 #include "tls/DlgSelectCert.h"
 #include "tunnel/AppMngCommon.h"
 #include "tunnel/Conn.h"
@@ -129,16 +129,17 @@ TUniqueFd CAppMngCommon::ConnectControlSocket() {
 TUniqueFd CAppMngCommon::ConnectDirect() {
   TUniqueFd sock(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!sock) throw EBaseException::CreateFmt("Failed to create the control socket %d", errno);
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* res = nullptr;
-  int rc = getaddrinfo(m_SP.c_str(), nullptr, &hints, &res);
-  if (rc != 0 || res == nullptr)
-    throw EBaseException::CreateFmt("Failed to resolve host %s (%d)", m_SP, rc);
-  sockaddr_in addr;
-  std::memcpy(&addr, res->ai_addr, sizeof addr);
-  freeaddrinfo(res);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  int rc = 0;
+  switch (ResolveIPv4(m_SP, addr.sin_addr, {m_StopEvent.Fd()}, &rc)) {
+    case TResolveResult::Resolved:
+      break;
+    case TResolveResult::Cancelled:
+      throw EBaseException::CreateFmt("Failed to connect to gateway (%d)", ECANCELED);
+    default:
+      throw EBaseException::CreateFmt("Failed to resolve host %s (%d)", m_SP, rc);
+  }
   addr.sin_port = htons(static_cast<uint16_t>(m_SPPort));
   const int err = ConnectCancellable(sock.Get(), addr);
   if (err != 0) throw EBaseException::CreateFmt("Failed to connect to gateway (%d)", err);
