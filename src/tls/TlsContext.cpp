@@ -50,6 +50,9 @@ void CSSPI::TImpl::InitCred(int prmDeviceType) {
   // TLS 1.0 and its SHA-1 signatures are refused above level 0 by OpenSSL 3.
   SSL_CTX_set_security_level(c, 0);
   SSL_CTX_set_cipher_list(c, "DEFAULT:@SECLEVEL=0");
+  // The old protocol versions are no reason to trust old keys: a chain with a key or signature
+  // below 112 bits of strength is not the trust store's word, and the user is asked instead.
+  X509_VERIFY_PARAM_set_auth_level(SSL_CTX_get0_param(c), 2);
   if (prmDeviceType == 1) {
     SSL_CTX_set_min_proto_version(c, TLS1_VERSION);
     SSL_CTX_set_max_proto_version(c, TLS1_VERSION);

@@ -119,7 +119,15 @@ void WritePem(const std::string& prmPath, const std::vector<X509*>& prmCerts,
   std::fclose(f);
 }
 
-enum class TLeaf { CaSigned, CaSignedOtherName, SelfSigned, AbsurdDates, NulInName, LongChain };
+enum class TLeaf {
+  CaSigned,
+  CaSignedOtherName,
+  SelfSigned,
+  AbsurdDates,
+  NulInName,
+  LongChain,
+  WeakKey
+};
 enum class TSetup { None, PrivateStore, PinnedInSettings, OtherKeyRemembered, PinFileIsLink };
 
 struct TCase {
@@ -140,7 +148,8 @@ class TTrustWorld {
       : m_Dir(TestRoot() + "/trust"),
         m_CaKey(EcKey()),
         m_Ca(nullptr, X509_free),
-        m_Key(testpeer::NewPeerKey(), EVP_PKEY_free) {
+        m_Key(prmCase.Leaf == TLeaf::WeakKey ? EVP_RSA_gen(1024) : testpeer::NewPeerKey(),
+              EVP_PKEY_free) {
     std::filesystem::remove_all(m_Dir);
     std::filesystem::create_directories(m_Dir);
     std::filesystem::create_directories(ConfigDir());
@@ -174,6 +183,7 @@ class TTrustWorld {
     std::vector<TCertPtr> extra;
     switch (prmLeaf) {
       case TLeaf::CaSigned:
+      case TLeaf::WeakKey:
         break;
       case TLeaf::CaSignedOtherName:
         fields.SubjectAltName = "DNS:gateway.example";
@@ -291,6 +301,8 @@ TYPED_TEST(TTunnelTest, TheGatewayIsTrustedOnlyAsTheTrustStoreTheUserOrAPinSays)
        "not yet valid"},
       {"NUL inside the name", "localhost", TLeaf::NulInName, TSetup::PrivateStore, IDNO, true,
        false, "hostname mismatch"},
+      {"trusted chain, weak key", "127.0.0.1", TLeaf::WeakKey, TSetup::PrivateStore, IDNO, true,
+       false, "too weak"},
       {"hundreds of certificates", "127.0.0.1", TLeaf::LongChain, TSetup::PrivateStore, IDOK, false,
        false, ""},
       {"pin file is a link", "127.0.0.1", TLeaf::SelfSigned, TSetup::PinFileIsLink, IDOK, false,
