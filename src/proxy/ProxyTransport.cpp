@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "diag/DebugLog.h"
 #include "diag/TextCodecs.h"
@@ -19,13 +20,15 @@ namespace {
 
 constexpr size_t kReadSize = 1024;
 
-enum class TWait { Ready, TimedOut, Failed };
+enum class TWait { Ready, TimedOut, Failed, Stopped };
+
+thread_local int t_StopFd = -1;
 
 TWait WaitFor(int prmSock, short prmEvents, int prmWaitMs) {
-  pollfd p{prmSock, prmEvents, 0};
+  pollfd p[2] = {{prmSock, prmEvents, 0}, {t_StopFd, POLLIN, 0}};
   for (;;) {
-    const int rc = poll(&p, 1, prmWaitMs);
-    if (rc > 0) return TWait::Ready;
+    const int rc = poll(p, t_StopFd >= 0 ? 2 : 1, prmWaitMs);
+    if (rc > 0) return p[1].revents & POLLIN ? TWait::Stopped : TWait::Ready;
     if (rc == 0) return TWait::TimedOut;
     if (errno != EINTR) return TWait::Failed;
   }
@@ -37,7 +40,7 @@ ssize_t ReadSome(int prmSock, int prmWaitMs, char* prmBuf, size_t prmMax) {
   for (;;) {
     const TWait w = WaitFor(prmSock, POLLIN, prmWaitMs);
     if (w == TWait::TimedOut) return -1;
-    if (w == TWait::Failed) return 0;
+    if (w != TWait::Ready) return 0;
     const ssize_t got = recv(prmSock, prmBuf, prmMax, 0);
     if (got >= 0) return got;
     if (errno != EINTR && errno != EAGAIN) return 0;
@@ -46,6 +49,12 @@ ssize_t ReadSome(int prmSock, int prmWaitMs, char* prmBuf, size_t prmMax) {
 
 }  // namespace
 
+TProxyStopScope::TProxyStopScope(int prmStopFd) : m_Outer(std::exchange(t_StopFd, prmStopFd)) {}
+
+TProxyStopScope::~TProxyStopScope() {
+  t_StopFd = m_Outer;
+}
+
 bool ResolveProxyAddress(const std::string& prmHost, int prmPort, sockaddr_in& prmAddr) {
   prmAddr = sockaddr_in{};
   prmAddr.sin_family = AF_INET;
@@ -53,6 +62,7 @@ bool ResolveProxyAddress(const std::string& prmHost, int prmPort, sockaddr_in& p
   // A resolver that does not answer costs no more than any other piece of the exchange.
   TResolveWait wait;
   wait.LimitMs = kProxyWaitMs;
+  wait.StopFd = t_StopFd;
   return ResolveIPv4(prmHost, prmAddr.sin_addr, wait) == TResolveResult::Resolved;
 }
 
@@ -63,8 +73,9 @@ void CreateSocketAndConnect(const sockaddr_in& prmAddr, int& prmSock) {
   if (connect(sock.Get(), reinterpret_cast<const sockaddr*>(&prmAddr), sizeof prmAddr) != 0) {
     if (errno != EINPROGRESS) return;
     // A proxy that drops the handshake must not hold the caller for the system's minutes.
-    if (WaitFor(sock.Get(), POLLOUT, kProxyWaitMs) != TWait::Ready) {
-      errno = ETIMEDOUT;
+    const TWait w = WaitFor(sock.Get(), POLLOUT, kProxyWaitMs);
+    if (w != TWait::Ready) {
+      errno = w == TWait::Stopped ? ECANCELED : ETIMEDOUT;
       return;
     }
     int err = 0;

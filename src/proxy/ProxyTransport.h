@@ -1,6 +1,7 @@
 // The socket side of a CONNECT exchange: opening the proxy connection, sending a request, reading
 // a reply header and discarding a body. Every wait is bounded by its caller's limit; a closed
-// connection ends a read at once. The caller's thread only; nothing here is shared.
+// connection ends a read at once, and so does the thread's stop request (TProxyStopScope). The
+// caller's thread only; nothing here is shared.
 #pragma once
 
 #include <netinet/in.h>
@@ -13,6 +14,19 @@ namespace vantrel {
 
 // How long the procedures wait for each piece of a reply.
 constexpr int kProxyWaitMs = 30000;
+
+// While one lives, every wait of the exchanges on its thread also ends when prmStopFd turns
+// readable (the waiting piece then fails as if the proxy had closed). Scopes nest.
+class TProxyStopScope {
+ public:
+  explicit TProxyStopScope(int prmStopFd);
+  ~TProxyStopScope();
+  TProxyStopScope(const TProxyStopScope&) = delete;
+  TProxyStopScope& operator=(const TProxyStopScope&) = delete;
+
+ private:
+  int m_Outer;
+};
 
 // A dotted IPv4 address, or else the first IPv4 address of the name; false when neither works.
 bool ResolveProxyAddress(const std::string& prmHost, int prmPort, sockaddr_in& prmAddr);

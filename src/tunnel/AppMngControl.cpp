@@ -16,6 +16,7 @@
 #include "diag/TextCodecs.h"
 #include "diag/ThreadEntry.h"
 #include "platform/Resolver.h"
+#include "proxy/ProxyTransport.h"
 #include "tls/DlgSelectCert.h"
 #include "tunnel/AppMngCommon.h"
 #include "tunnel/Conn.h"
@@ -121,6 +122,7 @@ std::string CAppMngCommon::GatewayKeyFingerprint() const {
 }
 
 TUniqueFd CAppMngCommon::ConnectControlSocket() {
+  TProxyStopScope stop(m_StopEvent.Fd());
   TUniqueFd sock = OpenThroughProxies({m_ManualProxy, m_Proxy, m_ProxyPort}, m_SP, m_SPPort,
                                       m_ProxyConnect, m_DetectProxy);
   return sock ? std::move(sock) : ConnectDirect();

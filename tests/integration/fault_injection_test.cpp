@@ -64,7 +64,7 @@ TYPED_TEST_SUITE(TFaultTest, TProtocols, TProtocolNames);
 // Start-up that the gateway stalls or ends at each step. A stall is ended by Cancel (what the
 // session's destruction does); a close by the gateway ends the set-up on its own.
 TYPED_TEST(TFaultTest, StartupStallsEndOnCancelAndClosesFailPromptly) {
-  enum class TGw { Deaf, Closing, Peer };
+  enum class TGw { Deaf, Closing, Peer, DeafProxy };
   struct TCase {
     const char* Name;
     TGw Gateway;
@@ -96,6 +96,12 @@ TYPED_TEST(TFaultTest, StartupStallsEndOnCancelAndClosesFailPromptly) {
       {"reply never comes", TGw::Peer, never, request, true,
        "Failed to establish control connection"},
       {"tunnel-up never sent", TGw::Peer, noUp, init, true, ""},
+      {"proxy never answers CONNECT",
+       TGw::DeafProxy,
+       {},
+       settle,
+       true,
+       "Failed to connect to gateway"},
       {"closed before the handshake",
        TGw::Closing,
        {},
@@ -116,6 +122,7 @@ TYPED_TEST(TFaultTest, StartupStallsEndOnCancelAndClosesFailPromptly) {
     } else {
       deaf = std::make_unique<TDeafGateway>(c.Gateway == TGw::Closing);
       this->m_Mng = TypeParam::Make("127.0.0.1", deaf->Port());
+      if (c.Gateway == TGw::DeafProxy) this->m_Mng->SetProxy("127.0.0.1", deaf->Port());
     }
     auto& mng = *this->m_Mng;
     auto setup = std::async(std::launch::async, [&] {
@@ -129,7 +136,7 @@ TYPED_TEST(TFaultTest, StartupStallsEndOnCancelAndClosesFailPromptly) {
       return std::make_pair(error, ready);
     });
     // A gateway that never answers the handshake is reached once the client's hello is there.
-    if (c.Gateway == TGw::Deaf)
+    if (c.Gateway == TGw::Deaf || c.Gateway == TGw::DeafProxy)
       ASSERT_TRUE(deaf->WaitForBytes(kWaitMs));
     else
       ASSERT_TRUE(c.Reached(this->m_Peer.get()));
