@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchTrust.h"
 #include "platform/Event.h"
 #include "testpeer/GatewayPeer.h"
 #include "testpeer/PeerTls.h"
@@ -172,6 +173,9 @@ void BM_TunnelSmallMessageEcho(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_TunnelSmallMessageEcho)->Arg(64)->UseRealTime();
+
+// Made before any gateway starts: the peers read the key, the clients the pin.
+const bench::TBenchGatewayKey g_GatewayKey;
 
 }  // namespace
 }  // namespace vantrel

@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchTrust.h"
 #include "diag/Exceptions.h"
 #include "testpeer/TcpTestServer.h"
 
@@ -420,6 +421,9 @@ BENCHMARK(BM_Parallel50)->Apply(Paths)->Iterations(5);
 BENCHMARK(BM_SetupLatency)->Apply(Paths)->Iterations(300)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_EchoRtt)->Apply(Paths)->Iterations(2000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Hold499)->Apply(Paths)->Iterations(3);
+
+// Made before any gateway starts: the peers read the key, the clients the pin.
+const bench::TBenchGatewayKey g_GatewayKey;
 
 }  // namespace
 }  // namespace vantrel
