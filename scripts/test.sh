@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The whole test run for a fresh machine: bootstrap, then
-#   1. gcc build, every test;
+#   1. gcc build with the benchmarks, every test (the benchmarks run briefly, unjudged);
 #   2. clang build with AddressSanitizer + UndefinedBehaviorSanitizer, every test again,
 #      plus each fuzz target for a bounded time;
 #   3. clang build with ThreadSanitizer, the tunnel, session, host and integration tests (the
@@ -16,7 +16,8 @@ fuzz_seconds=${VANTREL_FUZZ_SECONDS:-20}
 
 echo "== build (gcc) =="
 rm -rf build/ci-gcc
-cmake -S . -B build/ci-gcc -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_WERROR=ON
+cmake -S . -B build/ci-gcc -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_WERROR=ON \
+  -DVANTREL_BENCH=ON
 cmake --build build/ci-gcc -j "$jobs"
 echo "== tests (gcc) =="
 (cd build/ci-gcc && ctest --output-on-failure -j "$jobs" --timeout 600)
