@@ -43,11 +43,12 @@ void RunLookup(const std::shared_ptr<TLookupState>& prmState) {
 TResolveResult ResolveIPv4(const std::string& prmHost, in_addr& prmAddr,
                            const TResolveWait& prmWait, int* prmError) {
   if (inet_aton(prmHost.c_str(), &prmAddr) != 0) return TResolveResult::Resolved;
-  auto state = std::make_shared<TLookupState>();
-  state->Host = prmHost;
-  state->Lookup = prmWait.Lookup ? prmWait.Lookup : &getaddrinfo;
+  std::shared_ptr<TLookupState> state;
   std::thread worker;
   try {
+    state = std::make_shared<TLookupState>();  // its event needs a descriptor
+    state->Host = prmHost;
+    state->Lookup = prmWait.Lookup ? prmWait.Lookup : &getaddrinfo;
     worker = std::thread(RunLookup, state);
   } catch (const std::system_error&) {
     if (prmError) *prmError = EAI_SYSTEM;
