@@ -76,6 +76,12 @@ class ITCSUserInterface {
   virtual ~ITCSUserInterface() = default;
   // TCS_STATUS_NONE posts nothing. An empty text reaches the receiver as "no text".
   virtual void UpdateTCSStatus(int prmID, int prmLParam, const std::string& prmSParam) = 0;
+  // A download's status with the bytes behind its share, for a window that shows them; the
+  // page is told the plain status.
+  virtual void UpdateDownloadStatus(int prmID, int prmPercent, const std::string& prmText,
+                                    uint64_t /*prmDone*/, uint64_t /*prmTotal*/) {
+    UpdateTCSStatus(prmID, prmPercent, prmText);
+  }
   // An empty extra text reaches the receiver as "no text".
   virtual void ReportError(int prmErrorID, const std::string& prmExtra) = 0;
   virtual void IdleTimeoutAlert(int prmSecondsLeft) = 0;

@@ -121,12 +121,19 @@ std::unique_ptr<T> TTCSUserInterface::TakeRecord(TRecords<T>& prmRecords, intptr
 }
 
 void TTCSUserInterface::UpdateTCSStatus(int prmID, int prmLParam, const std::string& prmSParam) {
+  UpdateDownloadStatus(prmID, prmLParam, prmSParam, 0, 0);
+}
+
+void TTCSUserInterface::UpdateDownloadStatus(int prmID, int prmLParam, const std::string& prmSParam,
+                                             uint64_t prmDone, uint64_t prmTotal) {
   if (prmID == TCS_STATUS_NONE) return;
   try {
     auto r = std::make_unique<TTCSStatusInfo>();
     r->ID = prmID;
     r->LParam = prmLParam;
     r->SParam = TextOrNone(prmSParam);
+    r->BytesDone = prmDone;
+    r->BytesTotal = prmTotal;
     PostRecord(m_StatusRecords, WM_TCSStateNotify, static_cast<uintptr_t>(prmID), std::move(r));
   } catch (const std::bad_alloc&) {
     WriteDebugLog("TTCSUserInterface.UpdateTCSStatus - out of memory, status dropped");

@@ -21,7 +21,8 @@ class TDBMng;
 struct TTCSStatusInfo {
   int32_t ID = 0;
   int32_t LParam = 0;
-  std::optional<std::string> SParam;  // none when the status text was empty
+  std::optional<std::string> SParam;       // none when the status text was empty
+  uint64_t BytesDone = 0, BytesTotal = 0;  // a download's, when known
 };
 
 // Payload of WM_ReportError.
@@ -49,6 +50,8 @@ class TTCSUserInterface final : public ITCSUserInterface {
   TTCSUserInterface& operator=(const TTCSUserInterface&) = delete;
 
   void UpdateTCSStatus(int prmID, int prmLParam, const std::string& prmSParam) override;
+  void UpdateDownloadStatus(int prmID, int prmPercent, const std::string& prmText, uint64_t prmDone,
+                            uint64_t prmTotal) override;
   void ReportError(int prmErrorID, const std::string& prmExtra) override;
   void IdleTimeoutAlert(int prmSecondsLeft) override;
   void LifetimeTimeoutalert(int prmSecondsLeft) override;

@@ -88,6 +88,7 @@ void TVantrelTCSForm::cbxConnTypeChange() {
 }
 
 void TVantrelTCSForm::ShowProgress(const std::string& prmText) {
+  Download = {};
   imAlert.Visible = false;
   imProg.Visible = true;
   lblInfo.Caption = prmText;
@@ -96,6 +97,7 @@ void TVantrelTCSForm::ShowProgress(const std::string& prmText) {
 }
 
 void TVantrelTCSForm::ShowAlert(const std::string& prmText) {
+  Download = {};
   imProg.Visible = false;
   imAlert.Visible = true;
   lblInfo.Caption = prmText;
@@ -104,6 +106,7 @@ void TVantrelTCSForm::ShowAlert(const std::string& prmText) {
 }
 
 void TVantrelTCSForm::ClearStatus() {
+  Download = {};
   imProg.Visible = imAlert.Visible = false;
   lblInfo.Visible = false;
   lblInfo.Caption.clear();

@@ -3,6 +3,7 @@
 // a host renders it and feeds the user's changes back through the same fields and handlers.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,10 @@ class TVantrelTCSForm {
 
   TAnimatedImage imProg, imAlert;
   TStatusLabel lblInfo;
+  // The bytes of the download the status line shows (Total 0: none, or not known).
+  struct TDownloadBytes {
+    uint64_t Done = 0, Total = 0;
+  } Download;
   TWidget PageControl1;
   TEdit edHost;
   TComboBox cbHost;

@@ -40,6 +40,7 @@ void TVantrelTCSX::WMTCSStateNotify(uintptr_t prmWParam, intptr_t prmLParam) {
         m_Form.ShowProgress(FormatMsg("%s ...", {text}));
       else
         m_Form.ShowProgress(FormatMsg("%s (%d) ...", {text, info->LParam}));
+      if (info->LParam < 100) m_Form.Download = {info->BytesDone, info->BytesTotal};
       break;
     case TCS_STATUS_CLIENT_VERIFICATION:
       m_Form.ShowProgress("Performing Client Verification, please wait...");

@@ -144,8 +144,8 @@ bool TFileExchange::DoGetFile(const std::string& prmURL, std::ostream& prmStream
     openFailure = "Open Handle 3-";
   }
 
-  TBlockReader reader(prmStream, [&](int prmPercent) {
-    ui.UpdateTCSStatus(prmStatusID, prmPercent, prmStatusText);
+  TBlockReader reader(prmStream, [&](int prmPercent, uint64_t prmDone, uint64_t prmTotal) {
+    ui.UpdateDownloadStatus(prmStatusID, prmPercent, prmStatusText, prmDone, prmTotal);
   });
   bool lengthKnown = false;
   req.SetBodySink([&](const char* prmData, size_t prmLen) {

@@ -115,7 +115,8 @@ void TBlockReader::CompleteBlock() {
   int index = m_Blocks++;
   if (index % kProgressEveryBlocks != 0 || m_Length <= 0 || !m_Progress) return;
   uint64_t percent = m_Total * 100 / static_cast<uint64_t>(m_Length);
-  m_Progress(static_cast<int>(std::min<uint64_t>(percent, 100)));
+  m_Progress(static_cast<int>(std::min<uint64_t>(percent, 100)), m_Total,
+             static_cast<uint64_t>(m_Length));
 }
 
 }  // namespace vantrel

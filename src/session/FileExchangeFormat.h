@@ -47,7 +47,8 @@ TChunkResult DecodeChunkedBody(std::string_view prmBody, std::string& prmOut);
 // callback receives the truncated percentage of bytes so far (at most 100).
 class TBlockReader {
  public:
-  using TProgress = std::function<void(int prmPercent)>;
+  // The share done and the bytes behind it (prmTotal: the announced length).
+  using TProgress = std::function<void(int prmPercent, uint64_t prmDone, uint64_t prmTotal)>;
   TBlockReader(std::ostream& prmOut, TProgress prmProgress);
 
   // Set once the reply's headers are known; -1 or 0 when absent.

@@ -9,6 +9,7 @@ TEST_F(ControlTest, CustomPortalEventsCarryTheReportsInOrder) {
   Load({{"custom_portal", "1"}});
   TTCSUserInterface& ui = m_X->UI();
   ui.UpdateTCSStatus(TCS_STATUS_DOWNLOAD, 40, "");
+  ui.UpdateDownloadStatus(TCS_STATUS_DOWNLOAD, 41, "", 41, 100);  // the page sees no bytes
   ui.UpdateTCSStatus(TCS_STATUS_NONE, 0, "ignored");
   ui.ReportError(TCS_ERR_CLIENT_VERIFICATION, "");
   ui.ReportError(TCS_ERR_ACCESS_DENIED, "why");
@@ -16,8 +17,8 @@ TEST_F(ControlTest, CustomPortalEventsCarryTheReportsInOrder) {
   ui.IdleTimeoutAlert(59);
   ui.LifetimeTimeoutalert(-1);
   Pump();
-  EXPECT_EQ(m_Sink.Events,
-            (std::vector<std::string>{"S5/40:", "E19:", "E26:why", "H1=3", "A1:59", "A2:-1"}));
+  EXPECT_EQ(m_Sink.Events, (std::vector<std::string>{"S5/40:", "S5/41:", "E19:", "E26:why", "H1=3",
+                                                     "A1:59", "A2:-1"}));
   EXPECT_TRUE(m_Dialogs.Shown().empty());
 }
 
@@ -49,9 +50,16 @@ TEST_F(ControlTest, EmbeddedStatusLine) {
     EXPECT_TRUE(f.lblInfo.Visible && f.imProg.Visible && !f.lblInfo.Red) << shown;
     EXPECT_EQ(f.lblInfo.Caption, shown);
   }
+  // A download's bytes stay with its status line and go with the next one.
+  ui.UpdateDownloadStatus(TCS_STATUS_DOWNLOAD, 40, "Downloading RDP Client", 400, 1000);
+  Pump();
+  EXPECT_EQ(f.lblInfo.Caption, "Downloading RDP Client (40) ...");
+  EXPECT_EQ(f.Download.Done, 400u);
+  EXPECT_EQ(f.Download.Total, 1000u);
   ui.UpdateTCSStatus(TCS_STATUS_DOWNLOAD, 100, "Downloading RDP Client");
   Pump();
   EXPECT_FALSE(f.lblInfo.Visible);
+  EXPECT_EQ(f.Download.Total, 0u);
   // Status 10 changes nothing.
   ui.UpdateTCSStatus(TCS_STATUS_GET_INFO, 0, "");
   Pump();

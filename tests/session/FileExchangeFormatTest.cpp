@@ -78,8 +78,12 @@ TEST(FileExchangeFormat, ChunkedBodyMalformedStopsWithoutOverrun) {
 
 struct TProgressLog {
   std::vector<int> Percents;
+  std::vector<std::pair<uint64_t, uint64_t>> Bytes;
   TBlockReader::TProgress Sink() {
-    return [this](int p) { Percents.push_back(p); };
+    return [this](int p, uint64_t prmDone, uint64_t prmTotal) {
+      Percents.push_back(p);
+      Bytes.emplace_back(prmDone, prmTotal);
+    };
   }
 };
 
@@ -111,6 +115,8 @@ TEST(FileExchangeFormat, BlockReaderReportsEveryFiftiethBlock) {
   EXPECT_EQ(reader.BytesRead(), total);
   // Blocks 0, 50 and 100: 1, 51 and 101 blocks of 101 and a bit.
   EXPECT_EQ(log.Percents, (std::vector<int>{0, 50, 99}));
+  EXPECT_EQ(log.Bytes.back().first, 101 * kFileBlockSize);
+  EXPECT_EQ(log.Bytes.back().second, total);
 }
 
 TEST(FileExchangeFormat, BlockReaderWithoutLengthOrWithLongerBody) {

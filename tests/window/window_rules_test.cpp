@@ -47,6 +47,9 @@ TEST(WindowRules, ProgressIsReadFromADownloadStatusOnly) {
   };
   for (const auto& c : cases)
     EXPECT_DOUBLE_EQ(host::gtk::ProgressFraction(c.Status), c.Done) << c.Status;
+  EXPECT_EQ(host::gtk::DownloadText(1500000, 12000000),
+            "1.5\u00a0MB of 12.0\u00a0MB");  // GLib keeps number and unit together
+  EXPECT_EQ(host::gtk::DownloadText(0, 900), "0 bytes of 900 bytes");
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "host/gtk/FormWindow.h"
 
+#include <algorithm>
+
 #include "host/gtk/ControlCalls.h"
 #include "host/gtk/GtkUtil.h"
 
@@ -38,6 +40,15 @@ double ProgressFraction(const std::string& prmStatus) {
     return -1;
   int percent = std::stoi(digits);
   return percent > 100 ? -1 : percent / 100.0;
+}
+
+std::string DownloadText(uint64_t prmDone, uint64_t prmTotal) {
+  char* done = g_format_size(prmDone);
+  char* total = g_format_size(prmTotal);
+  std::string text = std::string(done) + " of " + total;
+  g_free(done);
+  g_free(total);
+  return text;
 }
 
 TFormWindow::TFormWindow(TVantrelTCSX& prmControl, std::function<void()> prmClose)
@@ -266,7 +277,13 @@ void TFormWindow::PullStatus() {
   gtk_widget_set_visible(m_Progress, f.imProg.Visible);
   if (!f.imProg.Visible) return;
   double done = ProgressFraction(f.lblInfo.Caption);
-  if (done >= 0) {
+  if (f.Download.Total > 0) {
+    done = std::min(1.0, static_cast<double>(f.Download.Done) / f.Download.Total);
+    const std::string text = DownloadText(f.Download.Done, f.Download.Total);
+    gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(m_Progress), done);
+    gtk_progress_bar_set_text(GTK_PROGRESS_BAR(m_Progress), text.c_str());
+    gtk_progress_bar_set_show_text(GTK_PROGRESS_BAR(m_Progress), TRUE);
+  } else if (done >= 0) {
     gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(m_Progress), done);
     gtk_progress_bar_set_text(GTK_PROGRESS_BAR(m_Progress), nullptr);
     gtk_progress_bar_set_show_text(GTK_PROGRESS_BAR(m_Progress), TRUE);

@@ -6,6 +6,7 @@
 
 #include <gtk/gtk.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -60,5 +61,7 @@ class TFormWindow {
 // The share done of a status text that ends in "(N) ...", as the download status does; -1 for
 // any other text.
 double ProgressFraction(const std::string& prmStatus);
+// A download's bytes as the progress bar shows them: "1.2 MB of 3.4 MB".
+std::string DownloadText(uint64_t prmDone, uint64_t prmTotal);
 
 }  // namespace vantrel::host::gtk
