@@ -91,6 +91,16 @@ bool TScriptedDialogs::Next(TAnswer& prmAnswer) {
   return true;
 }
 
+TScriptedDialogs::TShown TScriptedDialogs::MakeShown(TKind prmKind, const std::string& prmText,
+                                                     const std::string& prmCaption, int prmResult) {
+  TShown s;
+  s.Kind = prmKind;
+  s.Text = prmText;
+  s.Caption = prmCaption;
+  s.Result = prmResult;
+  return s;
+}
+
 void TScriptedDialogs::Record(TShown prmShown) {
   std::lock_guard<std::mutex> g(m_Lock);
   m_Shown.push_back(std::move(prmShown));
@@ -100,12 +110,8 @@ int TScriptedDialogs::MessageBox(const std::string& prmText, const std::string& 
                                  uint32_t prmFlags) {
   TAnswer a;
   int result = Next(a) ? a.Result : DefaultMessageBoxResult(prmFlags);
-  TShown s;
-  s.Kind = TKind::MessageBox;
-  s.Text = prmText;
-  s.Caption = prmCaption;
+  TShown s = MakeShown(TKind::MessageBox, prmText, prmCaption, result);
   s.Flags = prmFlags;
-  s.Result = result;
   Record(std::move(s));
   return result;
 }
@@ -114,12 +120,8 @@ int TScriptedDialogs::AskButtons(const std::string& prmText, const std::string& 
                                  const std::string& prmFirst, const std::string& prmSecond) {
   TAnswer a;
   int result = Next(a) ? a.Result : IDYES;
-  TShown s;
-  s.Kind = TKind::AskButtons;
-  s.Text = prmText;
-  s.Caption = prmCaption;
+  TShown s = MakeShown(TKind::AskButtons, prmText, prmCaption, result);
   s.Buttons = {prmFirst, prmSecond};
-  s.Result = result;
   Record(std::move(s));
   return result;
 }
@@ -175,11 +177,7 @@ int TScriptedDialogs::AskSecret(const std::string& prmText, const std::string& p
                                 std::string& prmSecret) {
   TAnswer a;
   int result = Next(a) ? a.Result : IDCANCEL;
-  TShown s;
-  s.Kind = TKind::Secret;
-  s.Text = prmText;
-  s.Caption = prmCaption;
-  s.Result = result;
+  TShown s = MakeShown(TKind::Secret, prmText, prmCaption, result);
   Record(std::move(s));
   if (result == IDOK) prmSecret = a.Password;
   return result;

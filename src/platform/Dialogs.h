@@ -180,6 +180,8 @@ class TScriptedDialogs : public IDialogs {
   // Takes the next answer, or nothing queued -> false.
   bool Next(TAnswer& prmAnswer);
   void Record(TShown prmShown);
+  static TShown MakeShown(TKind prmKind, const std::string& prmText, const std::string& prmCaption,
+                          int prmResult);
 
   mutable std::mutex m_Lock;
   std::deque<TAnswer> m_Answers;

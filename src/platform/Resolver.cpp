@@ -43,6 +43,9 @@ void RunLookup(const std::shared_ptr<TLookupState>& prmState) {
 TResolveResult ResolveIPv4(const std::string& prmHost, in_addr& prmAddr,
                            const TResolveWait& prmWait, int* prmError) {
   if (inet_aton(prmHost.c_str(), &prmAddr) != 0) return TResolveResult::Resolved;
+  // Already asked to stop: no lookup to leave behind.
+  if (pollfd stop{prmWait.StopFd, POLLIN, 0}; prmWait.StopFd >= 0 && poll(&stop, 1, 0) > 0)
+    return TResolveResult::Cancelled;
   std::shared_ptr<TLookupState> state;
   std::thread worker;
   try {

@@ -16,6 +16,7 @@ namespace vantrel {
 namespace {
 
 std::atomic<bool> g_Release{false};
+std::atomic<int> g_Started{0};
 std::atomic<int> g_Finished{0};
 
 int NeverFound(const char*, const char*, const addrinfo*, addrinfo**) {
@@ -24,6 +25,7 @@ int NeverFound(const char*, const char*, const addrinfo*, addrinfo**) {
 
 // A resolver that does not answer until the test lets it.
 int Stalled(const char*, const char*, const addrinfo*, addrinfo**) {
+  ++g_Started;
   while (!g_Release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ++g_Finished;
   return EAI_AGAIN;
@@ -46,8 +48,14 @@ TEST(Resolver, AnswersFailuresStopAndLimit) {
             TResolveResult::NotFound);
   EXPECT_EQ(error, EAI_NONAME);
 
+  // A stop during the lookup, one before it (no lookup is started), and the caller's limit.
   TEvent stop(true);
-  stop.Set();
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    stop.Set();
+  });
+  EXPECT_EQ(ResolveIPv4("gw.example", addr, {stop.Fd(), -1, &Stalled}), TResolveResult::Cancelled);
+  stopper.join();
   EXPECT_EQ(ResolveIPv4("gw.example", addr, {stop.Fd(), -1, &Stalled}), TResolveResult::Cancelled);
   EXPECT_EQ(ResolveIPv4("gw.example", addr, {-1, 50, &Stalled}), TResolveResult::TimedOut);
   EXPECT_EQ(g_Finished, 0);
@@ -55,7 +63,9 @@ TEST(Resolver, AnswersFailuresStopAndLimit) {
   g_Release = true;
   for (int i = 0; i < 5000 && g_Finished < 2; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(g_Finished, 2);
+  EXPECT_EQ(g_Started, 2);
 }
 
 }  // namespace
