@@ -1,10 +1,11 @@
 // One descriptor held in reserve for a listener: when accept fails because descriptors ran out,
-// it is given up for a moment so the waiting connection can be taken and closed at once; its
+// it is given up for a moment so the waiting connection can be taken and ended at once; its
 // client then fails instead of hanging in the backlog until descriptors come back.
 #pragma once
 
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include "diag/UniqueFd.h"
 
@@ -19,15 +20,20 @@ class TSpareFd {
     return prmErr == EMFILE || prmErr == ENFILE || prmErr == ENOBUFS || prmErr == ENOMEM;
   }
 
-  // Takes the oldest waiting connection of prmListenFd and closes it; false when even that
-  // failed, so the caller backs off instead of spinning.
+  // Takes the oldest waiting connection of prmListenFd and ends it; false when even that
+  // failed, so the caller backs off instead of spinning. The ended connection's descriptor
+  // becomes the next reserve, so no slot is free once its client has been told: another thread
+  // cannot take the reserve's place in between.
   bool RefuseWaiting(int prmListenFd) {
     m_Fd.Reset();
     TUniqueFd refused(accept4(prmListenFd, nullptr, nullptr, SOCK_CLOEXEC));
-    const bool took = refused.Valid();
-    refused.Reset();
-    Take();
-    return took;
+    if (!refused.Valid()) {
+      Take();
+      return false;
+    }
+    shutdown(refused.Get(), SHUT_RDWR);
+    m_Fd = std::move(refused);
+    return true;
   }
 
  private:

@@ -162,25 +162,35 @@ bool CAppMngCommon::AltCredential(bool, std::string&) const {
 
 int CAppMngCommon::CreateConn(std::shared_ptr<CConn> prmConn) {
   JoinRelays(true);
+  // Everything that can run short (descriptors, memory) is taken before the connection is
+  // registered: a registered connection with no relay would hold its client until the end.
+  auto done = std::make_shared<TEvent>(true);
   std::lock_guard g(m_ConnsCS);
   // A connection the tunnel can no longer carry is refused (its socket closes with it) rather
   // than left waiting for an open that never comes.
   if (!IsTunnelLive(m_State)) return -1;
+  std::lock_guard r(m_RelaysLock);
+  m_Relays.reserve(m_Relays.size() + 1);
   int id = m_Conns.Add(prmConn);
   if (id < 0) return -1;
   prmConn->SetID(id);
-  auto done = std::make_shared<TEvent>(true);
-  std::lock_guard r(m_RelaysLock);
   // The relay keeps its connection alive while it runs and lets go before it reports done, so
   // whoever waits for it may destroy the object on its own thread.
   // The relay may destroy its connection, which sends the notification to this window.
   HWND wnd = prmConn->GetNotifyDest() != nullptr ? prmConn->GetNotifyDest() : m_OnCloseWnd.load();
-  m_Relays.push_back(TRelay{std::thread([conn = std::move(prmConn), done]() mutable {
-                              conn->RunThd();
-                              conn.reset();
-                              done->Set();
-                            }),
-                            done, wnd});
+  std::thread relay;
+  try {
+    relay = std::thread([conn = prmConn, done]() mutable {
+      conn->RunThd();
+      conn.reset();
+      done->Set();
+    });
+  } catch (...) {
+    m_Conns.Remove(id, prmConn.get());
+    prmConn->SetID(0);
+    throw;
+  }
+  m_Relays.push_back(TRelay{std::move(relay), done, wnd});
   return id;
 }
 

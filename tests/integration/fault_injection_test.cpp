@@ -279,48 +279,53 @@ TYPED_TEST(TFaultTest, MidSessionFaultsTakeTheOneLossPath) {
 }
 
 // Descriptors running out while clients connect: each connection the shortage hits is closed at
-// once (never left hanging), and the listener goes on serving once descriptors are back.
+// once (never left hanging), and the listener goes on serving once descriptors are back. The
+// headroom varies so that the shortage hits each step in turn: the listener's accept, the
+// connection's own events, its relay, the gateway's connect and the destination's accept.
 TYPED_TEST(TFaultTest, DescriptorShortageRefusesConnectionsAndTheListenerLivesOn) {
   this->ConnectTo(testpeer::TTcpServerMode::Echo);
   const int port = this->Listen();
   constexpr int kClients = 12;
-  // Made before the shortage: the clients' own sockets must not be what runs out.
-  std::vector<int> clients;
-  for (int i = 0; i < kClients; ++i) clients.push_back(socket(AF_INET, SOCK_STREAM, 0));
-  rlimit saved{};
-  getrlimit(RLIMIT_NOFILE, &saved);
-  rlimit tight = saved;
-  tight.rlim_cur = static_cast<rlim_t>(OpenFds() + 2);
-  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<uint16_t>(port));
   inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
-  int served = 0, refused = 0;
-  for (int c : clients) {
+  for (int headroom = 1; headroom <= 7; ++headroom) {
+    SCOPED_TRACE("headroom " + std::to_string(headroom));
+    // Made before the shortage: the clients' own sockets must not be what runs out.
+    std::vector<int> clients;
+    for (int i = 0; i < kClients; ++i) clients.push_back(socket(AF_INET, SOCK_STREAM, 0));
+    rlimit saved{};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(OpenFds() + headroom);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    int refused = 0;
+    for (int c : clients) {
+      timeval bound{kNoticeMs / 1000, 0};
+      setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+      ASSERT_EQ(connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+      uint8_t b = 42;
+      // Served: the byte comes back. Refused: the end of the connection. Never the timeout.
+      ASSERT_TRUE(SendAll(c, &b, 1) || errno == EPIPE || errno == ECONNRESET);
+      ssize_t n = recv(c, &b, 1, 0);
+      ASSERT_TRUE(n == 1 || n == 0 || (n < 0 && errno == ECONNRESET)) << n << " " << errno;
+      refused += n != 1;
+    }
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_GT(refused, 0);
+    for (int c : clients) close(c);
+    // Descriptors are back: the same listener serves again.
+    int again = ConnectLocal(port);
+    ASSERT_GE(again, 0);
     timeval bound{kNoticeMs / 1000, 0};
-    setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
-    ASSERT_EQ(connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    uint8_t b = 42;
-    // Served: the byte comes back. Refused: the end of the connection. Never the timeout.
-    ASSERT_TRUE(SendAll(c, &b, 1) || errno == EPIPE || errno == ECONNRESET);
-    ssize_t n = recv(c, &b, 1, 0);
-    ASSERT_TRUE(n == 1 || n == 0 || (n < 0 && errno == ECONNRESET)) << n << " " << errno;
-    (n == 1 ? served : refused)++;
+    setsockopt(again, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    uint8_t b = 7;
+    ASSERT_TRUE(SendAll(again, &b, 1));
+    EXPECT_EQ(recv(again, &b, 1, 0), 1);
+    EXPECT_EQ(b, 7);
+    close(again);
   }
-  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
-  EXPECT_GT(refused, 0);
-  for (int c : clients) close(c);
-  // Descriptors are back: the same listener serves again.
-  int again = ConnectLocal(port);
-  ASSERT_GE(again, 0);
-  timeval bound{kNoticeMs / 1000, 0};
-  setsockopt(again, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
-  uint8_t b = 7;
-  ASSERT_TRUE(SendAll(again, &b, 1));
-  EXPECT_EQ(recv(again, &b, 1, 0), 1);
-  EXPECT_EQ(b, 7);
-  close(again);
 }
 
 }  // namespace
