@@ -5,7 +5,6 @@
 
 #include <fcntl.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include "diag/UniqueFd.h"
 

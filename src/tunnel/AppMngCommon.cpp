@@ -178,16 +178,20 @@ int CAppMngCommon::CreateConn(std::shared_ptr<CConn> prmConn) {
   // whoever waits for it may destroy the object on its own thread.
   // The relay may destroy its connection, which sends the notification to this window.
   HWND wnd = prmConn->GetNotifyDest() != nullptr ? prmConn->GetNotifyDest() : m_OnCloseWnd.load();
+  // The relay holds the only reference besides the table, so the connection is never destroyed
+  // here, under the locks, with its notification.
+  CConn* conn = prmConn.get();
   std::thread relay;
   try {
-    relay = std::thread([conn = prmConn, done]() mutable {
+    relay = std::thread([conn = std::move(prmConn), done]() mutable {
       conn->RunThd();
       conn.reset();
       done->Set();
     });
   } catch (...) {
-    m_Conns.Remove(id, prmConn.get());
-    prmConn->SetID(0);
+    // Unnumbered first, so the table's reference goes without notifying anyone.
+    conn->SetID(0);
+    m_Conns.Remove(id, conn);
     throw;
   }
   m_Relays.push_back(TRelay{std::move(relay), done, wnd});
