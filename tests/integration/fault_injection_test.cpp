@@ -9,7 +9,6 @@
 #include <string>
 #include <thread>
 #include <tuple>
-#include <utility>
 #include <vector>
 
 #include "diag/Exceptions.h"
@@ -39,19 +38,9 @@ template <typename TProto>
 class TFaultTest : public TTunnelTest<TProto> {
  protected:
   void Baseline() {
-    const auto start = TClock::now();
     // A runtime that starts a helper thread with the first thread (ThreadSanitizer) has it now.
     std::thread([] {}).join();
-    // Libraries loaded by earlier steps may still be settling (GLib starts its workers, which
-    // open files for a moment): the baseline is what two readings in a row agree on.
-    auto read = [] { return std::make_pair(Threads(), OpenFds()); };
-    auto now = read();
-    for (auto last = std::make_pair(-1, -1); now != last && ElapsedMs(start) < kNoticeMs;) {
-      last = now;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      now = read();
-    }
-    std::tie(m_Threads, m_Fds) = now;
+    std::tie(m_Threads, m_Fds) = SettledThreadsAndFds();
   }
   // After the manager and the gateway are gone, so is everything they started or opened.
   void ExpectNothingLeft() {

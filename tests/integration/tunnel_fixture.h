@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "diag/Exceptions.h"
@@ -161,6 +162,20 @@ inline std::string FdList() {
 }
 inline int Threads() {
   return CountDir("/proc/self/task");
+}
+// Threads and descriptors once libraries loaded by earlier steps have settled (GLib starts its
+// workers, which open files for a moment): what two readings in a row agree on, within 5 s.
+inline std::pair<int, int> SettledThreadsAndFds() {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  auto read = [] { return std::make_pair(Threads(), OpenFds()); };
+  auto now = read();
+  for (auto last = std::make_pair(-1, -1);
+       now != last && std::chrono::steady_clock::now() < deadline;) {
+    last = now;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    now = read();
+  }
+  return now;
 }
 
 // Where the two protocols differ in what a test sets up or expects.

@@ -217,8 +217,8 @@ TYPED_TEST(TTunnelTest, DestroyingTheManagerMidTransferEndsEveryThreadAndSocket)
   this->m_Peer = std::make_unique<testpeer::TGatewayPeer>(sc);
   this->m_Port = this->m_Peer->Start();
   auto& peer = *this->m_Peer;
-  const int fdsBefore = OpenFds();
-  const int threadsBefore = Threads();
+  const std::pair<int, int> before = SettledThreadsAndFds();
+  const int threadsBefore = before.first, fdsBefore = before.second;
   const std::string fdListBefore = FdList();
 
   this->m_Mng = TypeParam::Make("127.0.0.1", this->m_Port);
