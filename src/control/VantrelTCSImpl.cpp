@@ -41,12 +41,10 @@ void TVantrelTCSX::BeforeDestruction() {
   // session's threads can block on a window thread that is waiting for them.
   m_Stopping = true;
   m_Window->Destroy();
-  if (m_InitThd.joinable()) {
-    // The connect thread's waits for the server end on the terminate event, which lets
-    // ConnectStart return; its wait for the tunnel to come up is bounded by the tunnel's 30 s.
-    m_TCSMng->GetTerminateEvent().Set();
-    m_InitThd.join();
-  }
+  // Every wait of the connect thread ends now (the tunnel's set-up and requests included), which
+  // lets ConnectStart return and the start-up thread end.
+  m_TCSMng->BeginRelease();
+  if (m_InitThd.joinable()) m_InitThd.join();
   m_HostsShown = false;
   m_CurFolder = m_RootFolder = nullptr;
   m_TCSMng.reset();

@@ -86,7 +86,7 @@ class TVantrelTCSX {
   // Any thread: the page is going away. Ends the session's waits now (requests in flight, the
   // monitors, a start-up in progress), so a call the window thread is in returns soon and the
   // release that follows is quick. The control still answers the calls the page queued.
-  void RequestRelease() { m_TCSMng->GetTerminateEvent().Set(); }
+  void RequestRelease() { m_TCSMng->BeginRelease(); }
 
   // The launch of the form's settings (error reports go through the adapter).
   void Connect(const std::string& prmDest, bool prmSSO, bool prmSpan);

@@ -39,8 +39,14 @@ std::shared_ptr<CAppMng> TSessionContext::Protocol() const {
 }
 
 void TSessionContext::SetProtocol(std::shared_ptr<CAppMng> prmProtocol) {
-  std::lock_guard<std::mutex> g(m_ProtocolLock);
-  m_Protocol = std::move(prmProtocol);
+  auto* tunnel = dynamic_cast<CAppMngCommon*>(prmProtocol.get());
+  {
+    std::lock_guard<std::mutex> g(m_ProtocolLock);
+    m_Protocol = std::move(prmProtocol);
+  }
+  // A destruction that began before the tunnel was known found nothing to cancel; this one must
+  // not start its set-up waits.
+  if (m_InDestruction && tunnel != nullptr) tunnel->Cancel();
 }
 
 void TSessionContext::FreeProtocol() {

@@ -95,6 +95,9 @@ class TVantrelTCSMng final {
   CAppMng* GetProtocol() { return m_Context.GetProtocol(); }
   // Signalled when the session goes; ends the waits of its threads.
   TEvent& GetTerminateEvent() { return m_Context.GetStopEvent(); }
+  // Any thread: the session is going. Every wait ends now (the terminate event, the tunnel's
+  // set-up and requests), so the destruction that follows does not wait out a stalled gateway.
+  void BeginRelease() { m_Context.BeginDestruction(); }
   TStringList GetUserProfile() const;
   void SetUserProfile(TStringList prmEntries);
   // The machine's identifier; empty when it cannot be read.

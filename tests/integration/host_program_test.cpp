@@ -21,14 +21,6 @@ namespace {
 
 using host::TJson;
 
-// The peers' scenario folder and the source tree, from the demo scenario's path.
-std::filesystem::path ScenarioDir() {
-  return std::filesystem::path(VANTREL_TESTPEER_DEMO).parent_path();
-}
-std::filesystem::path SourceRoot() {
-  return ScenarioDir().parent_path().parent_path().parent_path();
-}
-
 // The fake RDP client: reads the loopback address from the connection file, sends a greeting
 // through it and writes what came back (the echo desktop returns it) to $HOST_TEST_RESULT.
 const char kFakeClient[] =

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,6 +22,14 @@
 #include "testpeer/PeerScenario.h"
 
 namespace vantrel::test {
+
+// The peers' scenario folder and the source tree, from the demo scenario's path.
+inline std::filesystem::path ScenarioDir() {
+  return std::filesystem::path(VANTREL_TESTPEER_DEMO).parent_path();
+}
+inline std::filesystem::path SourceRoot() {
+  return ScenarioDir().parent_path().parent_path().parent_path();
+}
 
 class THostSession {
  public:
@@ -45,17 +54,25 @@ class THostSession {
     m_Gateway->Start();
   }
 
-  // A Morv vantreltcs on the gateway with the page's pipes as its standard input and output.
-  void StartHost() {
-    const std::string port = "sp_port=" + std::to_string(m_Gateway->Port());
+  // vantreltcs on the gateway with the page's pipes as its standard input and output; prmParams
+  // are the start parameters besides the gateway's address (by default a Morv custom portal).
+  void StartHost(const std::vector<std::string>& prmParams = {"platform=Morv", "custom_portal=1"},
+                 uint16_t prmGatewayPort = 0) {
+    const uint16_t gwPort = prmGatewayPort != 0 ? prmGatewayPort : m_Gateway->Port();
+    std::vector<std::string> args = {"vantreltcs", "--api", "stdio", "--ui", "none"};
+    for (const std::string& p : prmParams) args.insert(args.end(), {"--param", p});
+    args.insert(args.end(), {"--param", "sp_name=127.0.0.1", "--param",
+                             "sp_port=" + std::to_string(gwPort), "--param", "session_id=s1"});
+    const std::string program = BinDir() + "/vantreltcs";
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
     m_Pid = fork();
     ASSERT_GE(m_Pid, 0);
     if (m_Pid == 0) {
       dup2(m_Pipes.HostIn, 0);
       dup2(m_Pipes.HostOut, 1);
-      execl((BinDir() + "/vantreltcs").c_str(), "vantreltcs", "--api", "stdio", "--ui", "none",
-            "--param", "platform=Morv", "--param", "sp_name=127.0.0.1", "--param", port.c_str(),
-            "--param", "custom_portal=1", "--param", "session_id=s1", nullptr);
+      execv(program.c_str(), argv.data());
       _exit(127);
     }
     close(m_Pipes.HostIn);

@@ -27,12 +27,14 @@ using namespace vantrel::host;
 
 namespace {
 
-// Blocks the stop signals in every thread to come; they arrive through the returned fd.
+// Blocks the stop signals in every thread to come; they arrive through the returned fd. A hang-up
+// (the terminal's window closed) releases the control like the others instead of killing it.
 int StopSignalFd() {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   // A page that stops reading must not kill the host in the middle of its shutdown.
   signal(SIGPIPE, SIG_IGN);
