@@ -1,8 +1,8 @@
 // A scripted HTTP proxy for the CONNECT tests: each step takes one request (up to its blank
-// line), records its exact bytes and answers the step's exact reply bytes. A step may then close
-// the connection; a request that finds its connection closed by the client is taken from the
-// next accepted one. After the last step the connection echoes, standing for the tunnel.
-// One thread serves the script; every wait is bounded.
+// line), records its exact bytes and answers the step's exact reply bytes, at once or one byte
+// at a time. A step may then close the connection; a request that finds its connection closed by
+// the client is taken from the next accepted one. After the last step the connection echoes,
+// standing for the tunnel. One thread serves the script; every wait is bounded.
 #pragma once
 
 #include <atomic>
