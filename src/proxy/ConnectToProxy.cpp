@@ -15,11 +15,12 @@ namespace {
 class TConnect {
  public:
   TConnect(IDialogs& prmDialogs, std::string prmUser, std::string prmPassword,
-           std::string prmDomain)
+           std::string prmDomain, TProxyLink& prmLink)
       : m_Dialogs(prmDialogs),
         m_User(std::move(prmUser)),
         m_Password(std::move(prmPassword)),
-        m_Domain(std::move(prmDomain)) {}
+        m_Domain(std::move(prmDomain)),
+        m_Link(prmLink) {}
 
   int Run(const std::string& prmProxyHost, int prmProxyPort, const std::string& prmDestHost,
           int prmDestPort);
@@ -33,11 +34,13 @@ class TConnect {
   // The scheme's value; a failure shows prmFailText and closes the link.
   bool Compute(const char* prmFailText, std::string& prmAuth);
   bool OnFail();
+  // The dialog of a pass; false (noted on the link) when the user cancelled.
+  bool Ask(TDlgProxyCred& prmDlg);
 
   IDialogs& m_Dialogs;
   std::string m_User, m_Password, m_Domain;
   std::string m_ProxyHost;
-  TProxyLink m_Link;
+  TProxyLink& m_Link;
   std::unique_ptr<TMIdAuthentication> m_Auth;
   bool m_FirstPass = true;
   bool m_NtlmReconnect = true;
@@ -82,7 +85,7 @@ bool TConnect::On407(bool prmKeepAlive, std::string& prmAuth) {
   if (m_FirstPass) {
     if (!IsNtlm()) {
       TDlgProxyCred dlg(m_Dialogs, false);
-      if (dlg.ShowModal() != IDOK) return false;
+      if (!Ask(dlg)) return false;
       m_User = dlg.edUser;
       m_Password = dlg.edPass;
       m_Domain = dlg.edDomain;
@@ -91,6 +94,7 @@ bool TConnect::On407(bool prmKeepAlive, std::string& prmAuth) {
   }
   if (!m_Auth) {
     WriteDebugLog("ConnectToProxy - no supported authentication scheme offered");
+    m_Link.Fail("no supported authentication scheme offered");
     return false;
   }
   switch (m_Auth->Next()) {
@@ -119,7 +123,14 @@ bool TConnect::Compute(const char* prmFailText, std::string& prmAuth) {
     WriteDebugLog("ConnectToProxy - " + e.GetMsg());
   } catch (...) {
   }
+  m_Link.Fail("the authentication scheme gave no header");
   m_Dialogs.MessageBox(prmFailText, "Error", MB_OK);
+  return false;
+}
+
+bool TConnect::Ask(TDlgProxyCred& prmDlg) {
+  if (prmDlg.ShowModal() == IDOK) return true;
+  m_Link.Fail("credentials dialog cancelled");
   return false;
 }
 
@@ -127,7 +138,7 @@ bool TConnect::OnFail() {
   TDlgProxyCred dlg(m_Dialogs, IsNtlm());
   dlg.edDomain = m_Domain;
   bool open = false;
-  if (dlg.ShowModal() == IDOK) {
+  if (Ask(dlg)) {
     m_User = dlg.edUser;
     m_Password = dlg.edPass;
     m_Domain = dlg.edDomain;
@@ -145,12 +156,10 @@ void ConnectToProxy(const std::string& ProxyHost, int ProxyPort, const std::stri
                     int DestPort, const std::string& User, const std::string& Password,
                     const std::string& Domain, int& Sock, IDialogs& prmDialogs) {
   Sock = -1;
-  try {
-    Sock =
-        TConnect(prmDialogs, User, Password, Domain).Run(ProxyHost, ProxyPort, DestHost, DestPort);
-  } catch (...) {
-    WriteDebugLog("ConnectToProxy - unexpected failure");
-  }
+  TProxyLink link;
+  TConnect call(prmDialogs, User, Password, Domain, link);
+  Sock = RunProxyAttempt(link, "ConnectToProxy",
+                         [&] { return call.Run(ProxyHost, ProxyPort, DestHost, DestPort); });
 }
 
 }  // namespace vantrel

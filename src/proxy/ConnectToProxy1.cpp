@@ -19,8 +19,9 @@ struct TCredentials {
 // One call's handshake state; Run answers the tunnelled socket or -1.
 class TConnect1 {
  public:
-  TConnect1(IDialogs& prmDialogs, const TProxyLibrary& prmLib, TCredentials prmCred)
-      : m_Dialogs(prmDialogs), m_Lib(prmLib), m_Cred(std::move(prmCred)) {}
+  TConnect1(IDialogs& prmDialogs, const TProxyLibrary& prmLib, TCredentials prmCred,
+            TProxyLink& prmLink)
+      : m_Dialogs(prmDialogs), m_Lib(prmLib), m_Cred(std::move(prmCred)), m_Link(prmLink) {}
 
   int Run(const std::string& prmProxyHost, int prmProxyPort, const std::string& prmDestHost,
           int prmDestPort);
@@ -37,7 +38,7 @@ class TConnect1 {
   IDialogs& m_Dialogs;
   const TProxyLibrary& m_Lib;
   TCredentials m_Cred;
-  TProxyLink m_Link;
+  TProxyLink& m_Link;
   bool m_TryStored = true;
   bool m_FirstNtlm = true;
   bool m_NegotiateSent = false;
@@ -72,6 +73,7 @@ int TConnect1::Run(const std::string& prmProxyHost, int prmProxyPort,
         break;
       case pakNone:
         WriteDebugLog("ConnectToProxy - no supported authentication scheme offered");
+        m_Link.Fail("no supported authentication scheme offered");
         break;
     }
     if (!go) return -1;
@@ -109,6 +111,7 @@ bool TConnect1::OnNtlmOffer(const std::string& prmProxyHost, std::string& prmAut
       m_Lib.NegotiateMsg(prmProxyHost, m_Cred.Domain, m_Cred.User, m_Cred.Password);
   if (msg.empty()) {
     WriteDebugLog("Authentication failed, failed to GetNegotiateMsg: error:");
+    m_Link.Fail("no NTLM negotiate message");
     m_Link.Close();
     return false;
   }
@@ -122,6 +125,7 @@ bool TConnect1::OnNtlmChallenge(const std::string& prmChallenge, std::string& pr
   if (g_NtlmCtxActive) m_Lib.FreeContext();
   if (msg.empty()) {
     WriteDebugLog("Authentication failed, failed to GetResponseMsg: error:");
+    m_Link.Fail("no NTLM authenticate message");
     m_Link.Close();
     return false;
   }
@@ -140,6 +144,7 @@ bool TConnect1::TakeStored() {
 bool TConnect1::AskUser(bool prmShowDomain) {
   TDlgProxyCred dlg(m_Dialogs, prmShowDomain);
   if (dlg.ShowModal() != IDOK) {
+    m_Link.Fail("credentials dialog cancelled");
     m_Link.Close();
     return false;
   }
@@ -165,12 +170,10 @@ void ConnectToProxy1(const std::string& ProxyHost, int ProxyPort, const std::str
   g_ProxyUser.clear();
   g_ProxyPassword.clear();
   g_ProxyDomain.clear();
-  try {
-    Sock = TConnect1(prmDialogs, prmLib, {User, Password, Domain})
-               .Run(ProxyHost, ProxyPort, DestHost, DestPort);
-  } catch (...) {
-    WriteDebugLog("ConnectToProxy1 - unexpected failure");
-  }
+  TProxyLink link;
+  TConnect1 call(prmDialogs, prmLib, {User, Password, Domain}, link);
+  Sock = RunProxyAttempt(link, "ConnectToProxy1",
+                         [&] { return call.Run(ProxyHost, ProxyPort, DestHost, DestPort); });
 }
 
 }  // namespace vantrel

@@ -20,10 +20,17 @@ bool StartsWith(std::string_view prmText, std::string_view prmPrefix) {
   return prmText.substr(0, prmPrefix.size()) == prmPrefix;
 }
 
+bool IsDigit(char prmChar) {
+  return prmChar >= '0' && prmChar <= '9';
+}
+
 // The line rules both readers share; prmOnOffer gets the text after "Proxy-Authenticate: ".
 void WalkReply(std::string_view prmReply, TProxyReply& prmOut, bool& prmKeepAlive,
                const std::function<void(std::string_view)>& prmOnOffer) {
-  prmOut.Status = 0;
+  const TProxyStatusLine status = ReadStatusLine(prmReply);
+  // Only the codes the procedures act on; any other answer fails them alike.
+  const bool known = status.Code == 200 || status.Code == 401 || status.Code == 407;
+  prmOut.Status = status.Valid && known ? status.Code : 0;
   prmOut.BodyLength = 0;
   std::string_view rest = prmReply;
   while (!rest.empty()) {
@@ -37,11 +44,7 @@ void WalkReply(std::string_view prmReply, TProxyReply& prmOut, bool& prmKeepAliv
       prmOut.BodyLength -= static_cast<int>(std::min(rest.size(), kMaxProxyHeader));
       return;
     }
-    if (StartsWith(line, "HTTP")) {
-      // A later code of the list replaces an earlier one.
-      for (const char* code : {"200", "407", "401"})
-        if (line.find(code) != std::string_view::npos) prmOut.Status = std::stoi(code);
-    } else if (StartsWith(line, kConnection)) {
+    if (StartsWith(line, kConnection)) {
       prmKeepAlive = UpperCase(line).find("KEEP-ALIVE") != std::string::npos;
     } else if (StartsWith(line, kLength)) {
       std::string_view value = line.substr(kLength.size());
@@ -54,6 +57,24 @@ void WalkReply(std::string_view prmReply, TProxyReply& prmOut, bool& prmKeepAliv
 }
 
 }  // namespace
+
+TProxyStatusLine ReadStatusLine(std::string_view prmReply) {
+  TProxyStatusLine out;
+  const size_t eol = prmReply.find_first_of("\r\n");
+  if (eol == std::string_view::npos || prmReply.substr(eol, 2) != "\r\n") return out;
+  if (prmReply.find("\r\n\r\n", eol) == std::string_view::npos) return out;
+  const std::string_view line = prmReply.substr(0, eol);
+  // "HTTP/d.d ddd" is 12 characters.
+  if (line.size() < 12 || !StartsWith(line, "HTTP/") || !IsDigit(line[5]) || line[6] != '.' ||
+      !IsDigit(line[7]) || line[8] != ' ' || !IsDigit(line[9]) || !IsDigit(line[10]) ||
+      !IsDigit(line[11]))
+    return out;
+  if (line.size() > 12 && line[12] != ' ') return out;
+  out.Valid = true;
+  out.Code = (line[9] - '0') * 100 + (line[10] - '0') * 10 + (line[11] - '0');
+  out.Reason = line.size() > 13 ? line.substr(13) : std::string_view();
+  return out;
+}
 
 std::string ProxyConnectRequest(const std::string& prmDestHost, int prmDestPort,
                                 const std::string& prmAuth) {

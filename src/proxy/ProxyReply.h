@@ -23,7 +23,7 @@ std::string ProxyConnectRequest(const std::string& prmDestHost, int prmDestPort,
 // What one reply said. KeepAlive carries over from the previous reply of the same call: the
 // caller keeps one flag per call and the readers change it only on a Proxy-Connection line.
 struct TProxyReply {
-  int Status = 0;      // 0, 200, 401 or 407
+  int Status = 0;      // 200, 401 or 407 from a well-formed status line; else 0
   int BodyLength = 0;  // body bytes still to come after the text parsed
 };
 
@@ -31,6 +31,16 @@ struct TProxyReply1 : TProxyReply {
   TProxyAuthKind Kind = pakNone;
   std::string Challenge;
 };
+
+// The status line of a complete reply header: "HTTP/<digit>.<digit> <three digits>", then a blank
+// (the reason phrase follows) or the line's CR LF. Anything else, or a header that never reached
+// its blank line, is not Valid: the proxy's answer cannot be trusted as a status.
+struct TProxyStatusLine {
+  bool Valid = false;
+  int Code = 0;
+  std::string_view Reason;
+};
+TProxyStatusLine ReadStatusLine(std::string_view prmReply);
 
 // The first protocol's reader: the last Basic or NTLM offer of the reply wins.
 void ParseProxyReply1(std::string_view prmReply, TProxyReply1& prmOut, bool& prmKeepAlive);

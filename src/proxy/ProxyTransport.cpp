@@ -5,12 +5,14 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
 
 #include "diag/DebugLog.h"
 #include "diag/TextCodecs.h"
+#include "platform/Event.h"
 #include "platform/Resolver.h"
 #include "proxy/ProxyReply.h"
 
@@ -23,36 +25,66 @@ constexpr size_t kReadSize = 1024;
 enum class TWait { Ready, TimedOut, Failed, Stopped };
 
 thread_local int t_StopFd = -1;
+thread_local int t_ReplyWaitMs = kProxyWaitMs;
 
-TWait WaitFor(int prmSock, short prmEvents, int prmWaitMs) {
+// The stop request shares the socket's poll, so a peer that keeps the socket readable (a drip)
+// cannot hide it.
+TWait WaitFor(int prmSock, short prmEvents, TProxyDeadline prmDeadline) {
   pollfd p[2] = {{prmSock, prmEvents, 0}, {t_StopFd, POLLIN, 0}};
   for (;;) {
-    const int rc = poll(p, t_StopFd >= 0 ? 2 : 1, prmWaitMs);
+    const int left = MsLeft(prmDeadline);
+    if (left == 0) return TWait::TimedOut;
+    const int rc = poll(p, t_StopFd >= 0 ? 2 : 1, left);
     if (rc > 0) return p[1].revents & POLLIN ? TWait::Stopped : TWait::Ready;
     if (rc == 0) return TWait::TimedOut;
     if (errno != EINTR) return TWait::Failed;
   }
 }
 
-// One read of at most prmMax bytes after a bounded wait: the count, 0 when the peer closed or the
-// socket failed, -1 when the wait ran out.
-ssize_t ReadSome(int prmSock, int prmWaitMs, char* prmBuf, size_t prmMax) {
+// One read of at most prmMax bytes before the deadline: the count, or how the read ended.
+ssize_t ReadSome(int prmSock, TProxyDeadline prmDeadline, char* prmBuf, size_t prmMax,
+                 TProxyRead& prmEnd) {
   for (;;) {
-    const TWait w = WaitFor(prmSock, POLLIN, prmWaitMs);
-    if (w == TWait::TimedOut) return -1;
+    const TWait w = WaitFor(prmSock, POLLIN, prmDeadline);
+    prmEnd = w == TWait::TimedOut  ? TProxyRead::TimedOut
+             : w == TWait::Stopped ? TProxyRead::Stopped
+                                   : TProxyRead::Closed;
     if (w != TWait::Ready) return 0;
     const ssize_t got = recv(prmSock, prmBuf, prmMax, 0);
-    if (got >= 0) return got;
-    if (errno != EINTR && errno != EAGAIN) return 0;
+    if (got > 0) return got;
+    if (got == 0 || (errno != EINTR && errno != EAGAIN)) return 0;
   }
 }
 
+std::string LimitText(int prmMs) {
+  return prmMs % 1000 == 0 ? std::to_string(prmMs / 1000) + " s" : std::to_string(prmMs) + " ms";
+}
+
+// The proxy's reason phrase as one short, printable piece of a log line.
+std::string Printable(std::string_view prmText) {
+  std::string out(prmText.substr(0, 80));
+  for (char& c : out)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return out;
+}
+
 }  // namespace
+
+TProxyDeadline ProxyDeadline(int prmWaitMs) {
+  return std::chrono::steady_clock::now() + std::chrono::milliseconds(prmWaitMs);
+}
 
 TProxyStopScope::TProxyStopScope(int prmStopFd) : m_Outer(std::exchange(t_StopFd, prmStopFd)) {}
 
 TProxyStopScope::~TProxyStopScope() {
   t_StopFd = m_Outer;
+}
+
+TProxyWaitScope::TProxyWaitScope(int prmWaitMs)
+    : m_Outer(std::exchange(t_ReplyWaitMs, prmWaitMs)) {}
+
+TProxyWaitScope::~TProxyWaitScope() {
+  t_ReplyWaitMs = m_Outer;
 }
 
 bool ResolveProxyAddress(const std::string& prmHost, int prmPort, sockaddr_in& prmAddr) {
@@ -73,7 +105,7 @@ void CreateSocketAndConnect(const sockaddr_in& prmAddr, int& prmSock) {
   if (connect(sock.Get(), reinterpret_cast<const sockaddr*>(&prmAddr), sizeof prmAddr) != 0) {
     if (errno != EINPROGRESS) return;
     // A proxy that drops the handshake must not hold the caller for the system's minutes.
-    const TWait w = WaitFor(sock.Get(), POLLOUT, kProxyWaitMs);
+    const TWait w = WaitFor(sock.Get(), POLLOUT, ProxyDeadline(kProxyWaitMs));
     if (w != TWait::Ready) {
       errno = w == TWait::Stopped ? ECANCELED : ETIMEDOUT;
       return;
@@ -101,40 +133,45 @@ bool SendToProxy(int prmSock, const char* prmBytes, size_t prmLen) {
   return true;
 }
 
-bool ReadProxyHeader(int prmSock, int prmWaitMs, std::string& prmReply) {
+TProxyRead ReadProxyHeader(int prmSock, TProxyDeadline prmDeadline, std::string& prmReply) {
   prmReply.clear();
   char buf[kReadSize];
   for (;;) {
-    const ssize_t got = ReadSome(prmSock, prmWaitMs, buf, sizeof buf);
-    if (got < 0) return true;
-    if (got == 0) return false;
+    TProxyRead how = TProxyRead::Closed;
+    const ssize_t got = ReadSome(prmSock, prmDeadline, buf, sizeof buf, how);
+    if (got == 0) return how;
     const size_t from = prmReply.size() < 3 ? 0 : prmReply.size() - 3;
     prmReply.append(buf, strnlen(buf, static_cast<size_t>(got)));
-    if (prmReply.find("\r\n\r\n", from) != std::string::npos) return false;
-    if (prmReply.size() > kMaxProxyHeader) {
+    // The bound holds for a header that ends in the chunk that crosses it too.
+    const size_t end = prmReply.find("\r\n\r\n", from);
+    if ((end == std::string::npos ? prmReply.size() : end + 4) > kMaxProxyHeader) {
       WriteDebugLog("ReadProxyHeader - reply header longer than " +
                     std::to_string(kMaxProxyHeader) + " bytes, dropped");
       prmReply.clear();
-      return false;
+      return TProxyRead::TooLong;
     }
+    if (end != std::string::npos) return TProxyRead::Complete;
   }
 }
 
-bool DrainProxyBody(int prmSock, int prmWaitMs, int prmCount) {
+TProxyRead DrainProxyBody(int prmSock, TProxyDeadline prmDeadline, int prmCount) {
   char buf[kReadSize];
   while (prmCount > 0) {
-    const ssize_t got =
-        ReadSome(prmSock, prmWaitMs, buf, std::min(sizeof buf, static_cast<size_t>(prmCount)));
-    if (got < 0) return true;
-    if (got == 0) return false;
+    TProxyRead how = TProxyRead::Closed;
+    const ssize_t got = ReadSome(prmSock, prmDeadline, buf,
+                                 std::min(sizeof buf, static_cast<size_t>(prmCount)), how);
+    if (got == 0) return how;
     prmCount -= static_cast<int>(got);
   }
-  return false;
+  return TProxyRead::Complete;
 }
 
 bool TProxyLink::Open(const std::string& prmHost, int prmPort) {
+  m_Host = prmHost;
+  m_Port = prmPort;
   if (!ResolveProxyAddress(prmHost, prmPort, m_Addr)) {
     WriteDebugLog("ConnectToProxy - Failed to resolve proxy name");
+    Fail("name not resolved");
     return false;
   }
   int sock = -1;
@@ -143,6 +180,7 @@ bool TProxyLink::Open(const std::string& prmHost, int prmPort) {
     const int err = errno;
     WriteDebugLog("ConnectToProxy - Failed to connect 1 " + std::to_string(err));
     WriteDebugLog("ConnectToProxy - Failed to connect 2 " + std::string(std::strerror(err)));
+    Fail("could not connect (" + std::string(std::strerror(err)) + ")");
     return false;
   }
   m_Sock.Reset(sock);
@@ -154,25 +192,72 @@ bool TProxyLink::Reconnect() {
   int sock = -1;
   CreateSocketAndConnect(m_Addr, sock);
   m_Sock.Reset(sock);
-  return sock >= 0;
+  if (sock >= 0) return true;
+  const int err = errno;
+  Fail("could not reconnect (" + std::string(std::strerror(err)) + ")");
+  errno = err;  // the caller's own line reports it
+  return false;
 }
 
 bool TProxyLink::Send(const std::string& prmRequest) {
   const std::string wire = ToAnsi(prmRequest);
   if (SendToProxy(m_Sock.Get(), wire.data(), wire.size())) return true;
-  WriteDebugLog("Failed to send data proxy (" + std::to_string(errno) + ")");
+  const int err = errno;
+  WriteDebugLog("Failed to send data proxy (" + std::to_string(err) + ")");
+  Fail("could not send the request (" + std::string(std::strerror(err)) + ")");
   m_Sock.Reset();
   return false;
 }
 
 std::string TProxyLink::ReadHeader() {
+  const int limit = t_ReplyWaitMs;
+  m_Deadline = ProxyDeadline(limit);
   std::string reply;
-  ReadProxyHeader(m_Sock.Get(), kProxyWaitMs, reply);
+  switch (ReadProxyHeader(m_Sock.Get(), m_Deadline, reply)) {
+    case TProxyRead::Complete: {
+      const TProxyStatusLine status = ReadStatusLine(reply);
+      m_Answer = !status.Valid ? "malformed status line"
+                               : "answered " + std::to_string(status.Code) +
+                                     (status.Reason.empty() ? "" : " " + Printable(status.Reason));
+      break;
+    }
+    case TProxyRead::TimedOut:
+      m_Answer = "no complete reply header within " + LimitText(limit);
+      break;
+    case TProxyRead::Closed:
+      m_Answer = "closed the connection";
+      break;
+    case TProxyRead::TooLong:
+      m_Answer = "reply header over " + std::to_string(kMaxProxyHeader / 1024) + " KiB";
+      break;
+    case TProxyRead::Stopped:
+      m_Answer = "stopped while waiting for the reply";
+      break;
+  }
   return reply;
 }
 
 void TProxyLink::Drain(int prmCount) {
-  DrainProxyBody(m_Sock.Get(), kProxyWaitMs, prmCount);
+  DrainProxyBody(m_Sock.Get(), m_Deadline, prmCount);
+}
+
+void TProxyLink::LogFailure() const {
+  std::string what = m_Answer;
+  if (!m_Why.empty()) what += (what.empty() ? "" : "; ") + m_Why;
+  WriteDebugLog("ConnectToProxy - proxy " + m_Host + ":" + std::to_string(m_Port) +
+                " failed: " + (what.empty() ? "no tunnel" : what));
+}
+
+int RunProxyAttempt(TProxyLink& prmLink, const char* prmName, const std::function<int()>& prmRun) {
+  int sock = -1;
+  try {
+    sock = prmRun();
+  } catch (...) {
+    WriteDebugLog(std::string(prmName) + " - unexpected failure");
+    prmLink.Fail("unexpected failure");
+  }
+  if (sock < 0) prmLink.LogFailure();
+  return sock;
 }
 
 }  // namespace vantrel

@@ -6,10 +6,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
+#include <thread>
 
 #include "diag/TextCodecs.h"
 #include "platform/Dialogs.h"
+#include "platform/Event.h"
 #include "proxy/ProxyConnect.h"
+#include "proxy/ProxyReply.h"
+#include "proxy/ProxyTransport.h"
 #include "proxy/ProxyUtils.h"
 #include "support/LogCapture.h"
 #include "testpeer/PeerSocket.h"
@@ -268,6 +273,67 @@ TEST_F(ConnectToProxyTest, FailureLogLines) {
   ConnectToProxy1("127.0.0.1", port, "gw.test", 443, "", "", "", sock, dialogs, lib.Bind());
   EXPECT_EQ(sock, -1);
   EXPECT_TRUE(m_Log.HasLine("Authentication failed, failed to GetNegotiateMsg: error:"));
+}
+
+// A failed attempt leaves one line naming the proxy and its answer, for both procedures. Reading a
+// reply has one deadline however the bytes trickle in, and a stop request ends a drip at once.
+TEST_F(ConnectToProxyTest, FailedProxyLine) {
+  struct TCase {
+    const char* Name;
+    std::vector<TProxyStep> Script;
+    std::string Answer;   // after "failed: "
+    int WaitMs = 500;     // the reply deadline (0: the default)
+    int StopAfterMs = 0;  // > 0: a stop request this long after the start
+  };
+  const std::string longHeader = "HTTP/1.1 200 OK\r\nX: " + std::string(300, 'x') + "\r\n\r\n";
+  const TCase cases[] = {
+      {"refused", {{"HTTP/1.1 403 Forbidden\r\n\r\n"}}, "answered 403 Forbidden"},
+      {"malformed", {{"HTTP/1.1x20200\r\n\r\n"}}, "malformed status line"},
+      {"malformed, then closed", {{"HTTP/1.1x20200", true}}, "closed the connection"},
+      {"closed before answering", {{"", true}}, "closed the connection"},
+      {"oversized header",
+       {{R407(kBasic, "close", "X: " + std::string(kMaxProxyHeader, 'x') + "\r\n")}},
+       "reply header over 64 KiB"},
+      {"dialog cancelled",
+       {kBasicClose, kOk},
+       "answered 407 Proxy Authentication Required; credentials dialog cancelled"},
+      {"drip", {{k200, false, {}, 100}}, "no complete reply header within 500 ms"},
+      {"stop during a drip",
+       {{longHeader, false, {}, 100}},
+       "stopped while waiting for the reply",
+       0,
+       300},
+  };
+  for (const bool legacy : {false, true}) {
+    for (const TCase& c : cases) {
+      SCOPED_TRACE(std::string(c.Name) + (legacy ? " (legacy)" : ""));
+      m_Log.Clear();
+      TProxyPeer peer(c.Script);
+      const uint16_t port = peer.Start();
+      TScriptedDialogs dialogs;
+      TFakeLibrary lib;
+      TEvent stop(true);
+      TProxyStopScope stopScope(stop.Fd());
+      std::optional<TProxyWaitScope> waitScope;
+      if (c.WaitMs > 0) waitScope.emplace(c.WaitMs);
+      std::thread stopper([&] {
+        if (c.StopAfterMs > 0 && !stop.Wait(c.StopAfterMs)) stop.Set();
+      });
+      int sock = -2;
+      const auto start = std::chrono::steady_clock::now();
+      if (legacy)
+        ConnectToProxy("127.0.0.1", port, "gw.test", 443, "", "", "", sock, dialogs);
+      else
+        ConnectToProxy1("127.0.0.1", port, "gw.test", 443, "", "", "", sock, dialogs, lib.Bind());
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+      stop.Set();
+      stopper.join();
+      EXPECT_EQ(sock, -1);
+      EXPECT_EQ(m_Log.Count("ConnectToProxy - proxy "), 1u);
+      EXPECT_TRUE(m_Log.HasLine("ConnectToProxy - proxy 127.0.0.1:" + std::to_string(port) +
+                                " failed: " + c.Answer));
+    }
+  }
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The CONNECT request bytes and both reply readers: status matching, keep-alive carry-over,
+// The CONNECT request bytes and both reply readers: the status line, keep-alive carry-over,
 // Content-Length against body bytes already read, and which offered scheme wins.
 #include <gtest/gtest.h>
 
@@ -31,9 +31,22 @@ TEST(ProxyReply, StatusLengthAndKeepAlive) {
       {"HTTP/1.1 200 Connection established\r\n\r\n", false, 200, 0, false},
       {"HTTP/1.0 503 Service Unavailable\r\n\r\n", true, 0, 0, true},
       {"HTTP/1.1 401 Unauthorized\r\n\r\n", false, 401, 0, false},
-      // 407 is looked for after 200, 401 last: the later code of the list wins.
+      // The code is the three digits, never a number in the reason phrase.
       {"HTTP/1.1 407 x200\r\n\r\n", false, 407, 0, false},
-      {"HTTP/1.1 200 401\r\n\r\n", false, 401, 0, false},
+      {"HTTP/1.1 200 401\r\n\r\n", false, 200, 0, false},
+      {"HTTP/1.1 200\r\n\r\n", false, 200, 0, false},
+      {"HTTP/2.0 407 P\r\n\r\n", false, 407, 0, false},
+      // Not "HTTP/d.d ddd" then a blank or the line's end, or no blank line: a proxy error.
+      {"HTTP/1.1x20200", false, 0, 0, false},
+      {"HTTP/1.1x20200\r\n\r\n", false, 0, 0, false},
+      {"HTTP/1.1 20\r\n\r\n", false, 0, 0, false},
+      {"HTTP/1.1 2000 OK\r\n\r\n", false, 0, 0, false},
+      {"HTTP/1.1  200 OK\r\n\r\n", false, 0, 0, false},
+      {"HTTP/11 200\r\n\r\n", false, 0, 0, false},
+      {"HTTP/1.1 200 OK\r\n", false, 0, 0, false},
+      {"HTTP/1.1 200 OK\r\nX: y\r\n", false, 0, 0, false},
+      {"HTTP/1.1 200\nX: y\r\n\r\n", false, 0, 0, false},
+      {"X: y\r\nHTTP/1.1 200 OK\r\n\r\n", false, 0, 0, false},
       {"http/1.1 200 OK\r\n\r\n", false, 0, 0, false},
       {"HTTP/1.1 407 P\r\nProxy-Connection: keep-alive\r\n\r\n", false, 407, 0, true},
       {"HTTP/1.1 407 P\r\nProxy-Connection: close\r\n\r\n", true, 407, 0, false},
@@ -44,8 +57,8 @@ TEST(ProxyReply, StatusLengthAndKeepAlive) {
        false, 407, 70, false},
       {"HTTP/1.1 407 P\r\nContent-Length: 12x\r\n\r\n", false, 407, 0, false},
       {"HTTP/1.1 407 P\r\nContent-Length: -5\r\n\r\n", false, 407, -5, false},
-      // No header end: the text is parsed as it stands.
-      {"HTTP/1.1 407 Proxy Auth", false, 407, 0, false},
+      // No header end: the rest is parsed as it stands, but there is no status.
+      {"HTTP/1.1 407 Proxy Auth\r\nProxy-Connection: keep-alive", false, 0, 0, true},
       {"", true, 0, 0, true},
   };
   for (const TCase& c : cases) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <string_view>
 
 #include "testpeer/PeerSocket.h"
 
@@ -24,15 +25,17 @@ bool WaitReadable(int prmFd, const std::atomic<bool>& prmStop) {
   return false;
 }
 
-void SendAll(int prmFd, const std::string& prmBytes) {
+// False when the client is gone.
+bool SendAll(int prmFd, std::string_view prmBytes) {
   size_t off = 0;
   while (off < prmBytes.size()) {
     pollfd p{prmFd, POLLOUT, 0};
-    if (poll(&p, 1, kIdleLimitMs) <= 0) return;
+    if (poll(&p, 1, kIdleLimitMs) <= 0) return false;
     const ssize_t n = send(prmFd, prmBytes.data() + off, prmBytes.size() - off, MSG_NOSIGNAL);
-    if (n <= 0) return;
+    if (n <= 0) return false;
     off += static_cast<size_t>(n);
   }
+  return true;
 }
 }  // namespace
 
@@ -92,6 +95,15 @@ void TProxyPeer::Echo(int prmFd) {
   }
 }
 
+void TProxyPeer::Drip(int prmFd, const std::string& prmBytes, int prmGapMs) {
+  for (size_t i = 0; i < prmBytes.size() && !m_Stop; ++i) {
+    if (!SendAll(prmFd, std::string_view(prmBytes).substr(i, 1))) return;
+    // A client that closed turns the socket readable (end of file): stop at once.
+    pollfd p{prmFd, POLLIN, 0};
+    if (poll(&p, 1, prmGapMs) > 0) return;
+  }
+}
+
 void TProxyPeer::ServeThd() {
   int fd = -1;
   for (const TProxyStep& step : m_Script) {
@@ -106,7 +118,10 @@ void TProxyPeer::ServeThd() {
       std::lock_guard g(m_Lock);
       m_Requests.push_back({m_Connections, request});
     }
-    SendAll(fd, step.Reply);
+    if (step.DripMs > 0)
+      Drip(fd, step.Reply, step.DripMs);
+    else
+      SendAll(fd, step.Reply);
     if (!step.Later.empty()) {
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
       SendAll(fd, step.Later);

@@ -1,8 +1,8 @@
 // A scripted HTTP proxy for the CONNECT tests: each step takes one request (up to its blank
-// line), records its exact bytes and answers the step's exact reply bytes. A step may then close
-// the connection; a request that finds its connection closed by the client is taken from the
-// next accepted one. After the last step the connection echoes, standing for the tunnel.
-// One thread serves the script; every wait is bounded.
+// line), records its exact bytes and answers the step's exact reply bytes, at once or one byte
+// at a time. A step may then close the connection; a request that finds its connection closed by
+// the client is taken from the next accepted one. After the last step the connection echoes,
+// standing for the tunnel. One thread serves the script; every wait is bounded.
 #pragma once
 
 #include <atomic>
@@ -15,11 +15,16 @@
 namespace vantrel::testpeer {
 
 struct TProxyStep {
-  TProxyStep(std::string prmReply, bool prmClose = false, std::string prmLater = {})
-      : Reply(std::move(prmReply)), Close(prmClose), Later(std::move(prmLater)) {}
+  TProxyStep(std::string prmReply, bool prmClose = false, std::string prmLater = {},
+             int prmDripMs = 0)
+      : Reply(std::move(prmReply)),
+        Close(prmClose),
+        Later(std::move(prmLater)),
+        DripMs(prmDripMs) {}
   std::string Reply;
   bool Close;         // close the connection after the reply
   std::string Later;  // sent a moment after Reply, so that it arrives in a later read
+  int DripMs;  // > 0: Reply goes one byte at a time, this long apart, until the client leaves
 };
 
 class TProxyPeer {
@@ -46,6 +51,7 @@ class TProxyPeer {
   // One request's bytes, or false when the connection closed (or the peer is stopping).
   bool ReadRequest(int prmFd, std::string& prmOut);
   void Echo(int prmFd);
+  void Drip(int prmFd, const std::string& prmBytes, int prmGapMs);
 
   std::vector<TProxyStep> m_Script;
   int m_ListenFd = -1;
