@@ -1,5 +1,6 @@
 #include "catalogue/AppCatalogue.h"
 
+#include "catalogue/ParamList.h"
 #include "diag/DebugLog.h"
 #include "diag/Xml.h"
 
@@ -25,8 +26,10 @@ void TAppCatalogue::Load(const TXmlNode& prmRoot) {
   }
   if (m_FolderCount >= kMaxFolders) WriteDebugLog("LoadApps - folder tree full");
   TXmlNode farms = prmRoot.FindFirst("Farms");
+  size_t serverRoom = kMaxReplyListBytes;
   for (const TXmlNode& node : farms.FindAll("Farm"))
-    m_Farms.push_back(std::make_unique<TXenAppFarm>(node));
+    m_Farms.push_back(std::make_unique<TXenAppFarm>(node, &serverRoom));
+  if (serverRoom == 0) WriteDebugLog("LoadApps - farm servers cut short: too many");
 }
 
 bool TAppCatalogue::AddApp(std::unique_ptr<TApp> prmApp) {

@@ -43,9 +43,10 @@ std::string UnmaskHalf(std::string_view prmHalf) {
 
 }  // namespace
 
-THost::THost(IHostOwner& prmOwner, int prmIndex, const TXmlNode& prmHost,
-             TProvParamsIndex* prmProvParams)
+THost::THost(IHostOwner& prmOwner, int prmIndex, const TXmlNode& prmHost, THostListState* prmList)
     : m_Owner(prmOwner), m_Index(prmIndex) {
+  THostListState ownList;
+  THostListState& list = prmList != nullptr ? *prmList : ownList;
   m_ID = prmHost.Attr("ID");
   m_ID_Original = m_ID;
   m_Host = prmHost.Text();
@@ -56,11 +57,10 @@ THost::THost(IHostOwner& prmOwner, int prmIndex, const TXmlNode& prmHost,
   m_Provider = prmHost.Attr("Provider");
   m_ProviderID = prmHost.Attr("ProviderID");
   m_DesktopID = prmHost.Attr("desktopID");
-  m_Parameters = SplitParamList(prmHost.Attr("Params"));
+  m_Parameters = SplitParamList(prmHost.Attr("Params"), list.ListBytesLeft);
   ReadSessInfo(prmHost.Attr("SessInfo"));
   m_Status = InitialStatus(m_State);
-  TProvParamsIndex ownIndex;
-  ReadProviderParams(prmHost, prmProvParams != nullptr ? *prmProvParams : ownIndex);
+  ReadProviderParams(prmHost, list);
 }
 
 THost::~THost() {
@@ -74,12 +74,17 @@ void THost::ReadSessInfo(const std::string& prmSessInfo) {
   m_Pwd = UnmaskHalf(std::string_view(prmSessInfo).substr(at + 1));
 }
 
-void THost::ReadProviderParams(const TXmlNode& prmHost, TProvParamsIndex& prmIndex) {
-  TXmlNode prov = prmIndex.Find(prmHost, m_ID);
+void THost::ReadProviderParams(const TXmlNode& prmHost, THostListState& prmList) {
+  // Once the room is gone, shared lists are not even read again for every desktop.
+  if (prmList.ListBytesLeft == 0) return;
+  TXmlNode prov = prmList.ProvParams.Find(prmHost, m_ID);
   if (!prov) return;
   for (const TXmlNode& child : prov.Children()) {
     std::string text = child.Text();
-    if (!text.empty()) m_ProviderParams.push_back(child.Name() + "=" + text);
+    if (text.empty()) continue;
+    std::string entry = child.Name() + "=" + text;
+    if (!TakeListRoom(prmList.ListBytesLeft, entry)) return;
+    m_ProviderParams.push_back(std::move(entry));
   }
 }
 
@@ -195,10 +200,11 @@ std::vector<std::unique_ptr<THost>> LoadHosts(const TXmlNode& prmRoot, IHostOwne
   if (!list) return hosts;
   TDBMng& store = prmOwner.GetDBMng();
   store.SetRDPPort(list.AttrInt("RDPPort", store.GetRDPPort()));
-  TProvParamsIndex provParams;
+  THostListState state;
   for (const TXmlNode& host : list.FindAll("Host"))
     hosts.push_back(
-        std::make_unique<THost>(prmOwner, static_cast<int>(hosts.size()), host, &provParams));
+        std::make_unique<THost>(prmOwner, static_cast<int>(hosts.size()), host, &state));
+  if (state.ListBytesLeft == 0) WriteDebugLog("LoadHosts - parameter lists cut short: too large");
   return hosts;
 }
 

@@ -41,15 +41,22 @@ constexpr int OSTRA_STATE_FAILED = 4;
 
 constexpr int WAKEUP_POLL_INTERVAL_MS = 5000;
 
+// What the desktops of one list share while it is read: the provider-parameter lookup, read
+// once, and the room left for their lists (kMaxReplyListBytes).
+struct THostListState {
+  TProvParamsIndex ProvParams;
+  size_t ListBytesLeft = kMaxReplyListBytes;
+};
+
 // Request threads (state query, wake-up monitor) are owned by the host: StopRequests and the
 // destructor end their waits and join them, so no thread outlives its host, and the owner stops
 // its hosts before it goes (IHostOwner). The address, credentials, session number and status are
 // written by those threads and read by launches on others, hence the lock and the atomics.
 class THost {
  public:
-  // prmProvParams (may be null) is shared by the hosts of one list, so it is read once.
+  // prmList (may be null: a list of its own) is shared by the hosts of one list.
   THost(IHostOwner& prmOwner, int prmIndex, const TXmlNode& prmHost,
-        TProvParamsIndex* prmProvParams = nullptr);
+        THostListState* prmList = nullptr);
   ~THost();
   THost(const THost&) = delete;
   THost& operator=(const THost&) = delete;
@@ -120,7 +127,7 @@ class THost {
   };
 
   void ReadSessInfo(const std::string& prmSessInfo);
-  void ReadProviderParams(const TXmlNode& prmHost, TProvParamsIndex& prmIndex);
+  void ReadProviderParams(const TXmlNode& prmHost, THostListState& prmList);
   void StartRequest(void (THost::*prmBody)(), const char* prmName);
   bool Stopping() const;
   TEvent& StopEvent();
@@ -176,6 +183,7 @@ class THost {
 
 // Reads "Hosts" from the desktop-list reply's root: its "RDPPort" into the store (default: the
 // store's current port), then one host per "Host" below it, in document order, indexed from 0.
+// Their parameter lists share kMaxReplyListBytes; entries past it are left out, with a log line.
 std::vector<std::unique_ptr<THost>> LoadHosts(const TXmlNode& prmRoot, IHostOwner& prmOwner);
 
 }  // namespace vantrel

@@ -41,21 +41,41 @@ std::string ReadPlain(std::string_view s, size_t& i) {
 
 }  // namespace
 
-TStringList SplitParamList(std::string_view prmText) {
+bool TakeListRoom(size_t& prmBytesLeft, std::string_view prmEntry) {
+  const size_t need = sizeof(std::string) + prmEntry.size();
+  if (need > prmBytesLeft) {
+    prmBytesLeft = 0;
+    return false;
+  }
+  prmBytesLeft -= need;
+  return true;
+}
+
+TStringList SplitParamList(std::string_view prmText, size_t& prmBytesLeft) {
   TStringList list;
+  auto add = [&](std::string prmEntry) {
+    if (!TakeListRoom(prmBytesLeft, prmEntry)) return false;
+    list.push_back(std::move(prmEntry));
+    return true;
+  };
   size_t i = 0;
   SkipBlanks(prmText, i);
   while (i < prmText.size()) {
-    list.push_back(prmText[i] == '"' ? ReadQuoted(prmText, i) : ReadPlain(prmText, i));
+    if (!add(prmText[i] == '"' ? ReadQuoted(prmText, i) : ReadPlain(prmText, i))) break;
     SkipBlanks(prmText, i);
     if (i < prmText.size() && prmText[i] == ',') {
       ++i;
       SkipBlanks(prmText, i);
       // A trailing comma still separates: it closes an empty last entry.
-      if (i == prmText.size()) list.emplace_back();
+      if (i == prmText.size()) add({});
     }
   }
   return list;
+}
+
+TStringList SplitParamList(std::string_view prmText) {
+  size_t unbounded = static_cast<size_t>(-1);
+  return SplitParamList(prmText, unbounded);
 }
 
 std::string ParamValue(const TStringList& prmList, std::string_view prmName) {

@@ -2,6 +2,7 @@
 // "Farm" element; its applications come from the farm's XenApp service.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <utility>
@@ -14,11 +15,18 @@ namespace vantrel {
 class TXmlNode;
 class TXenApp;
 
+// A farm's servers: at most this many, each a host name with its port at most this long.
+constexpr size_t kMaxFarmServers = 4096;
+constexpr size_t kMaxFarmServerName = 512;
+
 class TXenAppFarm {
  public:
   // From a "Farm" element: number (-1 when the text is not an integer), "FarmName", "Folder"
   // and "Servers" (its last character, a trailing ",", dropped, the rest split at every ",").
-  explicit TXenAppFarm(const TXmlNode& prmFarmNode);
+  // Empty and overlong server names are skipped, names past kMaxFarmServers or past the room
+  // left in prmListBytesLeft (shared by the farms of one reply; null: room of its own) are left
+  // out.
+  explicit TXenAppFarm(const TXmlNode& prmFarmNode, size_t* prmListBytesLeft = nullptr);
   TXenAppFarm(const TXenAppFarm&) = delete;
   TXenAppFarm& operator=(const TXenAppFarm&) = delete;
 

@@ -2,6 +2,9 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
+#include <cstring>
+
 #include "diag/Exceptions.h"
 
 namespace vantrel {
@@ -192,6 +195,18 @@ void Load(const void* prmData, size_t prmLen, pugi::xml_encoding prmEncoding,
   }
 }
 
+// The "<" bytes not followed by "/" or "?": every start tag and every CDATA section (a node of
+// its own) is one. Comments and some bytes of UTF-16 or UTF-32 text count as well, which keeps it
+// a bound.
+size_t CountStartTags(const char* prmText, size_t prmLen) {
+  size_t count = 0;
+  const char* end = prmText + prmLen;
+  for (const char* p = prmText;
+       (p = static_cast<const char*>(memchr(p, '<', static_cast<size_t>(end - p)))) != nullptr; ++p)
+    if (p + 1 == end || (p[1] != '/' && p[1] != '?')) ++count;
+  return count;
+}
+
 }  // namespace
 
 TXmlDoc TXmlDoc::Parse(std::string_view prmText) {
@@ -202,6 +217,15 @@ TXmlDoc TXmlDoc::Parse(std::string_view prmText) {
 
 TXmlDoc TXmlDoc::ParseBytes(const void* prmData, size_t prmLen) {
   TXmlDoc doc;
+  const char* text = static_cast<const char*>(prmData);
+  if (CountStartTags(text, prmLen) > kMaxXmlElements) {
+    doc.m_Error = "XML parse error: too many elements";
+    return doc;
+  }
+  if (static_cast<size_t>(std::count(text, text + prmLen, '=')) > kMaxXmlAttributes) {
+    doc.m_Error = "XML parse error: too many attributes";
+    return doc;
+  }
   Load(prmData, prmLen, pugi::encoding_auto, *doc.m_Doc, doc.m_Error);
   return doc;
 }

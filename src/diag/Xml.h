@@ -72,6 +72,13 @@ class TXmlNode {
   pugi::xml_node_struct* m_Node = nullptr;
 };
 
+// The most a reply parsed with ParseBytes may hold. The parser spends about 128 bytes on an
+// element and 40 on an attribute, and its users build objects per element, so a reply within its
+// size limit could otherwise grow the process many times over. Counted before parsing as the
+// reply's "<" and "=" bytes, an upper bound for both.
+constexpr size_t kMaxXmlElements = 50000;
+constexpr size_t kMaxXmlAttributes = 400000;
+
 // Owns one parsed or built document. Parsing never raises: a failure leaves the document without
 // a root (IsValid false) and GetError holds the parser's message. No DTD is processed and no
 // entity is expanded beyond the five predefined ones and character references; an unknown entity
@@ -88,7 +95,8 @@ class TXmlDoc {
   // Program text (UTF-8).
   static TXmlDoc Parse(std::string_view prmText);
   // A reply body as received: the encoding follows its byte-order mark or declaration
-  // (UTF-8, UTF-16, UTF-32, Latin-1); without either it is taken as UTF-8.
+  // (UTF-8, UTF-16, UTF-32, Latin-1); without either it is taken as UTF-8. A reply over the
+  // bounds above is refused whole, before anything is built ("too many elements").
   static TXmlDoc ParseBytes(const void* prmData, size_t prmLen);
   static TXmlDoc ParseBytes(const TBytes& prmBytes) {
     return ParseBytes(prmBytes.data(), prmBytes.size());

@@ -90,7 +90,10 @@ bool TFileExchange::DoGetFile(const std::string& prmURL, std::ostream& prmStream
   ui.UpdateTCSStatus(prmStatusID, 0, prmStatusText);
   HandlePendingMessages();
 
-  TCurlRequest req(m_Limits, [this] { return Cancelled(); });
+  TTransferLimits limits = m_Limits;
+  // A client package the user watches arrive is bounded by its size and stall time only.
+  if (prmStatusID == TCS_STATUS_DOWNLOAD) limits.RequestMs = 0;
+  TCurlRequest req(limits, [this] { return Cancelled(); });
   CURL* curl = req.Handle();
   const std::string url = ToAnsi(prmURL);
   const char* openFailure = nullptr;
@@ -161,7 +164,9 @@ bool TFileExchange::DoGetFile(const std::string& prmURL, std::ostream& prmStream
     prmFailureInfo = kReplyTooLarge;
     return false;
   }
-  if (rc != CURLE_OK && (req.ResponseCode() == 0 || req.Cancelled())) {
+  // A reply cut by the deadline is a failed request, not a short answer.
+  if (rc != CURLE_OK &&
+      (req.ResponseCode() == 0 || req.Cancelled() || rc == CURLE_OPERATION_TIMEDOUT)) {
     prmFailureInfo = ErrText(openFailure, rc);
     return false;
   }
@@ -196,9 +201,8 @@ bool TFileExchange::PostBody(const char* prmPrefix, const std::string& prmURL, c
     std::string host, path;
     int port = 80, localPort = 0;
     SplitURL(ToAnsi(prmURL), host, port, path);
-    if (!OpenListener(host, port, localPort)) return false;
-
     TCurlRequest req(m_Limits, [this] { return Cancelled(); });
+    if (!OpenListener(host, port, localPort)) return false;
     if (!req.Valid()) {
       // The first text keeps the name it has always been logged under.
       std::string text = prefix == "PostFile - " ? "GetCitrixRest - " : prefix;

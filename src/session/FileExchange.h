@@ -22,8 +22,10 @@ class TFileExchange {
   // prmHost must outlive this object.
   explicit TFileExchange(IFileExchangeHost& prmHost);
 
-  // Connect, stall and size limits of every transfer; tests shorten them. A reply larger than
-  // the size limit fails the fetch (GetFile: kReplyTooLarge) or the POST (a receive failure).
+  // Connect, stall, deadline and size limits of every transfer; tests shorten them. A reply
+  // larger than the size limit fails the fetch (GetFile: kReplyTooLarge) or the POST (a receive
+  // failure); a request still running at its deadline fails the same way as one that could not
+  // be opened. Downloads of client packages (status TCS_STATUS_DOWNLOAD) have no deadline.
   void SetLimits(const TTransferLimits& prmLimits) { m_Limits = prmLimits; }
 
   // "local://" + path (gateway file), or "http://" host[:port]/path (through the tunnel, directly

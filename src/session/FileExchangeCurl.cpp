@@ -37,7 +37,10 @@ void InitCurlOnce() {
 }  // namespace
 
 TCurlRequest::TCurlRequest(const TTransferLimits& prmLimits, TCancelTest prmCancel)
-    : m_Cancel(std::move(prmCancel)), m_MaxBody(prmLimits.MaxBodyBytes) {
+    : m_Cancel(std::move(prmCancel)),
+      m_MaxBody(prmLimits.MaxBodyBytes),
+      m_Deadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(prmLimits.RequestMs)),
+      m_HasDeadline(prmLimits.RequestMs > 0) {
   InitCurlOnce();
   m_Curl = curl_easy_init();
   if (m_Curl == nullptr) return;
@@ -69,6 +72,13 @@ CURLcode TCurlRequest::Perform() {
   if (m_Cancel && m_Cancel()) {
     m_Cancelled = true;
     return CURLE_ABORTED_BY_CALLBACK;
+  }
+  if (m_HasDeadline) {
+    // Name resolution and the listener came first; they count against the same deadline.
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        m_Deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return CURLE_OPERATION_TIMEDOUT;
+    curl_easy_setopt(m_Curl, CURLOPT_TIMEOUT_MS, static_cast<long>(left.count()));
   }
   if (m_HeaderList != nullptr) curl_easy_setopt(m_Curl, CURLOPT_HTTPHEADER, m_HeaderList);
   return curl_easy_perform(m_Curl);

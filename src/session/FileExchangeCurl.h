@@ -5,6 +5,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -12,10 +13,16 @@
 
 namespace vantrel {
 
+// A request to the availability server or a server agent ends within this time, from its start
+// to the end of its body, however slowly the peer sends.
+constexpr long kRequestDeadlineMs = 60000;
+
 struct TTransferLimits {
   long ConnectMs = 30000;
   // A transfer that moves no byte for this long is abandoned.
   long StallSeconds = 60;
+  // The whole request's deadline, counted from the request's creation; 0: none.
+  long RequestMs = kRequestDeadlineMs;
   // Largest reply body taken: a larger announced length is refused before any body byte is
   // read, and a body that grows past it ends the transfer (TooLarge).
   uint64_t MaxBodyBytes = 16u << 20;
@@ -29,7 +36,8 @@ class TCurlRequest {
   using TBodySink = std::function<bool(const char* prmData, size_t prmLen)>;
   using TCancelTest = std::function<bool()>;
 
-  // Raises nothing; Valid() is false when libcurl could not create the handle.
+  // Raises nothing; Valid() is false when libcurl could not create the handle. The request's
+  // deadline (prmLimits.RequestMs) starts here.
   TCurlRequest(const TTransferLimits& prmLimits, TCancelTest prmCancel);
   ~TCurlRequest();
   TCurlRequest(const TCurlRequest&) = delete;
@@ -43,6 +51,7 @@ class TCurlRequest {
   // Receives the body; returning false aborts the transfer (CURLE_WRITE_ERROR).
   void SetBodySink(TBodySink prmSink) { m_Sink = std::move(prmSink); }
 
+  // CURLE_OPERATION_TIMEDOUT once the deadline has passed, before or during the transfer.
   CURLcode Perform();
 
   // Status code of the last reply; 0 when none arrived.
@@ -67,6 +76,8 @@ class TCurlRequest {
   std::vector<std::string> m_Headers;
   size_t m_HeaderBytes = 0;
   uint64_t m_MaxBody;
+  std::chrono::steady_clock::time_point m_Deadline;
+  bool m_HasDeadline;
   uint64_t m_BodyBytes = 0;
   bool m_Cancelled = false;
   bool m_TooLarge = false;

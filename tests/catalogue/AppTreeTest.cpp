@@ -74,7 +74,8 @@ TEST(AppCatalogue, FarmsNumbersServersAndApplicationIdentities) {
     std::vector<std::string> Servers;
   } rows[] = {
       {R"(<Farm FarmName="F" Folder="Citrix" Servers="a,b,">2</Farm>)", 2, {"a", "b"}},
-      {R"(<Farm Servers="a,b">2</Farm>)", 2, {"a", ""}},
+      {R"(<Farm Servers="a,b">2</Farm>)", 2, {"a"}},  // the last character goes; no empty name
+      {R"(<Farm Servers=",a,,b,">2</Farm>)", 2, {"a", "b"}},
       {R"(<Farm Servers="">x</Farm>)", -1, {}},
       {R"(<Farm>two</Farm>)", -1, {}},
   };

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "LaunchTestKit.h"
+#include "session/DesktopLaunch.h"
 
 namespace vantrel::test::mng {
 namespace {
@@ -112,6 +113,26 @@ TEST_F(AppLaunch, EveryFailureReachesThePageAndStartsNothing) {
   m_Tunnel->Ready = true;
   m_Mng->LaunchApp("nothing", &m_DB, 0);
   EXPECT_TRUE(m_UI.Reports("E").empty());
+}
+
+// A connection file holds the protected password: it is there when its client starts and gone
+// soon after, for desktops and applications alike.
+TEST_F(AppLaunch, ConnectionFilesGoSoonAfterTheirClientStarted) {
+  StartApps();
+  const std::string desktop = RdpFileFolder() + "/10.0.0.5.rdp";
+  const std::string app = RdpFileFolder() + "/10.0.0.7_Text Editor.rdp";
+  Launch("10.0.0.5");
+  EXPECT_NE(ClientFile().find("full address:s:"), std::string::npos);
+  Forget();
+  m_Mng->LaunchApp("np", &m_DB, 0);
+  EXPECT_NE(ClientFile().find("remoteapplicationname:s:Text Editor"), std::string::npos);
+  const auto until =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(RDP_FILE_KEEP_MS + 2000);
+  while ((std::filesystem::exists(desktop) || std::filesystem::exists(app)) &&
+         std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(std::filesystem::exists(desktop));
+  EXPECT_FALSE(std::filesystem::exists(app));
 }
 
 TEST_F(AppLaunch, ApplicationsOfOneServerShareItsFirstListener) {

@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <sstream>
 #include <thread>
@@ -193,6 +194,19 @@ TEST_F(FileExchangeTest, StopEndsAFetchTheServerNeverAnswers) {
   // Once the owner is going no new transfer starts.
   EXPECT_FALSE(Files.GetFile("http://10.1.2.3/x", got, -1, "", failure));
   EXPECT_EQ(Server.Requests().size(), 1u);
+}
+
+TEST_F(FileExchangeTest, ARequestEndsAtItsDeadlineHoweverSlowlyTheServerSends) {
+  TTransferLimits limits;
+  limits.RequestMs = 1000;
+  Files.SetLimits(limits);
+  Server.Script({THttpTestServer::kDrip + THttpTestServer::Reply(200, std::string(100, 'x'))});
+  const auto start = std::chrono::steady_clock::now();
+  std::string got, failure, posted;
+  EXPECT_FALSE(Files.GetFile("http://10.1.2.3:9091/agent/info", got, -1, "", failure));
+  EXPECT_EQ(failure, "Open Handle 3-28");  // timed out
+  EXPECT_FALSE(Files.PostFile("http://10.1.2.3:80/query/iconcache", "q", posted));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 TEST(FileExchangeGateway, GatewayFilesGoOverTlsWithTheCookie) {

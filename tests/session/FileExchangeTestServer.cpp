@@ -152,8 +152,13 @@ void THttpTestServer::ServeOne(int prmFd) {
       SSL_write(ssl, reply.data(), static_cast<int>(reply.size()));
       SSL_shutdown(ssl);
     } else {
+      const bool drip = reply.rfind(kDrip, 0) == 0;
+      if (drip) reply.erase(0, std::string(kDrip).size());
+      const size_t burst = drip ? reply.find("\r\n\r\n") + 4 : reply.size();
       for (size_t off = 0; off < reply.size();) {
-        ssize_t n = send(prmFd, reply.data() + off, reply.size() - off, MSG_NOSIGNAL);
+        if (off >= burst && m_Stop.Wait(200)) break;
+        const size_t len = off < burst ? burst - off : 1;
+        ssize_t n = send(prmFd, reply.data() + off, len, MSG_NOSIGNAL);
         if (n <= 0) break;
         off += static_cast<size_t>(n);
       }

@@ -1,7 +1,8 @@
 // A small HTTP/1.1 server on 127.0.0.1 for the file-exchange tests, optionally over TLS: it serves
 // one connection at a time, records each request as received (head and body) and answers it with
 // the next scripted raw reply (the last one repeats). A reply marked silent is never sent: the
-// connection is held until the server is destroyed.
+// connection is held until the server is destroyed. A reply that starts with kDrip sends its head
+// at once and then its body one byte every 200 ms.
 #pragma once
 
 #include <openssl/ssl.h>
@@ -27,6 +28,7 @@ struct TRecordedRequest {
 class THttpTestServer {
  public:
   static constexpr const char* kSilent = "<silent>";
+  static constexpr const char* kDrip = "<drip>";
 
   explicit THttpTestServer(bool prmTls = false);
   // Stops the serving thread and joins it.

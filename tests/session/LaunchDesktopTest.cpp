@@ -152,13 +152,6 @@ TEST_F(TLaunchTest, StartFailuresShowTheirErrorBoxes) {
   EXPECT_TRUE(m_Mng->LaunchWorker().CleanupPending());
 }
 
-TEST_F(TLaunchTest, FilesAreCleanedUpAfterTheLaunchUnlessShown) {
-  StartSession(kCleanFiles);
-  Launch("10.0.0.5");
-  ClientArgs();
-  EXPECT_TRUE(m_Mng->LaunchWorker().CleanupPending());
-}
-
 // The password entry is protected with a fresh nonce on every launch; the rest is fixed.
 std::string WithoutProtectedPassword(std::string prmFile) {
   const std::string entry = "password 51:b:";
