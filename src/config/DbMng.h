@@ -247,9 +247,7 @@ class TDBMng {
   bool m_Disableremoteappcapscheck;
   bool m_Disableconnectionsharing;
   bool m_Independently = false;
-  // Connection files hold the protected password: they go once the client has read them,
-  // unless the availability server's settings ask to keep them.
-  bool m_ShowRdpFile = false;
+  bool m_ShowRdpFile = true;
   bool m_ValidAppSize = false;
   bool m_ExtraAuth = false;
 };

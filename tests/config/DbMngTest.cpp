@@ -77,7 +77,6 @@ TEST(DbMng, InitialValues) {
       {"VaildAppSize", db.GetVaildAppSize()},
       {"ExtraAuth", db.GetExtraAuth()},
       {"Independently", db.GetIndependently()},
-      {"ShowRdpFile", db.GetShowRdpFile()},
   };
   for (const auto& [name, value] : flags) EXPECT_FALSE(value) << name;
 
@@ -98,6 +97,7 @@ TEST(DbMng, InitialValues) {
       {"Networkautodetect", db.GetNetworkautodetect()},
       {"Bandwidthautodetect", db.GetBandwidthautodetect()},
       {"Disableremoteappcapscheck", db.GetDisableremoteappcapscheck()},
+      {"ShowRdpFile", db.GetShowRdpFile()},
   };
   for (const auto& [name, value] : onFlags) EXPECT_TRUE(value) << name;
 }

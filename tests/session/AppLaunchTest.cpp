@@ -115,10 +115,10 @@ TEST_F(AppLaunch, EveryFailureReachesThePageAndStartsNothing) {
   EXPECT_TRUE(m_UI.Reports("E").empty());
 }
 
-// A connection file holds the protected password: it is there when its client starts and gone
-// soon after, for desktops and applications alike.
+// Unless the settings ask to keep them, connection files (with the protected password) are there
+// when their client starts and gone soon after, for desktops and applications alike.
 TEST_F(AppLaunch, ConnectionFilesGoSoonAfterTheirClientStarted) {
-  StartApps();
+  StartApps("<Settings><showrdpfile>0</showrdpfile></Settings>");
   const std::string desktop = RdpFileFolder() + "/10.0.0.5.rdp";
   const std::string app = RdpFileFolder() + "/10.0.0.7_Text Editor.rdp";
   Launch("10.0.0.5");
