@@ -238,7 +238,7 @@ std::string Utf8(const ASN1_STRING* prmText) {
 long Pkcs12Rounds(const PKCS12* prmBundle, bool prmOpenContents, const char* prmPass) {
   const ASN1_INTEGER* macRounds = nullptr;
   PKCS12_get0_mac(nullptr, nullptr, nullptr, &macRounds, prmBundle);
-  long most = macRounds ? Rounds(macRounds) : 0;  // a MAC without a count runs one round
+  long most = macRounds ? Rounds(macRounds) : 1;  // no count: one round, if a MAC at all
   STACK_OF(PKCS7)* contents = PKCS12_unpack_authsafes(prmBundle);
   for (int i = 0; i < sk_PKCS7_num(contents); ++i) {
     PKCS7* p7 = sk_PKCS7_value(contents, i);
