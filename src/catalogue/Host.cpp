@@ -119,11 +119,7 @@ std::string THost::GetID_DNSHost() {
 }
 
 int THost::GetPort() const {
-  int port = m_Owner.GetDBMng().GetRDPPort();
-  std::string value = ParamValue(m_Parameters, "_PORT");
-  int parsed = 0;
-  if (!value.empty() && TryStrToInt(value, parsed)) port = parsed;
-  return port;
+  return PortOr(ParamValue(m_Parameters, "_PORT"), m_Owner.GetDBMng().GetRDPPort());
 }
 
 void THost::SetStatus(int prmStatus) {
@@ -199,7 +195,7 @@ std::vector<std::unique_ptr<THost>> LoadHosts(const TXmlNode& prmRoot, IHostOwne
   TXmlNode list = prmRoot.FindFirst("Hosts");
   if (!list) return hosts;
   TDBMng& store = prmOwner.GetDBMng();
-  store.SetRDPPort(list.AttrInt("RDPPort", store.GetRDPPort()));
+  store.SetRDPPort(PortOr(list.Attr("RDPPort"), store.GetRDPPort()));
   THostListState state;
   for (const TXmlNode& host : list.FindAll("Host"))
     hosts.push_back(

@@ -90,7 +90,8 @@ class THost {
   // The address to name in availability queries: m_ID when it is a dotted IPv4 address, else
   // the owner's resolution of it, else m_ID unchanged.
   std::string GetID_DNSHost();
-  // The store's RDP port unless "Params" carries an integer "_PORT".
+  // The store's RDP port unless "Params" carries an integer "_PORT"; kNoPort for an integer
+  // outside 1..65535 there (or in the list's "RDPPort"), which the launch refuses.
   int GetPort() const;
 
   // Stores the status and posts it to the owner; never blocks.

@@ -324,19 +324,35 @@ std::string Trim(std::string_view prmText) {
   return std::string(prmText.substr(b, e - b));
 }
 
-bool TryStrToInt(std::string_view prmText, int& prmValue) {
+namespace {
+
+// TryStrToInt's reading; result_out_of_range for an integer that does not fit, whatever its length.
+std::errc ReadInt(std::string_view prmText, int& prmValue) {
   std::string_view t = prmText;
   while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
   if (!t.empty() && t.front() == '+') {
     t.remove_prefix(1);
-    if (!t.empty() && t.front() == '-') return false;  // one sign at most
+    if (!t.empty() && t.front() == '-') return std::errc::invalid_argument;  // one sign at most
   }
-  if (t.empty()) return false;
+  if (t.empty()) return std::errc::invalid_argument;
   int v = 0;
   auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), v, 10);
-  if (ec != std::errc() || p != t.data() + t.size()) return false;
-  prmValue = v;
-  return true;
+  if (p != t.data() + t.size()) return std::errc::invalid_argument;
+  if (ec == std::errc()) prmValue = v;
+  return ec;
+}
+
+}  // namespace
+
+bool TryStrToInt(std::string_view prmText, int& prmValue) {
+  return ReadInt(prmText, prmValue) == std::errc();
+}
+
+int PortOr(std::string_view prmText, int prmDefault) {
+  int v = 0;
+  std::errc ec = ReadInt(prmText, v);
+  if (ec == std::errc::invalid_argument) return prmDefault;
+  return ec == std::errc() && IsTcpPort(v) ? v : kNoPort;
 }
 
 }  // namespace vantrel

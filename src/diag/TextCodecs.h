@@ -49,4 +49,15 @@ std::string Trim(std::string_view prmText);
 // Strict signed decimal (optional sign, digits only, fits 32 bits); false otherwise.
 bool TryStrToInt(std::string_view prmText, int& prmValue);
 
+// Ports read from outside (a typed destination, the catalogue, an application server's answer).
+// kNoPort marks one that must be refused where it would be used: never wrapped into the TCP
+// range, never replaced by a default.
+constexpr int kNoPort = 0;
+constexpr bool IsTcpPort(int prmPort) {
+  return prmPort >= 1 && prmPort <= 65535;
+}
+// The port prmText names, read as TryStrToInt reads: kNoPort for an integer outside 1..65535
+// however long, prmDefault for text that is no integer (empty included).
+int PortOr(std::string_view prmText, int prmDefault);
+
 }  // namespace vantrel

@@ -11,6 +11,7 @@
 #include <openssl/x509.h>
 
 #include <algorithm>
+#include <climits>
 
 #include "diag/DebugLog.h"
 #include "diag/FileRead.h"
@@ -40,11 +41,12 @@ TBioPtr MemBio(const std::string& prmText) {
   return TBioPtr(BIO_new_mem_buf(prmText.data(), static_cast<int>(prmText.size())), BIO_free);
 }
 
-// One file's passphrase: asked at most once, wiped when the file is done.
+// One file's passphrase: asked at most once (never once a stop was asked for), wiped when the
+// file is done.
 class TPassphrase {
  public:
-  TPassphrase(IDialogs& prmDialogs, const std::string& prmName)
-      : m_Dialogs(prmDialogs), m_Name(prmName) {}
+  TPassphrase(IDialogs& prmDialogs, const std::string& prmName, const TStopCheck& prmStop)
+      : m_Dialogs(prmDialogs), m_Name(prmName), m_Stop(prmStop) {}
   ~TPassphrase() { OPENSSL_cleanse(m_Text.data(), m_Text.size()); }
   TPassphrase(const TPassphrase&) = delete;
   TPassphrase& operator=(const TPassphrase&) = delete;
@@ -53,7 +55,8 @@ class TPassphrase {
   bool Ask() {
     if (!m_Asked) {
       m_Asked = true;
-      m_Given = m_Dialogs.AskSecret("Passphrase for " + m_Name, kPassCaption, m_Text) == IDOK;
+      m_Given = !(m_Stop && m_Stop()) &&
+                m_Dialogs.AskSecret("Passphrase for " + m_Name, kPassCaption, m_Text) == IDOK;
     }
     return m_Given;
   }
@@ -79,6 +82,7 @@ class TPassphrase {
  private:
   IDialogs& m_Dialogs;
   const std::string& m_Name;
+  const TStopCheck& m_Stop;
   std::string m_Text;
   bool m_Asked = false;
   bool m_Given = false;
@@ -104,11 +108,11 @@ void AddIfUsable(const std::string& prmName, std::shared_ptr<X509> prmCert,
 }
 
 void ReadPem(const std::string& prmName, const std::string& prmText, const std::string& prmKeyText,
-             IDialogs& prmDialogs, std::vector<TStoredCert>& prmOut) {
+             IDialogs& prmDialogs, const TStopCheck& prmStop, std::vector<TStoredCert>& prmOut) {
   TBioPtr certs = MemBio(prmText);
   std::shared_ptr<X509> cert;
   if (certs) cert = OwnCert(PEM_read_bio_X509(certs.get(), nullptr, nullptr, nullptr));
-  TPassphrase pass(prmDialogs, prmName);
+  TPassphrase pass(prmDialogs, prmName, prmStop);
   std::shared_ptr<EVP_PKEY> key;
   for (const std::string* text : {&prmText, &prmKeyText}) {
     TBioPtr keys = MemBio(*text);
@@ -126,8 +130,61 @@ void ReadPem(const std::string& prmName, const std::string& prmText, const std::
   AddIfUsable(prmName, std::move(cert), std::move(key), prmOut);
 }
 
+template <typename T, void (*Free)(T*)>
+using TAsn1Ptr = std::unique_ptr<T, std::integral_constant<decltype(Free), Free>>;
+
+// A count that does not fit (or is negative) is taken for too many.
+long Rounds(const ASN1_INTEGER* prmCount) {
+  long n = ASN1_INTEGER_get(prmCount);
+  return n < 0 ? LONG_MAX : n;
+}
+
+// PKCS#5 v1 and PKCS#12 schemes carry the count in their own parameters, PBES2 in its PBKDF2 key
+// function. Parameters OpenSSL cannot read cost nothing: it fails before deriving.
+long PbeRounds(const X509_ALGOR* prmAlg) {
+  const ASN1_OBJECT* obj = nullptr;
+  int type = V_ASN1_UNDEF;
+  const void* value = nullptr;
+  X509_ALGOR_get0(&obj, &type, &value, prmAlg);
+  if (type != V_ASN1_SEQUENCE) return 0;
+  const auto* params = static_cast<const ASN1_STRING*>(value);
+  if (OBJ_obj2nid(obj) != NID_pbes2) {
+    TAsn1Ptr<PBEPARAM, PBEPARAM_free> pbe(
+        static_cast<PBEPARAM*>(ASN1_item_unpack(params, ASN1_ITEM_rptr(PBEPARAM))));
+    return pbe ? Rounds(pbe->iter) : 0;
+  }
+  TAsn1Ptr<PBE2PARAM, PBE2PARAM_free> pbe2(
+      static_cast<PBE2PARAM*>(ASN1_item_unpack(params, ASN1_ITEM_rptr(PBE2PARAM))));
+  if (!pbe2 || OBJ_obj2nid(pbe2->keyfunc->algorithm) != NID_id_pbkdf2) return 0;
+  TAsn1Ptr<PBKDF2PARAM, PBKDF2PARAM_free> kdf(static_cast<PBKDF2PARAM*>(
+      ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBKDF2PARAM), pbe2->keyfunc->parameter)));
+  return kdf ? Rounds(kdf->iter) : 0;
+}
+
+long BagRounds(const STACK_OF(PKCS12_SAFEBAG) * prmBags) {
+  long most = 0;
+  for (int i = 0; i < sk_PKCS12_SAFEBAG_num(prmBags); ++i) {
+    const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(prmBags, i);
+    if (PKCS12_SAFEBAG_get_nid(bag) == NID_pkcs8ShroudedKeyBag) {
+      const X509_ALGOR* alg = nullptr;
+      X509_SIG_get0(PKCS12_SAFEBAG_get0_pkcs8(bag), &alg, nullptr);
+      most = std::max(most, PbeRounds(alg));
+    } else if (PKCS12_SAFEBAG_get_nid(bag) == NID_safeContentsBag) {
+      most = std::max(most, BagRounds(PKCS12_SAFEBAG_get0_safes(bag)));
+    }
+  }
+  return most;
+}
+
+bool TooCostly(const std::string& prmName, long prmRounds) {
+  if (prmRounds <= kMaxPkcs12Rounds) return false;
+  Skip(prmName,
+       "its key derivation asks for more than " + std::to_string(kMaxPkcs12Rounds) + " rounds");
+  return true;
+}
+
 void ReadPkcs12(const std::string& prmName, const std::string& prmText, IDialogs& prmDialogs,
-                std::vector<TStoredCert>& prmOut) {
+                const TStopCheck& prmStop, std::vector<TStoredCert>& prmOut) {
   const auto* p = reinterpret_cast<const unsigned char*>(prmText.data());
   std::unique_ptr<PKCS12, decltype(&PKCS12_free)> p12(
       d2i_PKCS12(nullptr, &p, static_cast<long>(prmText.size())), PKCS12_free);
@@ -135,18 +192,28 @@ void ReadPkcs12(const std::string& prmName, const std::string& prmText, IDialogs
     ERR_clear_error();
     return Skip(prmName, "not a certificate file");
   }
-  TPassphrase pass(prmDialogs, prmName);
-  // A bundle without a passphrase opens with the empty one; only others ask the user.
-  bool open = PKCS12_mac_present(p12.get()) ? PKCS12_verify_mac(p12.get(), "", 0) == 1 ||
-                                                  PKCS12_verify_mac(p12.get(), nullptr, 0) == 1
-                                            : true;
-  if (!open) {
-    if (!pass.Ask()) return Skip(prmName, "passphrase not given");
-    if (PKCS12_verify_mac(p12.get(), pass.Text(), -1) != 1) {
-      ERR_clear_error();
-      return pass.ReportWrong();
+  // Counted before the first MAC check, which already runs the MAC's rounds.
+  if (TooCostly(prmName, Pkcs12Rounds(p12.get()))) return;
+  TPassphrase pass(prmDialogs, prmName, prmStop);
+  // A bundle without a passphrase opens with the empty one, in either of its two encodings; only
+  // others ask the user.
+  bool open = true;
+  const char* secret = nullptr;
+  if (PKCS12_mac_present(p12.get()) && PKCS12_verify_mac(p12.get(), nullptr, 0) != 1) {
+    if (PKCS12_verify_mac(p12.get(), "", 0) == 1) {
+      secret = "";
+    } else {
+      open = false;
+      if (!pass.Ask()) return Skip(prmName, "passphrase not given");
+      if (PKCS12_verify_mac(p12.get(), pass.Text(), -1) != 1) {
+        ERR_clear_error();
+        return pass.ReportWrong();
+      }
+      secret = pass.Text();
     }
   }
+  // Keys inside encrypted contents can only be counted once the passphrase is known.
+  if (TooCostly(prmName, Pkcs12Rounds(p12.get(), true, secret))) return;
   EVP_PKEY* key = nullptr;
   X509* cert = nullptr;
   STACK_OF(X509)* chain = nullptr;
@@ -167,6 +234,30 @@ std::string Utf8(const ASN1_STRING* prmText) {
 }
 
 }  // namespace
+
+long Pkcs12Rounds(const PKCS12* prmBundle, bool prmOpenContents, const char* prmPass) {
+  const ASN1_INTEGER* macRounds = nullptr;
+  PKCS12_get0_mac(nullptr, nullptr, nullptr, &macRounds, prmBundle);
+  long most = macRounds ? Rounds(macRounds) : 1;  // no count: one round, if a MAC at all
+  STACK_OF(PKCS7)* contents = PKCS12_unpack_authsafes(prmBundle);
+  for (int i = 0; i < sk_PKCS7_num(contents); ++i) {
+    PKCS7* p7 = sk_PKCS7_value(contents, i);
+    STACK_OF(PKCS12_SAFEBAG)* bags = nullptr;
+    if (PKCS7_type_is_data(p7)) {
+      bags = PKCS12_unpack_p7data(p7);
+    } else if (PKCS7_type_is_encrypted(p7) && p7->d.encrypted && p7->d.encrypted->enc_data) {
+      long own = PbeRounds(p7->d.encrypted->enc_data->algorithm);
+      most = std::max(most, own);
+      if (prmOpenContents && own <= kMaxPkcs12Rounds)
+        bags = PKCS12_unpack_p7encdata(p7, prmPass, prmPass ? -1 : 0);
+    }
+    most = std::max(most, BagRounds(bags));
+    sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free);
+  }
+  sk_PKCS7_pop_free(contents, PKCS7_free);
+  ERR_clear_error();
+  return most;
+}
 
 std::string CertFolder() {
   return ConfigDir() + "/certs";
@@ -201,7 +292,8 @@ std::string CertDisplayName(const X509_NAME* prmName) {
   return std::string(data, size_t(std::max(n, 0L))).substr(0, kMaxDisplayName);
 }
 
-std::vector<TStoredCert> ReadCertFolder(const std::string& prmFolder, IDialogs& prmDialogs) {
+std::vector<TStoredCert> ReadCertFolder(const std::string& prmFolder, IDialogs& prmDialogs,
+                                        const TStopCheck& prmStop) {
   std::vector<TStoredCert> out;
   std::vector<std::string> names;
   if (DIR* d = opendir(prmFolder.c_str())) {
@@ -211,6 +303,10 @@ std::vector<TStoredCert> ReadCertFolder(const std::string& prmFolder, IDialogs& 
   }
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
+    if (prmStop && prmStop()) {
+      WriteDebugLog("CertStore - stopped before " + name);
+      break;
+    }
     if (EndsWith(name, kKeySuffix)) continue;  // read with its certificate
     std::string text;
     if (!ReadRegularFile(prmFolder + "/" + name, kMaxCertFile, text)) {
@@ -218,20 +314,21 @@ std::vector<TStoredCert> ReadCertFolder(const std::string& prmFolder, IDialogs& 
       continue;
     }
     if (text.find("-----BEGIN ") == std::string::npos) {
-      ReadPkcs12(name, text, prmDialogs, out);
+      ReadPkcs12(name, text, prmDialogs, prmStop, out);
       continue;
     }
     std::string keyText;
     std::string stem = name.substr(0, name.rfind('.'));
     ReadRegularFile(prmFolder + "/" + stem + kKeySuffix, kMaxCertFile, keyText);
-    ReadPem(name, text, keyText, prmDialogs, out);
+    ReadPem(name, text, keyText, prmDialogs, prmStop, out);
     OPENSSL_cleanse(keyText.data(), keyText.size());
   }
   return out;
 }
 
-std::vector<TStoredCert> OpenPersonalStore(IDialogs& prmDialogs) {
-  std::vector<TStoredCert> out = ReadCertFolder(CertFolder(), prmDialogs);
+std::vector<TStoredCert> OpenPersonalStore(IDialogs& prmDialogs, const TStopCheck& prmStop) {
+  std::vector<TStoredCert> out = ReadCertFolder(CertFolder(), prmDialogs, prmStop);
+  if (prmStop && prmStop()) return out;
   std::vector<TStoredCert> tokens = ReadTokens();
   std::move(tokens.begin(), tokens.end(), std::back_inserter(out));
   return out;

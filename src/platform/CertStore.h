@@ -4,6 +4,7 @@
 // use and never kept or logged. Unusable entries are skipped with one log line each.
 #pragma once
 
+#include <openssl/pkcs12.h>
 #include <openssl/types.h>
 
 #include <functional>
@@ -26,18 +27,35 @@ struct TStoredCert {
   std::function<bool(IDialogs& prmDialogs, TStoredCert& prmCert)> Unlock;
 };
 
+// Asked between files and before each passphrase: true ends the reading at once (the session
+// is being released). Empty: never.
+using TStopCheck = std::function<bool()>;
+
 // ConfigDir() + "/certs".
 std::string CertFolder();
 // The folder's certificates with their keys, by file name. A PEM file holds a certificate and
 // its key, or the key is in a file of the same name ending in ".key". Expired certificates and
-// those without a key are left out.
-std::vector<TStoredCert> ReadCertFolder(const std::string& prmFolder, IDialogs& prmDialogs);
+// those without a key are left out, and so are PKCS#12 bundles that cost more than
+// kMaxPkcs12Rounds to open.
+std::vector<TStoredCert> ReadCertFolder(const std::string& prmFolder, IDialogs& prmDialogs,
+                                        const TStopCheck& prmStop = {});
 // Certificates on every token of p11-kit's modules, token by token. A token that needs no login
 // offers only certificates with a key; one behind a PIN offers its certificates and looks for
 // the key after the login.
 std::vector<TStoredCert> ReadTokens();
 // Both, files first.
-std::vector<TStoredCert> OpenPersonalStore(IDialogs& prmDialogs);
+std::vector<TStoredCert> OpenPersonalStore(IDialogs& prmDialogs, const TStopCheck& prmStop = {});
+
+// A PKCS#12 bundle may ask for any number of key-derivation rounds; 10^8 hold the thread at full
+// CPU for more than a minute. Common tools write a few thousand; a bundle asking for more than
+// this is skipped unopened.
+constexpr long kMaxPkcs12Rounds = 1000000;
+// The most derivation rounds opening prmBundle would run: its MAC's and every PBE or PBKDF2 count
+// of its contents and shrouded keys, read from the structure without deriving anything (LONG_MAX
+// for a count that cannot be read). With prmOpenContents the encrypted contents are opened with
+// prmPass (null and "" differ) to count the keys inside; their own counts must have passed.
+long Pkcs12Rounds(const PKCS12* prmBundle, bool prmOpenContents = false,
+                  const char* prmPass = nullptr);
 
 // The name as a person reads it: the common name, else the organisation, else the whole name.
 std::string CertDisplayName(const X509_NAME* prmName);

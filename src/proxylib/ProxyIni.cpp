@@ -10,6 +10,7 @@
 
 #include "diag/TextCodecs.h"
 #include "diag/UniqueFd.h"
+#include "proxylog/Loglib.h"
 #include "proxylog/UtilityLib.h"
 
 namespace vantrel::proxylib {
@@ -82,18 +83,27 @@ std::string ProxyIniPath() {
 }
 
 bool ProxyIniExists() {
-  struct stat st {};
-  return lstat(ProxyIniPath().c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  std::string path = ProxyIniPath();
+  struct stat dir {
+  }, file{};
+  if (lstat(path.c_str(), &file) != 0) return false;
+  // Read only as it is written: a folder planted in a shared temporary folder, or a file put
+  // into a folder others may write, would hand us their "saved" credentials.
+  if (lstat(path.substr(0, path.rfind('/')).c_str(), &dir) != 0 ||
+      proxylog::CheckOwnership(dir, S_IFDIR) != proxylog::TOwnership::Private ||
+      proxylog::CheckOwnership(file, S_IFREG) != proxylog::TOwnership::Private) {
+    PROXY_LOG(proxylog::kLevelWarning,
+              "ProxyIni: %s or its folder is not this user's private file; ignored", path.c_str());
+    return false;
+  }
+  return true;
 }
 
 bool CreateProxyIniFile() {
   std::string path = ProxyIniPath();
   if (!proxylog::MakePrivateDir(path.substr(0, path.rfind('/')))) return false;
   TUniqueFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-  struct stat st {};
-  if (!fd.Valid() || fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid())
-    return false;
-  return (st.st_mode & 077) == 0 || fchmod(fd.Get(), 0600) == 0;
+  return fd.Valid() && proxylog::KeepPrivate(fd.Get(), S_IFREG, 0600);
 }
 
 CProxyIni::CProxyIni(std::string prmPath) : m_Path(std::move(prmPath)) {

@@ -31,6 +31,8 @@ std::string ProxyIniPath();
 // Creates the folder (0700, owned by this user) and the file (0600) when missing; false when
 // either cannot be made private to this user.
 bool CreateProxyIniFile();
+// True when the file exists and may be read: it and its folder are this user's, real (no link)
+// and closed to everyone else. Anything else is logged and counts as no file.
 bool ProxyIniExists();
 
 class CProxyIni {

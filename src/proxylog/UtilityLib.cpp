@@ -1,10 +1,12 @@
 #include "proxylog/UtilityLib.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "diag/UniqueFd.h"
 #include "platform/Settings.h"
 
 namespace vantrel::proxylog {
@@ -79,6 +81,18 @@ std::string Utf16ToUtf8(std::u16string_view prmText) {
   return out;
 }
 
+TOwnership CheckOwnership(const struct stat& prmSt, mode_t prmType) {
+  if ((prmSt.st_mode & S_IFMT) != prmType || prmSt.st_uid != geteuid()) return TOwnership::Foreign;
+  return (prmSt.st_mode & 077) == 0 ? TOwnership::Private : TOwnership::Loose;
+}
+
+bool KeepPrivate(int prmFd, mode_t prmType, mode_t prmMode) {
+  struct stat st {};
+  if (fstat(prmFd, &st) != 0) return false;
+  TOwnership own = CheckOwnership(st, prmType);
+  return own == TOwnership::Private || (own == TOwnership::Loose && fchmod(prmFd, prmMode) == 0);
+}
+
 bool MakePrivateDir(const std::string& prmDir) {
   std::string dir = prmDir;
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
@@ -86,9 +100,8 @@ bool MakePrivateDir(const std::string& prmDir) {
   for (size_t p = dir.find('/', 1); p != std::string::npos; p = dir.find('/', p + 1))
     if (mkdir(dir.substr(0, p).c_str(), 0700) != 0 && errno != EEXIST) return false;
   if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  struct stat st {};
-  if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return false;
-  return (st.st_mode & 077) == 0 || chmod(dir.c_str(), 0700) == 0;
+  TUniqueFd fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  return fd.Valid() && KeepPrivate(fd.Get(), S_IFDIR, 0700);
 }
 
 }  // namespace vantrel::proxylog

@@ -3,6 +3,8 @@
 // C interface.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
 #include <string_view>
 
@@ -20,6 +22,16 @@ std::string GetActiveUserTempDir();
 // Invalid input (a lone surrogate, a malformed UTF-8 sequence) becomes U+FFFD, never a failure.
 std::u16string Utf8ToUtf16(std::string_view prmText);
 std::string Utf16ToUtf8(std::u16string_view prmText);
+
+// What a store's folder or file (prmSt from lstat or fstat) is to this user: Foreign when it is
+// not of prmType (S_IFDIR or S_IFREG; a link is neither) or belongs to someone else, Loose when
+// it is ours but open to the group or others, Private otherwise. Writers close a Loose one;
+// readers take nothing but a Private one, since anyone may have put its contents there.
+enum class TOwnership { Private, Loose, Foreign };
+TOwnership CheckOwnership(const struct stat& prmSt, mode_t prmType);
+// For writers: true when the opened prmFd is this user's own of prmType, a Loose one after its
+// mode was set to prmMode.
+bool KeepPrivate(int prmFd, mode_t prmType, mode_t prmMode);
 
 // Creates prmDir and its parents; the last component gets mode 0700 and must end up a real
 // folder owned by this user (not a link, not someone else's folder in a shared /tmp).

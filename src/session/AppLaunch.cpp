@@ -137,8 +137,10 @@ bool TAppLauncher::GetAppServer(const TTSApp& prmApp, std::string& prmHost, int&
         return false;
       }
       prmHost = found.Text();
-      prmPort = found.AttrInt("Port", DEFAULT_RDP_PORT);
-      return true;
+      prmPort = PortOr(found.Attr("Port"), DEFAULT_RDP_PORT);
+      if (IsTcpPort(prmPort)) return true;
+      m_Context.GetUI().ReportError(TCS_ERR_INVALID_PORT, "");
+      return false;
     }
     failure = "invalid server response - " + failure;
   }

@@ -39,10 +39,9 @@ bool ParseTypedDestination(const std::string& prmDest, std::string& prmHost, int
     prmPort = DEFAULT_RDP_PORT;
     return true;
   }
-  int port = 0;
   // A port outside the TCP range would only fail later, at the gateway, without a clear error.
-  if (!TryStrToInt(std::string_view(prmDest).substr(colon + 1), port) || port < 1 || port > 65535)
-    return false;
+  const int port = PortOr(std::string_view(prmDest).substr(colon + 1), kNoPort);
+  if (!IsTcpPort(port)) return false;
   prmHost = prmDest.substr(0, colon);
   prmPort = port;
   return true;

@@ -9,6 +9,7 @@
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
 #include "diag/NetAddress.h"
+#include "diag/TextCodecs.h"
 #include "platform/RdpClient.h"
 #include "session/FileNames.h"
 #include "tunnel/LocalHost.h"
@@ -156,6 +157,10 @@ void TLauncher::LaunchDesktop(const std::string& prmDest, int prmHostIndex, int 
       }
     });
     if (!listed) return;
+    if (!IsTcpPort(port)) {
+      m_Context.GetUI().ReportError(TCS_ERR_INVALID_PORT, "");
+      return;
+    }
   }
   auto protocol = m_Context.Protocol();
   if (prmSSO && store.GetSSO() && protocol) {

@@ -38,19 +38,22 @@ TStoredCert TDlgSelectCert::Detach() {
   return std::move(m_Store[size_t(m_Selected)]);
 }
 
-TCertificateChooser::TCertificateChooser(IDialogs& prmDialogs, TOpenStore prmOpenStore)
-    : m_Dialogs(prmDialogs), m_OpenStore(std::move(prmOpenStore)) {}
+TCertificateChooser::TCertificateChooser(IDialogs& prmDialogs, TOpenStore prmOpenStore,
+                                         TStopCheck prmStop)
+    : m_Dialogs(prmDialogs), m_OpenStore(std::move(prmOpenStore)), m_Stop(std::move(prmStop)) {}
 
 TCertChoice TCertificateChooser::ChooseCertificate(TClientCertificate& prmOut) {
+  auto stopped = [this] { return m_Stop && m_Stop(); };
   TStoredCert chosen;
   {
     TDlgSelectCert dlg(m_OpenStore(m_Dialogs));
     WriteDebugLog("TDlgSelectCert - " + std::to_string(dlg.RowCount()) + " certificates");
+    if (stopped()) return TCertChoice::Cancelled;
     if (dlg.RowCount() == 0) return TCertChoice::NoneInStore;
     if (dlg.Selected() < 0 && dlg.ShowModal(m_Dialogs) != IDOK) return TCertChoice::Cancelled;
     chosen = dlg.Detach();
   }
-  if (!chosen.Key && chosen.Unlock && !chosen.Unlock(m_Dialogs, chosen))
+  if (!chosen.Key && chosen.Unlock && (stopped() || !chosen.Unlock(m_Dialogs, chosen)))
     return TCertChoice::Cancelled;
   if (!chosen.Cert || !chosen.Key) return TCertChoice::Cancelled;
   WriteDebugLog("TDlgSelectCert - using " +

@@ -39,7 +39,13 @@ class TCertificateChooser final : public ICertificateChooser {
  public:
   using TOpenStore = std::function<std::vector<TStoredCert>(IDialogs&)>;
   // prmDialogs shows the list and asks passphrases and PINs; borrowed, must outlive the chooser.
-  explicit TCertificateChooser(IDialogs& prmDialogs, TOpenStore prmOpenStore = OpenPersonalStore);
+  // Once prmStop says so (the session is being released) the choice ends as cancelled, before
+  // the list or a PIN is asked for; prmOpenStore is expected to stop reading as well.
+  explicit TCertificateChooser(
+      IDialogs& prmDialogs,
+      TOpenStore prmOpenStore =
+          [](IDialogs& prmStoreDialogs) { return OpenPersonalStore(prmStoreDialogs); },
+      TStopCheck prmStop = {});
 
   // The store is read anew on each call, so a file or token added meanwhile is offered.
   TCertChoice ChooseCertificate(TClientCertificate& prmOut) override;
@@ -47,6 +53,7 @@ class TCertificateChooser final : public ICertificateChooser {
  private:
   IDialogs& m_Dialogs;
   TOpenStore m_OpenStore;
+  TStopCheck m_Stop;
 };
 
 }  // namespace vantrel

@@ -65,7 +65,12 @@ void CAppMngCommon::OpenControlConnection() {
   // Without dialogs of its own the manager's logging ones stand in: a single unprotected
   // certificate is still used, every question counts as cancelled, and the no-certificate text
   // only reaches the debug log.
-  m_CertChooser = std::make_unique<TCertificateChooser>(ProxyDialogs());
+  // A release during the handshake ends the store's reading too (it may be slow: files with
+  // costly key derivation, passphrases, tokens).
+  TStopCheck stop = [this] { return m_StopEvent.IsSet(); };
+  m_CertChooser = std::make_unique<TCertificateChooser>(
+      ProxyDialogs(), [stop](IDialogs& prmDialogs) { return OpenPersonalStore(prmDialogs, stop); },
+      stop);
   m_SSPI->SetCertificateChooser(m_CertChooser.get());
   m_SSPI->SetDialogs(m_Dialogs);
   // Without a user to ask, a certificate that cannot be verified is refused.

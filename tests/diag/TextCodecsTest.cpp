@@ -171,5 +171,27 @@ TEST(TextCodecs, HexDumpOfBrokenUtf8AndStrictIntegers) {
   EXPECT_EQ(v, 443);
 }
 
+TEST(TextCodecs, PortsOutsideTheTcpRangeAreNeverWrappedOrReplaced) {
+  const struct {
+    const char* Text;
+    int Port;
+  } cases[] = {
+      {"3390", 3390},
+      {" +1", 1},
+      {"65535", 65535},
+      {"65536", kNoPort},
+      {"70000", kNoPort},
+      {"0", kNoPort},
+      {"-1", kNoPort},
+      {"4294967296", kNoPort},
+      {"99999999999", kNoPort},
+      {"", 42},
+      {"abc", 42},
+      {"33 ", 42},
+      {"+-5", 42},
+  };
+  for (const auto& c : cases) EXPECT_EQ(PortOr(c.Text, 42), c.Port) << c.Text;
+}
+
 }  // namespace
 }  // namespace vantrel

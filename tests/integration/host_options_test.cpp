@@ -74,6 +74,7 @@ TEST(HostOptions, MistakesAreRefusedWithTheirPlace) {
   EXPECT_NE(Failure({"--params", bad}).find("line 3"), std::string::npos);
   EXPECT_NE(Failure({"--param", "=value"}).find("NAME=VALUE"), std::string::npos);
   EXPECT_NE(Failure({"--param", "novalue"}).find("NAME=VALUE"), std::string::npos);
+  EXPECT_EQ(Failure({"--param", "SPCookies:SECRET"}).find("SECRET"), std::string::npos);
   EXPECT_EQ(Failure({"--param"}), "--param needs a value");
   EXPECT_EQ(Failure({"--api", "http"}), "--api knows only stdio");
   EXPECT_EQ(Failure({"--ui", "qt"}), "--ui must be gtk, terminal or none");

@@ -82,6 +82,16 @@ const TSourceCase kCases[] = {
     {"unknown name",
      [](const std::string& d) { return Write(d + "/s.vantrel", kGood + "\ncookie\x01=x\n"); },
      "line 6: unknown parameter name \"cookie?\"", false, nullptr},
+    {"name with a blank",
+     [](const std::string& d) {
+       return Write(d + "/s.vantrel", std::string("SPCookies ") + kCookie + "=x\n");
+     },
+     "line 1: unknown parameter name (not shown: it contains a blank)", false, nullptr},
+    {"long name",
+     [](const std::string& d) {
+       return Write(d + "/s.vantrel", std::string(32, 'n') + kCookie + "=x\n");
+     },
+     "line 1: unknown parameter name \"nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn...\"", false, nullptr},
     {"repeated name",
      [](const std::string& d) { return Write(d + "/s.vantrel", kGood + "\nplatform=Pelx\n"); },
      "parameter platform is given more than once", false, nullptr},
@@ -109,6 +119,9 @@ const TSourceCase kCases[] = {
     {"URL unknown name",
      [](const std::string&) { return std::string("vantrel:?sp_name=gw&cmd=") + kCookie; },
      "parameter 2: unknown parameter name \"cmd\"", false, nullptr},
+    {"URL name with a blank",
+     [](const std::string&) { return std::string("vantrel:?SPCookies%20") + kCookie + "=x"; },
+     "parameter 1: unknown parameter name (not shown: it contains a blank)", false, nullptr},
     {"URL repeated name",
      [](const std::string&) { return std::string("vantrel:?sp_port=1&sp_port=2"); },
      "given more than once", false, nullptr},

@@ -149,6 +149,36 @@ TEST_F(ProxyStore, CredentialsRoundTripWithTheirPasswordProtected) {
   }
 }
 
+TEST_F(ProxyStore, AStoreNotPrivateToThisUserReadsAsNothingSaved) {
+  const std::string path = ProxyIniPath(), dir = path.substr(0, path.rfind('/'));
+  const std::string planted = "[OUTSIDE_PROXY_CONFIG]\r\nUserName=mallory\r\nDomain=EVIL\r\n";
+  const struct {
+    const char* Name;
+    unsigned DirMode;
+    uid_t DirOwner, FileOwner;
+    bool FileIsLink;
+  } cases[] = {
+      {"another user's folder in a shared /tmp", 0777, 65534, 65534, false},
+      {"our folder open to everyone", 0777, geteuid(), geteuid(), false},
+      {"another user's file in our folder", 0700, geteuid(), 65534, false},
+      {"a link in place of the file", 0700, geteuid(), geteuid(), true},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::string target = c.FileIsLink ? test::TestRoot() + "/planted.ini" : path;
+    WriteAll(target, planted);
+    chmod(target.c_str(), 0600);
+    if (c.FileIsLink) fs::create_symlink(target, path);
+    ASSERT_EQ(chown(target.c_str(), c.FileOwner, c.FileOwner), 0) << "chown needs root";
+    ASSERT_EQ(chmod(dir.c_str(), c.DirMode), 0);
+    ASSERT_EQ(chown(dir.c_str(), c.DirOwner, c.DirOwner), 0);
+    std::string u, p, d;
+    EXPECT_FALSE(GetProxyInfo(u, p, d)) << c.Name;
+    EXPECT_EQ(u + d, "") << c.Name;
+  }
+}
+
 TEST_F(ProxyStore, DamagedOrForeignPasswordsReadAsEmpty) {
   ASSERT_TRUE(SaveProxyInfo("alice", "pw", "D"));
   std::string good = ReadAll(ProxyIniPath());

@@ -99,14 +99,29 @@ TEST_F(AppLaunch, EveryFailureReachesThePageAndStartsNothing) {
          m_Launch->AddOk = false;
        },
        {"E8:10.0.0.7"}},
+      {"port outside the TCP range",
+       [&] {
+         m_Server.Script("/query/appserver", {{true, "<Server Port=\"70000\">10.0.0.7</Server>"}});
+       },
+       {"E6:"}},
+      {"port too large for any integer",
+       [&] {
+         m_Server.Script("/query/appserver",
+                         {{true, "<Server Port=\"99999999999\">10.0.0.7</Server>"}});
+       },
+       {"E6:"}},
       {"no tunnel", [&] { m_Tunnel->Ready = false; }, {"E10:"}},
   };
   for (const TRow& r : rows) {
     Forget();
     r.Arrange();
+    const size_t conns = Conns().size();
     m_Mng->LaunchApp("np", &m_DB, -1);
     EXPECT_EQ(m_UI.Reports("E"), r.Errors) << r.Name;
     EXPECT_FALSE(ClientStarted()) << r.Name;
+    if (r.Errors == TReports{"E6:"}) {
+      EXPECT_EQ(Conns().size(), conns) << r.Name;
+    }
   }
   // An unknown identity is no launch at all.
   Forget();

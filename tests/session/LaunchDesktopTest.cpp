@@ -75,6 +75,22 @@ TEST_F(TLaunchTest, BadDestinationsReportTheirErrorsAndLaunchNothing) {
   EXPECT_TRUE(Conns().empty());
 }
 
+TEST_F(TLaunchTest, ListedPortsOutsideTheTcpRangeReportError6AndOpenNothing) {
+  for (const char* hosts :
+       {"<Hosts><Host ID=\"d\" Params=\"_PORT=70000\">10.0.0.5</Host></Hosts>",
+        "<Hosts><Host ID=\"d\" Params=\"_PORT=4294967296\">10.0.0.5</Host></Hosts>",
+        "<Hosts RDPPort=\"-1\"><Host ID=\"d\">10.0.0.5</Host></Hosts>",
+        "<Hosts RDPPort=\"99999999999\"><Host ID=\"d\">10.0.0.5</Host></Hosts>"}) {
+    SCOPED_TRACE(hosts);
+    m_DB.SetRDPPort(3389);
+    StartSession("", std::string("<OQN>") + hosts + "</OQN>");
+    ASSERT_EQ(m_Mng->GetHosts().size(), 1u);
+    Launch("ignored", 0);
+    EXPECT_EQ(m_UI.Reports("E"), TReports{"E6:"});
+    EXPECT_TRUE(Conns().empty());
+  }
+}
+
 TEST_F(TLaunchTest, ResolutionPendingIsRetriedExactlyOnce) {
   StartSession();
   m_Launch->Answers = {0xFFFFFFFF, NetAddr(10, 0, 0, 7)};

@@ -149,5 +149,20 @@ TEST(CertChoice, RowsNameSubjectAndIssuerInFileOrder) {
   EXPECT_FALSE(dlg.Detach().Cert);  // nothing chosen, nothing handed out
 }
 
+TEST(CertChoice, AReleaseDuringTheChoiceCancelsItWithoutAList) {
+  TTestCA ca("Test CA");
+  TTestCert a = ca.Issue("a"), b = ca.Issue("b");
+  std::string dir = TestRoot() + "/released";
+  ASSERT_TRUE(WriteTestFile(dir + "/a.pem", CertPem(a) + KeyPem(a)));
+  ASSERT_TRUE(WriteTestFile(dir + "/b.pem", CertPem(b) + KeyPem(b)));
+  TScriptedDialogs dialogs;
+  TCertificateChooser chooser(
+      dialogs, [&](IDialogs& prmDialogs) { return ReadCertFolder(dir, prmDialogs); },
+      [] { return true; });
+  TClientCertificate chosen;
+  EXPECT_EQ(chooser.ChooseCertificate(chosen), TCertChoice::Cancelled);
+  EXPECT_TRUE(dialogs.Shown().empty());
+}
+
 }  // namespace
 }  // namespace vantrel::test

@@ -35,7 +35,8 @@ void AddParam(const std::string& prmText, const std::string& prmWhere, TMapPrope
   size_t eq = prmText.find('=');
   std::string name = eq == std::string::npos ? std::string() : Trim(prmText.substr(0, eq));
   if (name.empty())
-    throw EBaseException(prmWhere + ": expected NAME=VALUE, got \"" + prmText + "\"");
+    // Not repeated: without its "=" the text may be nothing but the value (the cookie).
+    throw EBaseException(prmWhere + ": expected NAME=VALUE");
   std::string value = prmText.substr(eq + 1);
   prmBag.Set(name, prmTrimValue ? Trim(value) : value);
 }

@@ -30,12 +30,16 @@ const std::set<std::string>& KnownNames() {
   return names;
 }
 
-// A name for a message: only printable ASCII, and short, since it came from outside.
-std::string Printable(std::string_view prmText) {
-  std::string out;
-  for (char c : prmText.substr(0, 40)) out += c > ' ' && c < 0x7f ? c : '?';
-  if (prmText.size() > 40) out += "...";
-  return out;
+// How a refusal shows a name that came from outside, with its leading blank: a few printable
+// characters in quotes, nothing at all when it holds a blank ("SPCookies ZQsession=...", a blank
+// where "=" belongs, makes the cookie itself the name).
+constexpr size_t kMaxShownName = 32;
+std::string ShownName(std::string_view prmName) {
+  if (prmName.find_first_of(" \t") != std::string_view::npos)
+    return " (not shown: it contains a blank)";
+  std::string out = " \"";
+  for (char c : prmName.substr(0, kMaxShownName)) out += c > ' ' && c < 0x7f ? c : '?';
+  return out + (prmName.size() > kMaxShownName ? "...\"" : "\"");
 }
 
 std::string_view TrimBlanks(std::string_view prmText) {
@@ -55,7 +59,7 @@ class TParamChecker {
   void Add(const std::string& prmName, const std::string& prmValue, const std::string& prmPlace) {
     if (prmName.empty()) throw EBaseException(prmPlace + ": expected NAME=VALUE");
     if (KnownNames().count(prmName) == 0)
-      throw EBaseException(prmPlace + ": unknown parameter name \"" + Printable(prmName) + "\"");
+      throw EBaseException(prmPlace + ": unknown parameter name" + ShownName(prmName));
     if (!m_Seen.insert(prmName).second)
       throw EBaseException(prmPlace + ": parameter " + prmName + " is given more than once");
     for (char c : prmValue)

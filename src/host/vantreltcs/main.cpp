@@ -21,6 +21,7 @@
 #include "host/vantreltcs/PageDialogs.h"
 #include "host/vantreltcs/PageEvents.h"
 #include "host/vantreltcs/TerminalUI.h"
+#include "platform/ProcessHardening.h"
 
 using namespace vantrel;
 using namespace vantrel::host;
@@ -118,6 +119,7 @@ int Run(const THostOptions& prmOptions) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  HardenProcess();
   try {
     THostOptions options = ParseHostOptions({argv + 1, argv + argc}, HasDisplay());
     if (options.Help) {
