@@ -2,7 +2,8 @@
 # The whole test run for a fresh machine: bootstrap, then
 #   1. gcc build with the benchmarks, every test (the benchmarks run briefly, unjudged);
 #   2. clang build with AddressSanitizer + UndefinedBehaviorSanitizer, every test again,
-#      plus each fuzz target for a bounded time;
+#      plus each fuzz target: its kept corpus (fuzz/corpus/<target>/) replayed, then fuzzed for a
+#      bounded time;
 #   3. clang build with ThreadSanitizer, the tunnel, session, host and integration tests (the
 #      threaded parts), each binary split into shards run side by side.
 set -euo pipefail
