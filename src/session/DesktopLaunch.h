@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/PrivateFiles.h"
+
 namespace vantrel {
 
 class IDialogs;
@@ -25,15 +27,10 @@ constexpr int RDP_FILE_KEEP_MS = 3000;
 // integer; the host is then unset.
 bool ParseTypedDestination(const std::string& prmDest, std::string& prmHost, int& prmPort);
 
-// TempDir() + "/Vantrel".
+// PrivateTempFolder(): the connection files' folder.
 std::string RdpFileFolder();
-// Makes sure the folder exists as a directory of this user that nobody else can enter (0700).
-// False when it cannot be made so (another user's folder, a link, ...).
-bool EnsurePrivateFolder(const std::string& prmFolder);
 // The file's path for a desktop name; characters that would leave the folder become "_".
 std::string RdpFilePath(const std::string& prmFolder, const std::string& prmDeskName);
-// Creates or overwrites prmPath with mode 0600 (never through a link). False with errno set.
-bool WritePrivateFile(const std::string& prmPath, const std::string& prmData);
 
 // Deletes the folder's files that match prmPattern (shell wildcards) and end exactly in ".rdp";
 // directories are left. A file that cannot be deleted is logged and the walk goes on. Returns the
