@@ -6,6 +6,7 @@
 
 #include "diag/DebugLog.h"
 #include "diag/TextCodecs.h"
+#include "platform/IcaClient.h"
 #include "platform/ProcessSpawn.h"
 #include "platform/Settings.h"
 #include "session/ClientChecksConsent.h"
@@ -63,8 +64,7 @@ bool TClientChecks::InstallRdpClient() {
 }
 
 std::string TClientChecks::ProbeCitrixClient() {
-  // The ICA client probe comes with the Citrix launch; until then no client is installed.
-  return std::string();
+  return DetectfullClient(SystemIcaClientSources());
 }
 
 void TClientChecks::CheckCitrixClient() {

@@ -35,6 +35,7 @@ class TClientChecks {
   bool DownloadXenAppClient();
   // The Yes/No question naming the installer and where it comes from.
   bool AskToRun(const std::string& prmName, const std::string& prmURL);
+  // The installed ICA client program; empty when there is none.
   std::string ProbeCitrixClient();
 
   TSessionContext& m_Context;

@@ -97,5 +97,17 @@ TEST_F(ClientChecksTest, AnInstallerRunsOnlyWithTheUsersYesAndIsOfferedOnce) {
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
+TEST_F(ClientChecksTest, AnInstalledIcaClientIsNeverOffered) {
+  const std::string client = TestRoot() + "/tmp/wfica";
+  std::ofstream(client) << "#!/bin/sh\n";
+  std::filesystem::permissions(client, std::filesystem::perms::owner_all);
+  setenv("VANTREL_ICA_CLIENT", client.c_str(), 1);
+  const bool failed = StartOffering("http://gw.example/ica/client.run", "#!/bin/sh\n");
+  unsetenv("VANTREL_ICA_CLIENT");
+  EXPECT_FALSE(failed);
+  EXPECT_TRUE(m_Dialogs.Shown().empty());
+  EXPECT_EQ(Fetched("/ica/client.run"), 0u);
+}
+
 }  // namespace
 }  // namespace vantrel::test::mng
