@@ -1,5 +1,7 @@
 #include "citrix/CitrixLaunch.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <exception>
 #include <vector>
@@ -39,8 +41,11 @@ void ErrorBox(const TCitrixLaunchEnv& prmEnv, const std::string& prmText) {
 bool ReachableAddress(CAppMng& prmAppMng, const std::string& prmText, int prmDefPort,
                       std::string& prmHost, std::string& prmAddr, int& prmPort) {
   SplitHostPort(prmText, prmDefPort, prmHost, prmPort);
-  return ResolveDotted(
-      prmHost, [&](const std::string& prmName) { return prmAppMng.ResolveHost(prmName); }, prmAddr);
+  // An empty address ("0.0.0.0" from the service) names no server; the gateway is not asked.
+  return !prmHost.empty() &&
+         ResolveDotted(
+             prmHost, [&](const std::string& prmName) { return prmAppMng.ResolveHost(prmName); },
+             prmAddr);
 }
 
 // A direct listener, or the CGP one with its send filter. A listener that cannot be created
@@ -80,9 +85,13 @@ void StartIcaClient(const std::string& prmProgram, const std::string& prmFile,
                     const TCitrixLaunchEnv& prmEnv) {
   pid_t pid = 0;
   const int err = prmProgram.empty() ? ENOENT : SpawnProcess({prmProgram, prmFile}, pid);
-  if (err == 0)
+  if (err == 0) {
     prmEnv.WatchClient(pid);
-  else if (err == ENOENT || err == ENOTDIR)
+    return;
+  }
+  // Only the client would have deleted the file, and it may hold a logon ticket.
+  unlink(prmFile.c_str());
+  if (err == ENOENT || err == ENOTDIR)
     ErrorBox(prmEnv, "Failed to start local client, please check the path specified");
   else
     ErrorBox(prmEnv, "Failed to create process " + std::to_string(err));

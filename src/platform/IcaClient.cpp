@@ -181,7 +181,8 @@ std::string DetectfullClient(const TIcaClientSources& prmSources) {
   WriteDebugLog("Citrix DetectfullClient - Begin");
   try {
     std::string program;
-    if (prmSources.Configured) program = FromConfigured(*prmSources.Configured);
+    if (prmSources.Configured && !prmSources.Configured->empty())
+      program = FromConfigured(*prmSources.Configured);
     if (program.empty()) program = FromMimeHandler(prmSources);
     if (program.empty()) program = Executable(prmSources.DefaultProgram);
     return program;

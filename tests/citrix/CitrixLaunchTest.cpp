@@ -122,32 +122,39 @@ TEST_F(CitrixLaunchTest, FailuresEndTheLaunchWithTheirBox) {
   struct TCase {
     const char* Name;
     uint8_t LastCode;  // xa2's answer
+    const char* Address;
     bool Refuse;
     bool Client;
     const char* Box;  // "" : none
   } cases[] = {
-      {"bad credentials", CTX_FAILED_CREDENTIALS, false, true,
+      {"bad credentials", CTX_FAILED_CREDENTIALS, "", false, true,
        "No server was found to run the application\n\rBad credentials"},
-      {"unknown code", 9, false, true,
+      {"unknown code", 9, "", false, true,
        "No server was found to run the application\n\rUnknown error"},
-      {"no listener", CTX_OK, true, true,
+      {"no listener", CTX_OK, "10.0.0.9:1494", true, true,
        "Failed to start application, could not open a connection to server *:2598"},
-      {"no client", CTX_OK, false, false,
+      {"no client", CTX_OK, "10.0.0.9:1494", false, false,
        "Failed to start local client, please check the path specified"},
+      {"server 0.0.0.0", CTX_OK, "", false, true, ""},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
     SetUp();
+    fs::remove(PrivateTempFolder() + "/Word 2.ini");
     Service.AppAnswers["xa2"].Code = c.LastCode;
+    Service.AppAnswers["xa2"].ServerAddress = c.Address;
     Tunnel.Refuse = c.Refuse;
+    Tunnel.Resolved = 0x0B00000A;  // any name would resolve: an empty one must not be asked
     if (!c.Client) fs::remove(Sources.DefaultProgram);
     FindCitrixClient(Sources);
     TScriptedDialogs fresh;
     TCitrixLaunchEnv env{Service, fresh, Env.WatchClient};
     LaunchApp(App, Tunnel, DPP, Store, "jo", "s3cret", "CORP", env);
-    ASSERT_EQ(fresh.Shown().size(), 1u);
-    EXPECT_EQ(fresh.Shown()[0].Text, c.Box);
+    std::vector<std::string> boxes;
+    for (const auto& shown : fresh.Shown()) boxes.push_back(shown.Text);
+    EXPECT_EQ(boxes, *c.Box ? std::vector<std::string>{c.Box} : std::vector<std::string>{});
     EXPECT_EQ(Started, 0);
+    EXPECT_FALSE(fs::exists(PrivateTempFolder() + "/Word 2.ini")) << "no ticket left behind";
   }
 }
 
