@@ -23,7 +23,8 @@ class TXenApp;
 struct TCitrixLaunchEnv {
   ICitrixService& Service;
   IDialogs& Dialogs;
-  // Takes over a started client program: the launch does not wait for it, the taker reaps it.
+  // Required: takes over a started client program, which the launch does not wait for; the
+  // taker reaps it (the session's launch worker does so for the RDP client).
   std::function<void(pid_t)> WatchClient;
 };
 

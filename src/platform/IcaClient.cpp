@@ -3,6 +3,7 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <exception>
 #include <sstream>
@@ -26,7 +27,7 @@ std::string Env(const char* prmName) {
   return v ? std::string(v) : std::string();
 }
 
-// A ":"-separated folder list; prmDefault when the variable is unset or empty.
+// A ":"-separated list; prmDefault when the variable is unset or empty.
 std::vector<std::string> DirList(const char* prmName, const std::string& prmDefault) {
   std::string text = Env(prmName);
   if (text.empty()) text = prmDefault;
@@ -138,15 +139,25 @@ TIcaClientSources SystemIcaClientSources() {
   sources.DataDirs = DirList("XDG_DATA_HOME", home + "/.local/share");
   for (std::string& dir : DirList("XDG_DATA_DIRS", "/usr/local/share:/usr/share"))
     sources.DataDirs.push_back(std::move(dir));
+  for (std::string& name : DirList("XDG_CURRENT_DESKTOP", "")) {
+    // Names are short words; anything that could leave the folder is no desktop name.
+    if (name.find('/') != std::string::npos) continue;
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    sources.DesktopNames.push_back(std::move(name));
+  }
   return sources;
 }
 
 std::string DefaultMimeHandler(const TIcaClientSources& prmSources,
                                const std::string& prmMimeType) {
+  std::vector<std::string> folders = prmSources.ConfigDirs;
+  for (const std::string& dir : prmSources.DataDirs) folders.push_back(dir + "/applications");
   std::vector<std::string> lists;
-  for (const std::string& dir : prmSources.ConfigDirs) lists.push_back(dir + "/mimeapps.list");
-  for (const std::string& dir : prmSources.DataDirs)
-    lists.push_back(dir + "/applications/mimeapps.list");
+  for (const std::string& folder : folders) {
+    for (const std::string& desktop : prmSources.DesktopNames)
+      lists.push_back(folder + "/" + desktop + "-mimeapps.list");
+    lists.push_back(folder + "/mimeapps.list");
+  }
   for (const std::string& list : lists) {
     std::string id = FirstInstalled(prmSources, list, "Default Applications", prmMimeType);
     if (!id.empty()) return id;

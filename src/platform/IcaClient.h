@@ -24,6 +24,9 @@ struct TIcaClientSources {
   // Folders whose applications/ sub-folder holds desktop entries and association lists, most
   // important first ($XDG_DATA_HOME, $XDG_DATA_DIRS).
   std::vector<std::string> DataDirs{};
+  // The desktop's names, lower-case ($XDG_CURRENT_DESKTOP): their "<name>-mimeapps.list" come
+  // before mimeapps.list in each folder.
+  std::vector<std::string> DesktopNames{};
   std::string DefaultProgram = kIcaDefaultProgram;
 };
 
@@ -32,9 +35,9 @@ struct TIcaClientSources {
 TIcaClientSources SystemIcaClientSources();
 
 // The desktop entry id (a "name.desktop") of the default handler for prmMimeType: the first
-// installed entry named in a mimeapps.list "[Default Applications]" group (configuration folders,
-// then applications/ of the data folders), then in applications/defaults.list, then in
-// applications/mimeinfo.cache. Empty when none is installed.
+// installed entry named in a "[Default Applications]" group of the desktop's own mimeapps lists
+// and mimeapps.list (configuration folders, then applications/ of the data folders), then in
+// applications/defaults.list, then in applications/mimeinfo.cache. Empty when none is installed.
 std::string DefaultMimeHandler(const TIcaClientSources& prmSources, const std::string& prmMimeType);
 
 // The program of a desktop entry's Exec= line: its first argument, quotes and escapes removed.

@@ -43,7 +43,7 @@ struct TIcaFixture {
 };
 
 TEST(IcaClientTest, DetectionTakesTheFirstSourceThatNamesAProgram) {
-  enum TMime { NoMime, MimeApps, MimeCache, UninstalledEntry };
+  enum TMime { NoMime, MimeApps, DesktopMimeApps, MimeCache, UninstalledEntry };
   struct TCase {
     const char* Name;
     int Configured;  // 0 unset, 1 present, 2 named but missing
@@ -54,6 +54,7 @@ TEST(IcaClientTest, DetectionTakesTheFirstSourceThatNamesAProgram) {
       {"configured", 1, MimeApps, true, "configured"},
       {"missing-configured", 2, MimeApps, true, "handler"},
       {"mimeapps", 0, MimeApps, true, "handler"},
+      {"desktop-list-first", 0, DesktopMimeApps, true, "handler"},
       {"mimeinfo-cache", 0, MimeCache, false, "handler"},
       {"uninstalled-entry", 0, UninstalledEntry, true, "default"},
       {"default", 0, NoMime, true, "default"},
@@ -71,6 +72,12 @@ TEST(IcaClientTest, DetectionTakesTheFirstSourceThatNamesAProgram) {
                 "[Added Associations]\napplication/x-ica=other.desktop\n"
                 "[Default Applications]\n" +
                     assoc);
+    if (c.Mime == DesktopMimeApps) {
+      f.Sources.DesktopNames = {"kde", "gnome"};
+      WriteFile(f.Root + "/config/gnome-mimeapps.list", "[Default Applications]\n" + assoc);
+      WriteFile(f.Root + "/config/mimeapps.list",
+                "[Default Applications]\napplication/x-ica=absent.desktop\n");
+    }
     if (c.Mime == MimeCache)
       WriteFile(f.Root + "/data/applications/mimeinfo.cache", "[MIME Cache]\n" + assoc);
     if (c.Mime == UninstalledEntry)
