@@ -3,7 +3,7 @@
 # it, so calls go one way: up-calls pass through interfaces that the lower layer declares.
 # src/CMakeLists.txt builds from this table and cmake/CheckLayers.cmake checks every include
 # against it. tools/, tests/, bench/ and fuzz/ stand above every layer.
-set(VANTREL_LAYERS diag platform config tls proxy catalogue tunnel verify session control host)
+set(VANTREL_LAYERS diag platform config tls proxy catalogue tunnel citrix verify session control host)
 
 set(VANTREL_USES_diag "")
 set(VANTREL_USES_platform diag)
@@ -12,6 +12,7 @@ set(VANTREL_USES_tls diag platform)
 set(VANTREL_USES_proxy diag platform)
 set(VANTREL_USES_catalogue config diag platform)
 set(VANTREL_USES_tunnel diag platform proxy tls)
+set(VANTREL_USES_citrix catalogue config diag platform tunnel)
 set(VANTREL_USES_verify diag platform)
 set(VANTREL_USES_session catalogue config diag platform tunnel verify)
 set(VANTREL_USES_control catalogue config diag platform session)
