@@ -95,8 +95,10 @@ std::string Icon32ToPng(const TXmlNode& prmIconData) {
 }  // namespace
 
 std::string Icon16ToPng(const std::string& prmLetters) {
+  // Only the icon's own letters are read: the decoding buffer holds exactly its 640 bytes.
   TBytes data;
-  if (!DecodeIconLetters(Trim(prmLetters), data) || data.size() < kIcon16DataBytes) return {};
+  const std::string letters = Trim(prmLetters).substr(0, 2 * kIcon16DataBytes);
+  if (!DecodeIconLetters(letters, data) || data.size() < kIcon16DataBytes) return {};
   return IconToPng(BuildIcon16(data.data()));
 }
 
