@@ -3,22 +3,10 @@
 #include <algorithm>
 
 #include "diag/DebugLog.h"
-#include "diag/TextCodecs.h"
 
 namespace vantrel {
 
 namespace {
-
-bool FindHeaderValue(const std::vector<std::string>& prmLines, std::string_view prmName,
-                     std::string& prmValue) {
-  for (const std::string& line : prmLines) {
-    size_t colon = line.find(':');
-    if (colon == std::string::npos || !SameText(Trim(line.substr(0, colon)), prmName)) continue;
-    prmValue = Trim(line.substr(colon + 1));
-    return true;
-  }
-  return false;
-}
 
 int HexDigit(char prmChar) {
   if (prmChar >= '0' && prmChar <= '9') return prmChar - '0';
@@ -28,12 +16,6 @@ int HexDigit(char prmChar) {
 }
 
 }  // namespace
-
-bool IsOwnChunkedReply(const std::vector<std::string>& prmHeaderLines) {
-  std::string value;
-  if (FindHeaderValue(prmHeaderLines, "Transfer-Encoding", value)) return false;
-  return FindHeaderValue(prmHeaderLines, "Transfer-Coding", value) && SameText(value, "CHUNKED");
-}
 
 TChunkedReader::TChunkedReader(size_t prmMaxBody) : m_MaxBody(prmMaxBody) {}
 

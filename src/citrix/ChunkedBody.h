@@ -1,19 +1,14 @@
 // The XenApp service's own chunked body: a reply that announces "Transfer-Coding: CHUNKED" (and
-// no "Transfer-Encoding") reaches us undecoded, so its body is read here, piece by piece as it
-// arrives. Pure: bytes in, body out, no sockets.
+// no "Transfer-Encoding", see NeedsOwnChunkDecoding) reaches us undecoded, so its body is read
+// here, piece by piece as it arrives. Pure: bytes in, body out, no sockets.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace vantrel {
-
-// True when the reply's "Name: value" header lines call for TChunkedReader: no
-// "Transfer-Encoding" header, and "Transfer-Coding" with the value "CHUNKED" in any case.
-bool IsOwnChunkedReply(const std::vector<std::string>& prmHeaderLines);
 
 // A state machine over the received bytes: a size line in hexadecimal ended by CR LF (size 0 ends
 // the body), that many data bytes, then two bytes (the CR LF) skipped. Each completed chunk is

@@ -41,7 +41,7 @@ class TReplyBody {
   bool Take(const char* prmData, size_t prmLen) {
     if (!m_ModeKnown) {
       m_ModeKnown = true;
-      m_Chunked = IsOwnChunkedReply(m_Request.HeaderLines());
+      m_Chunked = NeedsOwnChunkDecoding(m_Request.HeaderLines());
     }
     if (!m_Chunked) {
       WriteDebugLog("GetCitrixResp - Writing data " + std::to_string(prmLen));

@@ -1,5 +1,7 @@
 #include "platform/HttpRequest.h"
 
+#include "diag/TextCodecs.h"
+
 #include <errno.h>
 #include <strings.h>
 
@@ -35,6 +37,24 @@ void InitCurlOnce() {
 }
 
 }  // namespace
+
+bool FindHeader(const std::vector<std::string>& prmLines, std::string_view prmName,
+                std::string& prmValue) {
+  for (const std::string& line : prmLines) {
+    size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    if (!SameText(Trim(std::string_view(line).substr(0, colon)), prmName)) continue;
+    prmValue = Trim(std::string_view(line).substr(colon + 1));
+    return true;
+  }
+  return false;
+}
+
+bool NeedsOwnChunkDecoding(const std::vector<std::string>& prmHeaderLines) {
+  std::string value;
+  if (FindHeader(prmHeaderLines, "Transfer-Encoding", value)) return false;
+  return FindHeader(prmHeaderLines, "Transfer-Coding", value) && SameText(value, "CHUNKED");
+}
 
 const char* FailStepText(CURLcode prmCode) {
   switch (prmCode) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vantrel {
@@ -31,6 +32,16 @@ struct TTransferLimits {
 
 // Reply header lines kept per request; more is a reply nobody sends, refused as too large.
 constexpr size_t kMaxReplyHeaderBytes = 64u << 10;
+
+// Value of the first header named prmName (case-insensitive) among raw "Name: value" lines;
+// false when there is none. The value is trimmed.
+bool FindHeader(const std::vector<std::string>& prmLines, std::string_view prmName,
+                std::string& prmValue);
+
+// A reply whose chunked body the caller must decode itself (libcurl decodes only
+// "Transfer-Encoding"): no "Transfer-Encoding" header, and "Transfer-Coding" with the value
+// "CHUNKED" in any case.
+bool NeedsOwnChunkDecoding(const std::vector<std::string>& prmHeaderLines);
 
 // The step of a request a libcurl failure is logged under, as the logs name it: "Failed to
 // connect (", "Failed to initialize request (", "Failed to send request (" or "Failed to receive

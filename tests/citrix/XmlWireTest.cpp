@@ -113,14 +113,6 @@ TEST(CitrixReplies, AddressTicketAndCapabilities) {
       TXmlDoc::Parse("<a><CapabilityId>Multi-Image-Icons</CapabilityId></a>")));
 }
 
-TEST(CitrixChunkedBody, OnlyTheServicesOwnCodingIsReadByHand) {
-  using Lines = std::vector<std::string>;
-  EXPECT_TRUE(IsOwnChunkedReply(Lines{"Content-Type: text/xml", "transfer-coding:  chunked"}));
-  EXPECT_FALSE(IsOwnChunkedReply(Lines{"Transfer-Coding: CHUNKED", "Transfer-Encoding: chunked"}));
-  EXPECT_FALSE(IsOwnChunkedReply(Lines{"Transfer-Coding: gzip"}));
-  EXPECT_FALSE(IsOwnChunkedReply(Lines{}));
-}
-
 TEST(CitrixChunkedBody, ReadsPieceByPieceAndStopsOnBadInput) {
   struct Case {
     std::string Raw;
