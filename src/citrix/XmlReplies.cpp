@@ -58,7 +58,10 @@ TCitrixAddress ParseAddressReply(const TXmlDoc& prmReply) {
   TXmlNode cgp = root.FindFirst("CGPAddress");
   address.CGPAddress = cgp.Text();
   if (cgp.Attr("addresstype") == "port") address.CGPAddress = "*:" + address.CGPAddress;
-  const std::string tag = root.FindFirst("TicketTag").Text();
+  TXmlNode tagNode = root.FindFirst("TicketTag");
+  address.HasTicketTag = tagNode.IsValid();
+  address.TicketTag = tagNode.Text();
+  const std::string& tag = address.TicketTag;
   const size_t colon = tag.find(':');
   if (colon == std::string::npos) {
     address.TicketTag2 = tag;

@@ -30,6 +30,9 @@ bool SupportsMultiSizeIcons(const TXmlDoc& prmReply);
 struct TCitrixAddress {
   std::string ServerAddress;  // "host:port"; empty when the service gave none
   std::string CGPAddress;
+  // "TicketTag" as sent, and split at its first ":" (without one: an empty first part).
+  bool HasTicketTag = false;
+  std::string TicketTag;
   std::string TicketTag1, TicketTag2;
 };
 TCitrixAddress ParseAddressReply(const TXmlDoc& prmReply);

@@ -89,13 +89,14 @@ TEST(CitrixReplies, AddressTicketAndCapabilities) {
   };
   const Case cases[] = {
       {"<ServerAddress>10.0.0.9</ServerAddress><TicketTag>A1:B2:C3</TicketTag>",
-       {"10.0.0.9:1494", "", "A1", "B2:C3"}},
-      {"<ServerAddress>0.0.0.0:1494</ServerAddress><TicketTag>X</TicketTag>", {"", "", "", "X"}},
+       {"10.0.0.9:1494", "", false, "", "A1", "B2:C3"}},
+      {"<ServerAddress>0.0.0.0:1494</ServerAddress><TicketTag>X</TicketTag>",
+       {"", "", false, "", "", "X"}},
       {"<ServerAddress>10.0.0.9:2000</ServerAddress><CGPAddress addresstype=\"port\">2598"
        "</CGPAddress>",
-       {"10.0.0.9:2000", "*:2598", "", ""}},
+       {"10.0.0.9:2000", "*:2598", false, "", "", ""}},
       {"<CGPAddress addresstype=\"dot-port\">10.1.1.1:2598</CGPAddress>",
-       {"", "10.1.1.1:2598", "", ""}},
+       {"", "10.1.1.1:2598", false, "", "", ""}},
   };
   for (const Case& c : cases) {
     TCitrixAddress got = ParseAddressReply(TXmlDoc::Parse(
@@ -104,6 +105,9 @@ TEST(CitrixReplies, AddressTicketAndCapabilities) {
     EXPECT_EQ(got.CGPAddress, c.Expected.CGPAddress) << c.Body;
     EXPECT_EQ(got.TicketTag1, c.Expected.TicketTag1) << c.Body;
     EXPECT_EQ(got.TicketTag2, c.Expected.TicketTag2) << c.Body;
+    EXPECT_EQ(got.HasTicketTag, c.Body.find("TicketTag") != std::string::npos) << c.Body;
+    EXPECT_EQ(got.TicketTag,
+              got.TicketTag1.empty() ? got.TicketTag2 : got.TicketTag1 + ":" + got.TicketTag2);
   }
   EXPECT_EQ(ParseTicketReply(TXmlDoc::Parse("<a><b><Ticket>T0K</Ticket></b></a>")), "T0K");
   EXPECT_EQ(ParseTicketReply(TXmlDoc::Parse("<a/>")), "");
