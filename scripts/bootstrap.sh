@@ -6,6 +6,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   clang-14 libclang-rt-14-dev clang-format
   libssl-dev openssl libcurl4-openssl-dev libpugixml-dev libarchive-dev nlohmann-json3-dev
+  libpng-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xrdp freerdp2-x11 xvfb
   xvfb libxss1 libgtk-3-dev

@@ -62,6 +62,13 @@ class TXenApp final : public TApp {
   void SetSeqNo(const std::string& prmSeqNo) { m_SeqNo = prmSeqNo; }
   const std::string& GetSeqNo() const { return m_SeqNo; }
   void SetName(const std::string& prmName) { m_Name = prmName; }
+  void SetDescription(const std::string& prmDescription) { m_Description = prmDescription; }
+  void SetLocation(const std::string& prmLocation) { m_Location = prmLocation; }
+  // The window size the service asks for, in the inherited fields.
+  void SetSize(int prmHeight, int prmWidth) {
+    m_Height = prmHeight;
+    m_Width = prmWidth;
+  }
 
   int m_WinType = 3;
   int m_ColorDepth = 16;

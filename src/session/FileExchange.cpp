@@ -208,22 +208,8 @@ bool TFileExchange::PostBody(const char* prmPrefix, const std::string& prmURL, c
       std::string text = prefix == "PostFile - " ? "GetCitrixRest - " : prefix;
       return fail(text + "Failed to open Internet handle (", CURLE_FAILED_INIT);
     }
-    CURL* curl = req.Handle();
-    std::string target = LoopbackURL(localPort, path);
-    curl_easy_setopt(curl, CURLOPT_URL, target.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROXY, "");
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, "KelvorTCS/1.0");
-    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(curl, CURLOPT_POST, 1L);
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, prmBody);
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(prmLen));
-    req.AddHeader("Connection: close");
-    req.AddHeader("Content-Type: text/xml");
-    req.AddHeader("Accept: text/html, */*");
-    req.AddHeader("Accept-Encoding: identity");
-    req.AddHeader("Host: " + host + ":" + std::to_string(port));
-    // libcurl would otherwise hold larger bodies back for a "100 Continue".
-    req.AddHeader("Expect:");
+    req.SetXmlPost(LoopbackURL(localPort, path), host + ":" + std::to_string(port), prmBody,
+                   prmLen);
 
     std::string raw;
     req.SetBodySink([&raw](const char* prmData, size_t prmLen) {
@@ -231,21 +217,7 @@ bool TFileExchange::PostBody(const char* prmPrefix, const std::string& prmURL, c
       return true;
     });
     CURLcode rc = req.Perform();
-    switch (rc) {
-      case CURLE_OK:
-        break;
-      case CURLE_COULDNT_CONNECT:
-      case CURLE_COULDNT_RESOLVE_HOST:
-        return fail(prefix + "Failed to connect (", rc);
-      case CURLE_URL_MALFORMAT:
-      case CURLE_UNSUPPORTED_PROTOCOL:
-        return fail(prefix + "Failed to initialize request (", rc);
-      case CURLE_SEND_ERROR:
-      case CURLE_READ_ERROR:
-        return fail(prefix + "Failed to send request (", rc);
-      default:
-        return fail(prefix + "Failed to receive response (", rc);
-    }
+    if (rc != CURLE_OK) return fail(prefix + FailStepText(rc), rc);
     long code = req.ResponseCode();
     if (code != 200) {
       WriteDebugLog(prefix + "Got a non 200 response (" + std::to_string(code) + ")");

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "session/FileExchangeCurl.h"
+#include "platform/HttpRequest.h"
 #include "session/FileExchangeHost.h"
 
 namespace vantrel {

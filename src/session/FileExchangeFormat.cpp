@@ -29,24 +29,6 @@ std::string GatewayFileURL(int prmPlatformType, const std::string& prmSP, int pr
   return url;
 }
 
-bool FindHeader(const std::vector<std::string>& prmLines, std::string_view prmName,
-                std::string& prmValue) {
-  for (const std::string& line : prmLines) {
-    size_t colon = line.find(':');
-    if (colon == std::string::npos) continue;
-    if (!SameText(Trim(std::string_view(line).substr(0, colon)), prmName)) continue;
-    prmValue = Trim(std::string_view(line).substr(colon + 1));
-    return true;
-  }
-  return false;
-}
-
-bool NeedsOwnChunkDecoding(const std::vector<std::string>& prmHeaderLines) {
-  std::string value;
-  if (FindHeader(prmHeaderLines, "Transfer-Encoding", value)) return false;
-  return FindHeader(prmHeaderLines, "Transfer-Coding", value) && SameText(value, "CHUNKED");
-}
-
 namespace {
 
 int HexDigit(char c) {

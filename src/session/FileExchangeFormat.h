@@ -1,6 +1,6 @@
 // The byte-level parts of the file exchange, free of sockets and clocks: the gateway URL of a
-// "local://" file, the manager's own decoding of a "Transfer-Coding: CHUNKED" body, the header
-// tests on a reply and the 8,192-byte block accounting of a download with its progress reports.
+// "local://" file, the manager's own decoding of a "Transfer-Coding: CHUNKED" body and the
+// 8,192-byte block accounting of a download with its progress reports.
 #pragma once
 
 #include <cstddef>
@@ -24,15 +24,6 @@ bool IsGatewayFile(std::string_view prmURL);
 // only when it is not 443.
 std::string GatewayFileURL(int prmPlatformType, const std::string& prmSP, int prmSPPort,
                            const std::string& prmModID, std::string_view prmPath);
-
-// Value of the first header named prmName (case-insensitive) among raw "Name: value" lines;
-// false when there is none. The value is trimmed.
-bool FindHeader(const std::vector<std::string>& prmLines, std::string_view prmName,
-                std::string& prmValue);
-
-// A reply the manager decodes itself: no "Transfer-Encoding" header, and "Transfer-Coding" with
-// the value "CHUNKED" in any case.
-bool NeedsOwnChunkDecoding(const std::vector<std::string>& prmHeaderLines);
 
 enum class TChunkResult { Complete, Truncated, Malformed };
 

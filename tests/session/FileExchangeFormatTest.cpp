@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/HttpRequest.h"
 #include "platform/KnownHosts.h"
 #include "platform/Settings.h"
 #include "session/FileExchangeFormat.h"

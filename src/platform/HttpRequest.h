@@ -1,6 +1,7 @@
-// One HTTP request on libcurl with the settings every transfer of the file exchange shares: no
-// redirects followed, no cookie engine, bounded connect and stall times, and a cancel test that
-// ends the transfer within about a second of the owner going away.
+// One HTTP request on libcurl with the settings every transfer of the control shares (the
+// session's file exchange, the XenApp service exchange): no redirects followed, no cookie engine,
+// bounded connect and stall times, a bounded reply, and a cancel test that ends the transfer
+// within about a second of the owner going away.
 #pragma once
 
 #include <curl/curl.h>
@@ -9,11 +10,12 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vantrel {
 
-// A request to the availability server or a server agent ends within this time, from its start
+// A request to a server behind the gateway ends within this time, from its start
 // to the end of its body, however slowly the peer sends.
 constexpr long kRequestDeadlineMs = 60000;
 
@@ -30,6 +32,21 @@ struct TTransferLimits {
 
 // Reply header lines kept per request; more is a reply nobody sends, refused as too large.
 constexpr size_t kMaxReplyHeaderBytes = 64u << 10;
+
+// Value of the first header named prmName (case-insensitive) among raw "Name: value" lines;
+// false when there is none. The value is trimmed.
+bool FindHeader(const std::vector<std::string>& prmLines, std::string_view prmName,
+                std::string& prmValue);
+
+// A reply whose chunked body the caller must decode itself (libcurl decodes only
+// "Transfer-Encoding"): no "Transfer-Encoding" header, and "Transfer-Coding" with the value
+// "CHUNKED" in any case.
+bool NeedsOwnChunkDecoding(const std::vector<std::string>& prmHeaderLines);
+
+// The step of a request a libcurl failure is logged under, as the logs name it: "Failed to
+// connect (", "Failed to initialize request (", "Failed to send request (" or "Failed to receive
+// response (".
+const char* FailStepText(CURLcode prmCode);
 
 class TCurlRequest {
  public:
@@ -48,6 +65,13 @@ class TCurlRequest {
 
   // Request headers go out in the order they are added.
   void AddHeader(const std::string& prmLine);
+  // A POST of an XML body (not copied: it must outlive Perform) to a server behind a tunnel
+  // listener, as the servers there expect it: HTTP/1.1 without proxy, user agent
+  // "KelvorTCS/1.0", and the headers "Connection: close", "Content-Type: text/xml", "Accept:
+  // text/html, */*", "Accept-Encoding: identity" and "Host: " + prmHostPort in this order.
+  // prmURL names the listener; prmHostPort the server behind it.
+  void SetXmlPost(const std::string& prmURL, const std::string& prmHostPort, const char* prmBody,
+                  size_t prmLen);
   // Receives the body; returning false aborts the transfer (CURLE_WRITE_ERROR).
   void SetBodySink(TBodySink prmSink) { m_Sink = std::move(prmSink); }
 

@@ -1,4 +1,6 @@
-#include "session/FileExchangeCurl.h"
+#include "platform/HttpRequest.h"
+
+#include "diag/TextCodecs.h"
 
 #include <errno.h>
 #include <strings.h>
@@ -36,6 +38,40 @@ void InitCurlOnce() {
 
 }  // namespace
 
+bool FindHeader(const std::vector<std::string>& prmLines, std::string_view prmName,
+                std::string& prmValue) {
+  for (const std::string& line : prmLines) {
+    size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    if (!SameText(Trim(std::string_view(line).substr(0, colon)), prmName)) continue;
+    prmValue = Trim(std::string_view(line).substr(colon + 1));
+    return true;
+  }
+  return false;
+}
+
+bool NeedsOwnChunkDecoding(const std::vector<std::string>& prmHeaderLines) {
+  std::string value;
+  if (FindHeader(prmHeaderLines, "Transfer-Encoding", value)) return false;
+  return FindHeader(prmHeaderLines, "Transfer-Coding", value) && SameText(value, "CHUNKED");
+}
+
+const char* FailStepText(CURLcode prmCode) {
+  switch (prmCode) {
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return "Failed to connect (";
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return "Failed to initialize request (";
+    case CURLE_SEND_ERROR:
+    case CURLE_READ_ERROR:
+      return "Failed to send request (";
+    default:
+      return "Failed to receive response (";
+  }
+}
+
 TCurlRequest::TCurlRequest(const TTransferLimits& prmLimits, TCancelTest prmCancel)
     : m_Cancel(std::move(prmCancel)),
       m_MaxBody(prmLimits.MaxBodyBytes),
@@ -65,6 +101,25 @@ TCurlRequest::~TCurlRequest() {
 
 void TCurlRequest::AddHeader(const std::string& prmLine) {
   m_HeaderList = curl_slist_append(m_HeaderList, prmLine.c_str());
+}
+
+void TCurlRequest::SetXmlPost(const std::string& prmURL, const std::string& prmHostPort,
+                              const char* prmBody, size_t prmLen) {
+  if (m_Curl == nullptr) return;
+  curl_easy_setopt(m_Curl, CURLOPT_URL, prmURL.c_str());
+  curl_easy_setopt(m_Curl, CURLOPT_PROXY, "");
+  curl_easy_setopt(m_Curl, CURLOPT_USERAGENT, "KelvorTCS/1.0");
+  curl_easy_setopt(m_Curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(m_Curl, CURLOPT_POST, 1L);
+  curl_easy_setopt(m_Curl, CURLOPT_POSTFIELDS, prmBody);
+  curl_easy_setopt(m_Curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(prmLen));
+  AddHeader("Connection: close");
+  AddHeader("Content-Type: text/xml");
+  AddHeader("Accept: text/html, */*");
+  AddHeader("Accept-Encoding: identity");
+  AddHeader("Host: " + prmHostPort);
+  // libcurl would otherwise hold larger bodies back for a "100 Continue".
+  AddHeader("Expect:");
 }
 
 CURLcode TCurlRequest::Perform() {
