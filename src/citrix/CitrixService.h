@@ -8,15 +8,17 @@
 #include <optional>
 #include <string>
 
+#include "citrix/XmlReplies.h"
+
 namespace vantrel {
 
 class CAppMng;
 
 // The service's result codes; the launches need these.
-constexpr uint8_t CTX_OK = 0;
-constexpr uint8_t CTX_NO_REPLY = 1;
+constexpr uint8_t CTX_OK = kCitrixOK;
+constexpr uint8_t CTX_NO_REPLY = kCitrixNoReply;
 constexpr uint8_t CTX_FAILED_CREDENTIALS = 2;
-constexpr uint8_t CTX_NO_SERVER = 3;
+constexpr uint8_t CTX_NO_SERVER = kCitrixNoServer;
 constexpr uint8_t CTX_MUST_CHANGE_CREDENTIALS = 4;
 constexpr uint8_t CTX_EXPIRED_CREDENTIALS = 5;
 constexpr uint8_t CTX_ACCOUNT_LOCKED_OUT = 6;

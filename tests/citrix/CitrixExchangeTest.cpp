@@ -10,6 +10,7 @@
 #include "catalogue/AppCatalogue.h"
 #include "catalogue/XenAppFarm.h"
 #include "citrix/CitrixUtil.h"
+#include "citrix/XmlCitrixService.h"
 #include "session/FileExchangeDoubles.h"
 #include "session/FileExchangeTestServer.h"
 #include "support/LogCapture.h"
@@ -131,6 +132,34 @@ TEST_F(CitrixExchange, AServiceThatNeverAnswersIsBoundedAndCancellable) {
   EXPECT_EQ(GetAppAddress(Link, "10.0.0.5", "Word", Creds, address), kCitrixNoReply);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   canceller.join();
+}
+
+// What the launches get from the service: the address split as they use it, and a desktop reply
+// whose elements are absent told from empty ones.
+TEST_F(CitrixExchange, TheLaunchesServiceAnswersFromTheExchange) {
+  TXmlCitrixService service(Link.Limits, Link.Cancel);
+  Server.Script(
+      {Ok("<ResponseAddress><ServerAddress>10.1.1.1</ServerAddress><CGPAddress addresstype="
+          "\"port\">2598</CGPAddress><TicketTag>IMAHostId:42</TicketTag></ResponseAddress>"),
+       Ok("<ResponseAddress><ServerAddress>10.1.1.2:1500</ServerAddress></ResponseAddress>"),
+       Ok("<ResponseAddress><ErrorId>no-available-workstation</ErrorId></ResponseAddress>")});
+  std::string server, cgp, tag1, tag2;
+  EXPECT_EQ(service.GetAppAddress(&Tunnel, "10.0.0.5", "Word", "CORP", "secret", "anna", server,
+                                  cgp, tag1, tag2),
+            CTX_OK);
+  EXPECT_EQ(std::vector<std::string>({server, cgp, tag1, tag2}),
+            (std::vector<std::string>{"10.1.1.1:1494", "*:2598", "IMAHostId", "42"}));
+  TDesktopAddress desktop;
+  EXPECT_EQ(service.RequestDesktopAddress(&Tunnel, "10.0.0.6", "Desk1", "anna", "secret", "CORP",
+                                          desktop),
+            CTX_OK);
+  EXPECT_EQ(desktop.ServerAddress, std::optional<std::string>("10.1.1.2:1500"));
+  EXPECT_FALSE(desktop.TicketTag.has_value());
+  TDesktopAddress refused;
+  EXPECT_NE(service.RequestDesktopAddress(&Tunnel, "10.0.0.6", "Desk1", "anna", "secret", "CORP",
+                                          refused),
+            CTX_OK);
+  EXPECT_FALSE(refused.ServerAddress.has_value());
 }
 
 TEST_F(CitrixExchange, FarmApplicationsAndTheirIcons) {
