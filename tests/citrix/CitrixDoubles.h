@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "citrix/CitrixService.h"
-#include "tunnel/TCSProtocolBase.h"
+#include "support/NullTunnel.h"
 
 namespace vantrel::test {
 
-class TRecordingTunnel : public CAppMng {
+class TRecordingTunnel : public TNullTunnel {
  public:
   struct TListen {
     std::string Dest;  // address:port
@@ -23,6 +23,7 @@ class TRecordingTunnel : public CAppMng {
   std::vector<TListen> Listens;
   std::vector<std::string> Logs;
 
+  using TNullTunnel::AddConn;
   bool AddConn(const std::string& prmDestIP, int prmDestPort, int, int& prmLocalPort, HWND,
                uint32_t, int, int, bool, bool) override {
     return Listen(prmDestIP, prmDestPort, prmLocalPort, nullptr);
@@ -31,33 +32,11 @@ class TRecordingTunnel : public CAppMng {
                uint32_t, int, TConnSendCallback prmFilter, int, bool, bool) override {
     return Listen(prmDestIP, prmDestPort, prmLocalPort, std::move(prmFilter));
   }
-  bool AddConn(const std::string&, int, int, int&, HWND, uint32_t, int, bool, int, bool,
-               bool) override {
-    return false;
-  }
-  bool AddConnHost(const std::string&, int, int, int&, HWND, uint32_t, int, int, bool,
-                   bool) override {
-    return false;
-  }
-  bool AddConnHost(const std::string&, int, int, int&, HWND, uint32_t, int, bool, int, bool,
-                   bool) override {
-    return false;
-  }
   void SendLogMsg(uint8_t, const std::string&, uint32_t, const std::string&,
                   const std::string& prmMsg) override {
     Logs.push_back(prmMsg);
   }
   uint32_t ResolveHost(const std::string&) override { return Resolved; }
-  void InitControlConnection() override {}
-  void ResetTimers() override {}
-  std::string GetUsername(bool) override { return ""; }
-  std::string GetPassword(bool) override { return ""; }
-  void GetTimers(uint32_t&, uint32_t&) override {}
-  bool IsReady(int) override { return true; }
-  bool IsConnected() override { return true; }
-  void RegisterOnClose(HWND, uint32_t) override {}
-  void RegisterOnCloseCallback(TOnCloseCallback) override {}
-  void CloseClientConns() override {}
 
  private:
   bool Listen(const std::string& prmIP, int prmPort, int& prmLocalPort, TConnSendCallback prmF) {

@@ -10,11 +10,11 @@
 #include "platform/Event.h"
 #include "session/FileExchangeHost.h"
 #include "session/MonitorsRecordingUI.h"
-#include "tunnel/TCSProtocolBase.h"
+#include "support/NullTunnel.h"
 
 namespace vantrel::test {
 
-class TListenerTunnel : public CAppMng {
+class TListenerTunnel : public TNullTunnel {
  public:
   int TargetPort = 0;        // the local port every AddConn hands out
   bool RefuseConns = false;  // AddConn answers false
@@ -33,7 +33,7 @@ class TListenerTunnel : public CAppMng {
     return m_Resolves;
   }
 
-  void InitControlConnection() override {}
+  using TNullTunnel::AddConn;
   bool AddConn(const std::string& prmDestIP, int prmDestPort, int, int& prmLocalPort, HWND,
                uint32_t, int, int, bool, bool) override {
     std::lock_guard<std::mutex> g(m_Lock);
@@ -41,38 +41,12 @@ class TListenerTunnel : public CAppMng {
     prmLocalPort = TargetPort;
     return !RefuseConns;
   }
-  bool AddConn(const std::string&, int, int, int&, HWND, uint32_t, int, bool, int, bool,
-               bool) override {
-    return false;
-  }
-  bool AddConn(const std::string&, int, int, int&, HWND, uint32_t, int, TConnSendCallback, int,
-               bool, bool) override {
-    return false;
-  }
-  bool AddConnHost(const std::string&, int, int, int&, HWND, uint32_t, int, int, bool,
-                   bool) override {
-    return false;
-  }
-  bool AddConnHost(const std::string&, int, int, int&, HWND, uint32_t, int, bool, int, bool,
-                   bool) override {
-    return false;
-  }
-  void SendLogMsg(uint8_t, const std::string&, uint32_t, const std::string&,
-                  const std::string&) override {}
-  void ResetTimers() override {}
   uint32_t ResolveHost(const std::string& prmHost) override {
     std::lock_guard<std::mutex> g(m_Lock);
     m_Resolves.push_back(prmHost);
     return Resolved;
   }
   std::string GetUsername(bool) override { return UserName; }
-  std::string GetPassword(bool) override { return ""; }
-  void GetTimers(uint32_t&, uint32_t&) override {}
-  bool IsReady(int) override { return true; }
-  bool IsConnected() override { return true; }
-  void RegisterOnClose(HWND, uint32_t) override {}
-  void RegisterOnCloseCallback(TOnCloseCallback) override {}
-  void CloseClientConns() override {}
 
  private:
   std::mutex m_Lock;
