@@ -76,14 +76,16 @@ status_field() {
 # Replaces the hashed inputs of the kept corpus $2 by the minimal set, over the named seeds,
 # of what it and the new inputs $3 cover. Named files (seeds, regress-*) are never removed.
 merge_kept() {
-  local bin=$1 kept=$2 found=$3 work=$4
+  local bin=$1 kept=$2 found=$3 work=$4 hashed='.*/[0-9a-f]{40}'
   rm -rf "$work/merged"
   mkdir -p "$work/merged" "$kept"
-  find "$kept" -maxdepth 1 -type f ! -regex '.*/[0-9a-f]\{40\}' -exec cp {} "$work/merged/" \;
+  find "$kept" -maxdepth 1 -type f -regextype posix-extended ! -regex "$hashed" \
+    -exec cp {} "$work/merged/" \;
   "$bin" -merge=1 -timeout=10 -rss_limit_mb=2048 "$work/merged" "$kept" "$found" \
     >"$work/merge.log" 2>&1
-  find "$kept" -maxdepth 1 -type f -regex '.*/[0-9a-f]\{40\}' -delete
-  find "$work/merged" -maxdepth 1 -type f -regex '.*/[0-9a-f]\{40\}' -exec cp {} "$kept/" \;
+  find "$kept" -maxdepth 1 -type f -regextype posix-extended -regex "$hashed" -delete
+  find "$work/merged" -maxdepth 1 -type f -regextype posix-extended -regex "$hashed" \
+    -exec cp {} "$kept/" \;
 }
 
 printf '%-22s %12s %7s %9s %7s %8s %7s %8s\n' target executions seconds exec/s cov ft corpus crashes |
