@@ -1,6 +1,7 @@
 # One fuzz test: replay every kept input of the target once, then fuzz for SECONDS starting from
 # them. New inputs and crash files go to WORK in the build tree; the kept corpus is only read.
-# Called as: cmake -DFUZZER=<binary> -DCORPUS=<dir> -DWORK=<dir> -DSECONDS=<n> -P RunFuzzTarget.cmake
+# Called as:
+#   cmake -DFUZZER=<binary> -DCORPUS=<dir> -DWORK=<dir> -DSECONDS=<n> -P RunFuzzTarget.cmake
 foreach(var FUZZER CORPUS WORK SECONDS)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "RunFuzzTarget.cmake needs -D${var}=...")

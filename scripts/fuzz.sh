@@ -75,19 +75,28 @@ status_field() {
 
 # Replaces the hashed inputs of the kept corpus $2 by the minimal set, over the named seeds,
 # of what it and the new inputs $3 cover. Named files (seeds, regress-*) are never removed.
+# When that set is over 500 files, hit counts stop counting as coverage and only inputs that
+# reach new code are kept, so the corpus stays small enough to replay in every test run.
 merge_kept() {
-  local bin=$1 kept=$2 found=$3 work=$4
-  rm -rf "$work/merged"
-  mkdir -p "$work/merged" "$kept"
-  find "$kept" -maxdepth 1 -type f ! -regex '.*/[0-9a-f]\{40\}' -exec cp {} "$work/merged/" \;
-  "$bin" -merge=1 -timeout=10 -rss_limit_mb=2048 "$work/merged" "$kept" "$found" \
-    >"$work/merge.log" 2>&1
-  find "$kept" -maxdepth 1 -type f -regex '.*/[0-9a-f]\{40\}' -delete
-  find "$work/merged" -maxdepth 1 -type f -regex '.*/[0-9a-f]\{40\}' -exec cp {} "$kept/" \;
+  local bin=$1 kept=$2 found=$3 work=$4 hashed='.*/[0-9a-f]{40}' counters
+  mkdir -p "$kept"
+  for counters in 1 0; do
+    rm -rf "$work/merged"
+    mkdir -p "$work/merged"
+    find "$kept" -maxdepth 1 -type f -regextype posix-extended ! -regex "$hashed" \
+      -exec cp {} "$work/merged/" \;
+    "$bin" -merge=1 -use_counters=$counters -timeout=10 -rss_limit_mb=2048 "$work/merged" \
+      "$kept" "$found" >"$work/merge.log" 2>&1
+    if (($(find "$work/merged" -type f | wc -l) <= 500)); then break; fi
+  done
+  find "$kept" -maxdepth 1 -type f -regextype posix-extended -regex "$hashed" -delete
+  find "$work/merged" -maxdepth 1 -type f -regextype posix-extended -regex "$hashed" \
+    -exec cp {} "$kept/" \;
 }
 
-printf '%-22s %12s %7s %9s %7s %8s %7s %8s\n' target executions seconds exec/s cov ft corpus crashes |
-  tee "$summary"
+row='%-22s %12s %7s %9s %7s %8s %7s %8s\n'
+# shellcheck disable=SC2059 # one format for the header and every row
+printf "$row" target executions seconds exec/s cov ft corpus crashes | tee "$summary"
 failed=0
 start=$(date +%s)
 left=${#targets[@]}
@@ -109,13 +118,15 @@ for t in "${targets[@]}"; do
   "$bin" "${options[@]}" -runs="$runs" -max_total_time="$budget" \
     -artifact_prefix="$work/artifacts/" "${dirs[@]}" >"$work/fuzz.log" 2>&1 || rc=$?
   elapsed=$(($(date +%s) - t0))
-  execs=$(grep -oE 'stat::number_of_executed_units: [0-9]+' "$work/fuzz.log" | cut -d' ' -f2 || true)
+  execs=$(grep -oE 'stat::number_of_executed_units: [0-9]+' "$work/fuzz.log" |
+    cut -d' ' -f2 || true)
   execs=${execs:-0}
   crashes=$(find "$work/artifacts" -type f \( -name 'crash-*' -o -name 'leak-*' \
     -o -name 'timeout-*' -o -name 'oom-*' \) | wc -l)
   if ((rc != 0 && crashes == 0)); then crashes="exit$rc"; fi
   corpus=$(status_field "$work/fuzz.log" corp)
-  printf '%-22s %12s %7s %9s %7s %8s %7s %8s\n' "$t" "$execs" "$elapsed" \
+  # shellcheck disable=SC2059
+  printf "$row" "$t" "$execs" "$elapsed" \
     "$((execs / (elapsed > 0 ? elapsed : 1)))" "$(status_field "$work/fuzz.log" cov)" \
     "$(status_field "$work/fuzz.log" ft)" "${corpus%%/*}" "$crashes" | tee -a "$summary"
   if [[ "$crashes" != 0 ]]; then
