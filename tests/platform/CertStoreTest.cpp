@@ -27,7 +27,7 @@ struct TBundle {
 // The counts are written into a bundle built with 2 rounds, so nothing here runs them; the
 // bundle's MAC and key no longer match, which a reader must never get to find out.
 std::unique_ptr<PKCS12, decltype(&PKCS12_free)> Bundle(const TTestCert& prmCert,
-                                                       const TBundle& prmSpec) {
+                                                       const TBundle& prmBundle) {
   STACK_OF(PKCS12_SAFEBAG)* certs = nullptr;
   STACK_OF(PKCS12_SAFEBAG)* keys = nullptr;
   PKCS12_add_cert(&certs, prmCert.Cert.get());
@@ -35,26 +35,26 @@ std::unique_ptr<PKCS12, decltype(&PKCS12_free)> Bundle(const TTestCert& prmCert,
       PKCS12_add_key(&keys, prmCert.Key.get(), 0, 2, NID_pbe_WithSHA1And3_Key_TripleDES_CBC, "");
   X509_ALGOR* alg = nullptr;
   X509_SIG_getm(const_cast<X509_SIG*>(PKCS12_SAFEBAG_get0_pkcs8(key)), &alg, nullptr);
-  const int rounds = static_cast<int>(prmSpec.KeyRounds);
+  const int rounds = static_cast<int>(prmBundle.KeyRounds);
   X509_ALGOR* costly =
-      prmSpec.Pbes2
+      prmBundle.Pbes2
           ? PKCS5_pbe2_set_iv(EVP_aes_256_cbc(), rounds, nullptr, 0, nullptr, NID_hmacWithSHA256)
           : PKCS5_pbe_set(NID_pbe_WithSHA1And3_Key_TripleDES_CBC, rounds, nullptr, 0);
   X509_ALGOR_copy(alg, costly);
   X509_ALGOR_free(costly);
   STACK_OF(PKCS7)* contents = nullptr;
   PKCS12_add_safe(&contents, certs, -1, 0, nullptr);
-  PKCS12_add_safe(&contents, keys, prmSpec.KeyHidden ? NID_pbe_WithSHA1And3_Key_TripleDES_CBC : -1,
-                  2, "");
+  PKCS12_add_safe(&contents, keys,
+                  prmBundle.KeyHidden ? NID_pbe_WithSHA1And3_Key_TripleDES_CBC : -1, 2, "");
   std::unique_ptr<PKCS12, decltype(&PKCS12_free)> p12(PKCS12_add_safes(contents, 0), PKCS12_free);
   sk_PKCS7_pop_free(contents, PKCS7_free);
   sk_PKCS12_SAFEBAG_pop_free(certs, PKCS12_SAFEBAG_free);
   sk_PKCS12_SAFEBAG_pop_free(keys, PKCS12_SAFEBAG_free);
-  if (prmSpec.MacRounds != 0) {
+  if (prmBundle.MacRounds != 0) {
     PKCS12_set_mac(p12.get(), "", -1, nullptr, 0, 2, nullptr);
     const ASN1_INTEGER* count = nullptr;
     PKCS12_get0_mac(nullptr, nullptr, nullptr, &count, p12.get());
-    ASN1_INTEGER_set(const_cast<ASN1_INTEGER*>(count), prmSpec.MacRounds);
+    ASN1_INTEGER_set(const_cast<ASN1_INTEGER*>(count), prmBundle.MacRounds);
   }
   return p12;
 }
@@ -70,7 +70,7 @@ std::string Der(const PKCS12* prmBundle) {
 TEST(CertStore, Pkcs12RoundsAreCountedWithoutDeriving) {
   TTestCert cert = TTestCA("CA").Issue("c");
   const struct {
-    TBundle Spec;
+    TBundle Input;
     long Closed, Open;  // the count before and after the encrypted contents are opened
   } cases[] = {
       {{1000000, 2, true, false}, 1000000, 1000000},  {{2000000, 2, true, false}, 2000000, 2000000},
@@ -79,9 +79,9 @@ TEST(CertStore, Pkcs12RoundsAreCountedWithoutDeriving) {
       {{-1, 2, true, false}, LONG_MAX, LONG_MAX},  // a count that cannot be one
   };
   for (const auto& c : cases) {
-    auto p12 = Bundle(cert, c.Spec);
+    auto p12 = Bundle(cert, c.Input);
     ASSERT_TRUE(p12);
-    SCOPED_TRACE(std::to_string(c.Spec.MacRounds) + " " + std::to_string(c.Spec.KeyRounds));
+    SCOPED_TRACE(std::to_string(c.Input.MacRounds) + " " + std::to_string(c.Input.KeyRounds));
     EXPECT_EQ(Pkcs12Rounds(p12.get()), c.Closed);
     EXPECT_EQ(Pkcs12Rounds(p12.get(), true, ""), c.Open);
   }
