@@ -3,19 +3,9 @@
 #include <algorithm>
 
 #include "diag/DebugLog.h"
+#include "diag/TextCodecs.h"
 
 namespace vantrel {
-
-namespace {
-
-int HexDigit(char prmChar) {
-  if (prmChar >= '0' && prmChar <= '9') return prmChar - '0';
-  if (prmChar >= 'a' && prmChar <= 'f') return prmChar - 'a' + 10;
-  if (prmChar >= 'A' && prmChar <= 'F') return prmChar - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
 
 TChunkedReader::TChunkedReader(size_t prmMaxBody) : m_MaxBody(prmMaxBody) {}
 

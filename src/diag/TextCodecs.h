@@ -49,6 +49,14 @@ std::string Trim(std::string_view prmText);
 // Strict signed decimal (optional sign, digits only, fits 32 bits); false otherwise.
 bool TryStrToInt(std::string_view prmText, int& prmValue);
 
+// The value of one hexadecimal digit (either case); -1 for any other character.
+constexpr int HexDigit(char prmChar) {
+  if (prmChar >= '0' && prmChar <= '9') return prmChar - '0';
+  if (prmChar >= 'a' && prmChar <= 'f') return prmChar - 'a' + 10;
+  if (prmChar >= 'A' && prmChar <= 'F') return prmChar - 'A' + 10;
+  return -1;
+}
+
 // Ports read from outside (a typed destination, the catalogue, an application server's answer).
 // kNoPort marks one that must be refused where it would be used: never wrapped into the TCP
 // range, never replaced by a default.

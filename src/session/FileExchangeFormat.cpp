@@ -31,13 +31,6 @@ std::string GatewayFileURL(int prmPlatformType, const std::string& prmSP, int pr
 
 namespace {
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // A chunk can never be larger than what is left of the body, so sizes beyond this many digits
 // are refused before they could overflow.
 constexpr size_t kMaxSizeDigits = 15;

@@ -12,18 +12,6 @@ namespace {
 
 constexpr const char* kPasswordDescription = "psw";
 
-bool HexDigit(char c, uint8_t& prmValue) {
-  if (c >= '0' && c <= '9')
-    prmValue = static_cast<uint8_t>(c - '0');
-  else if (c >= 'A' && c <= 'F')
-    prmValue = static_cast<uint8_t>(c - 'A' + 10);
-  else if (c >= 'a' && c <= 'f')
-    prmValue = static_cast<uint8_t>(c - 'a' + 10);
-  else
-    return false;
-  return true;
-}
-
 }  // namespace
 
 std::string BuildRdpFileText(const TWinDesktopParams& prmParams, const std::string& prmPassHex) {
@@ -104,8 +92,8 @@ bool UncryptRDPPassword(std::string_view prmHex, std::string& prmPassword) {
   if (prmHex.size() % 2 != 0) return false;
   std::string blob(prmHex.size() / 2, '\0');
   for (size_t i = 0; i < blob.size(); ++i) {
-    uint8_t hi = 0, lo = 0;
-    if (!HexDigit(prmHex[2 * i], hi) || !HexDigit(prmHex[2 * i + 1], lo)) return false;
+    const int hi = HexDigit(prmHex[2 * i]), lo = HexDigit(prmHex[2 * i + 1]);
+    if (hi < 0 || lo < 0) return false;
     blob[i] = static_cast<char>((hi << 4) | lo);
   }
   std::string wide;

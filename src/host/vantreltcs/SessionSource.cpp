@@ -73,13 +73,6 @@ class TParamChecker {
   std::set<std::string> m_Seen;
 };
 
-int HexDigit(char prmChar) {
-  if (prmChar >= '0' && prmChar <= '9') return prmChar - '0';
-  if (prmChar >= 'a' && prmChar <= 'f') return prmChar - 'a' + 10;
-  if (prmChar >= 'A' && prmChar <= 'F') return prmChar - 'A' + 10;
-  return -1;
-}
-
 // RFC 3986 percent-decoding; false on a '%' not followed by two hexadecimal digits.
 bool PercentDecode(std::string_view prmText, std::string& prmOut) {
   prmOut.clear();
