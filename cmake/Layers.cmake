@@ -14,7 +14,7 @@ set(VANTREL_USES_catalogue config diag platform)
 set(VANTREL_USES_tunnel diag platform proxy tls)
 set(VANTREL_USES_citrix catalogue config diag platform tunnel)
 set(VANTREL_USES_verify diag platform)
-set(VANTREL_USES_session catalogue config diag platform tunnel verify)
+set(VANTREL_USES_session catalogue citrix config diag platform tunnel verify)
 set(VANTREL_USES_control catalogue config diag platform session)
 set(VANTREL_USES_host config control diag platform session)
 

@@ -263,31 +263,9 @@ void Guarded(const char* prmName, TBody&& prmBody) {
 }  // namespace
 
 std::string NoServerText(int prmCode) {
-  const char* reason = "Unknown error";
-  switch (prmCode) {
-    case CTX_FAILED_CREDENTIALS:
-      reason = "Bad credentials";
-      break;
-    case CTX_NO_SERVER:
-      reason = "Failed to resolve host name";
-      break;
-    case CTX_MUST_CHANGE_CREDENTIALS:
-      reason = "Credentials must be changed";
-      break;
-    case CTX_EXPIRED_CREDENTIALS:
-      reason = "Credentials expired";
-      break;
-    case CTX_ACCOUNT_LOCKED_OUT:
-      reason = "Account is locked";
-      break;
-    case CTX_INVALID_LOGON_HOURS:
-      reason = "Outside of authorized hours of operation";
-      break;
-    case CTX_ACCOUNT_DISABLED:
-      reason = "Account is disabled";
-      break;
-  }
-  return std::string("No server was found to run the application\n\r") + reason;
+  const char* reason = CitrixFailureReason(static_cast<TCitrixResult>(prmCode));
+  return std::string("No server was found to run the application\n\r") +
+         (reason != nullptr ? reason : "Unknown error");
 }
 
 void LaunchApp(TXenApp& prmApp, CAppMng& prmAppMng, const TDPP& prmDPP, const TDBMng& prmDBMng,

@@ -1,5 +1,7 @@
 #include "citrix/XmlReplies.h"
 
+#include <iterator>
+
 #include "diag/TextCodecs.h"
 
 namespace vantrel {
@@ -40,6 +42,18 @@ TCitrixResult GetErrorCode(const TXmlDoc& prmReply) {
     ++code;
   }
   return kCitrixNoReply;
+}
+
+const char* CitrixFailureReason(TCitrixResult prmCode) {
+  static constexpr const char* kReasons[] = {"Bad credentials",
+                                             "Failed to resolve host name",
+                                             "Credentials must be changed",
+                                             "Credentials expired",
+                                             "Account is locked",
+                                             "Outside of authorized hours of operation",
+                                             "Account is disabled"};
+  if (prmCode < 2 || prmCode - 2 >= static_cast<int>(std::size(kReasons))) return nullptr;
+  return kReasons[prmCode - 2];
 }
 
 bool SupportsMultiSizeIcons(const TXmlDoc& prmReply) {

@@ -22,6 +22,9 @@ bool HasErrorId(const TXmlDoc& prmReply);
 // The code of the reply's first "ErrorId" text, compared without regard to case with
 // "failed-credentials" (2) ... "FolderEnumeration-Disabled" (16); anything else gives 1.
 TCitrixResult GetErrorCode(const TXmlDoc& prmReply);
+// What the user is told of a refused logon or address request (codes 2 to 8); nullptr for the
+// other codes, which each caller words itself.
+const char* CitrixFailureReason(TCitrixResult prmCode);
 
 // Multi-size icons: some "CapabilityId" of the reply is "multi-image-icons".
 bool SupportsMultiSizeIcons(const TXmlDoc& prmReply);

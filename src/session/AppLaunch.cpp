@@ -18,7 +18,6 @@ namespace vantrel {
 namespace {
 
 constexpr const char* kNoOstraServer = "Ostra is enabled, but Ostra server is not specified";
-constexpr const char* kXenAppNotAvailable = "XenApp application launch is not available yet";
 constexpr int kRandomIndexBound = 200;
 
 }  // namespace
@@ -46,11 +45,8 @@ void TAppLauncher::LaunchApp(TApp& prmApp, TDBMng& prmDBMng, int appIdx) {
   WriteDebugLog("LaunchApp - " + prmApp.GetID() + " (index " + std::to_string(appIdx) + ")");
   if (auto* ts = dynamic_cast<TTSApp*>(&prmApp)) {
     LaunchTSApp(*ts, prmDBMng);
-  } else if (dynamic_cast<TXenApp*>(&prmApp) != nullptr) {
-    // The ICA launch comes with the XenApp integration; until then the page learns why nothing
-    // starts.
-    WriteDebugLog("LaunchApp - " + std::string(kXenAppNotAvailable));
-    m_Context.GetUI().ReportError(TCS_ERR_APP_LAUNCH, kXenAppNotAvailable);
+  } else if (auto* xen = dynamic_cast<TXenApp*>(&prmApp)) {
+    m_Launcher.LaunchXenApp(*xen, prmDBMng);
   }
 }
 

@@ -4,9 +4,9 @@
 
 #include <fstream>
 
+#include "citrix/CitrixClient.h"
 #include "diag/DebugLog.h"
 #include "diag/TextCodecs.h"
-#include "platform/IcaClient.h"
 #include "platform/ProcessSpawn.h"
 #include "platform/Settings.h"
 #include "session/ClientChecksConsent.h"
@@ -31,8 +31,9 @@ bool WriteWholeFile(const std::string& prmPath, const std::string& prmData, mode
 TClientChecks::TClientChecks(TSessionContext& prmContext)
     : m_Context(prmContext),
       m_Consent(TInstallerConsent::DefaultFile()),
-      m_RdpClient(std::make_unique<TRdpClient>()),
-      m_CitrixClientPath(ProbeCitrixClient()) {}
+      m_RdpClient(std::make_unique<TRdpClient>()) {
+  FindCitrixClient();
+}
 
 bool TClientChecks::CheckRdpClient() {
   if (!m_RdpClient->CanCreate()) {
@@ -63,12 +64,8 @@ bool TClientChecks::InstallRdpClient() {
   return false;
 }
 
-std::string TClientChecks::ProbeCitrixClient() {
-  return DetectfullClient(SystemIcaClientSources());
-}
-
 void TClientChecks::CheckCitrixClient() {
-  if (m_Context.GetDBMng().GetXenAppClientURL().empty() || !m_CitrixClientPath.empty()) return;
+  if (m_Context.GetDBMng().GetXenAppClientURL().empty() || XenAppClientInstalled()) return;
   if (!DownloadXenAppClient()) m_Context.SendLog(6, "Failed to install the XenApp client");
 }
 
@@ -117,7 +114,7 @@ bool TClientChecks::DownloadXenAppClient() {
   // The installer may run as long as the user needs; the session going ends the wait.
   int code = 0;
   WaitProcess(pid, &m_Context.GetStopEvent(), -1, code);
-  m_CitrixClientPath = ProbeCitrixClient();
+  FindCitrixClient();
   return true;
 }
 

@@ -35,14 +35,11 @@ class TClientChecks {
   bool DownloadXenAppClient();
   // The Yes/No question naming the installer and where it comes from.
   bool AskToRun(const std::string& prmName, const std::string& prmURL);
-  // The installed ICA client program; empty when there is none.
-  std::string ProbeCitrixClient();
 
   TSessionContext& m_Context;
   TInstallerConsent m_Consent;
   std::unique_ptr<IRdpClient> m_RdpClient;
   std::atomic<int> m_RDPMajVer{5};
-  std::string m_CitrixClientPath;
 };
 
 }  // namespace vantrel

@@ -27,6 +27,7 @@ class TFileExchange {
   // failure); a request still running at its deadline fails the same way as one that could not
   // be opened. Downloads of client packages (status TCS_STATUS_DOWNLOAD) have no deadline.
   void SetLimits(const TTransferLimits& prmLimits) { m_Limits = prmLimits; }
+  const TTransferLimits& Limits() const { return m_Limits; }
 
   // "local://" + path (gateway file), or "http://" host[:port]/path (through the tunnel, directly
   // or via prmProxy = "host:port"). Never raises. True when the read loop ran to its end; false

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "catalogue/XenAppFarm.h"
 #include "diag/DebugLog.h"
 #include "diag/Exceptions.h"
 #include "diag/NetAddress.h"
@@ -138,7 +139,7 @@ void TLauncher::LaunchDesktop(const std::string& prmDest, int prmHostIndex, int 
 
   std::string host, deskName, user, pass;
   int port = DEFAULT_RDP_PORT;
-  std::string xenDesktopID;
+  std::string xenDesktopID, xenDesktopDesc, xenController, xenDomain;
   if (prmHostIndex < 0) {
     if (!ParseTypedDestination(prmDest, host, port)) {
       m_Context.GetUI().ReportError(TCS_ERR_INVALID_PORT, "");
@@ -149,7 +150,12 @@ void TLauncher::LaunchDesktop(const std::string& prmDest, int prmHostIndex, int 
     bool listed = m_Ostra.VisitHost(static_cast<size_t>(prmHostIndex), [&](const THost& desk) {
       host = deskName = desk.GetHost();
       port = desk.GetPort();
-      if (desk.IsProvider("XenDesktop")) xenDesktopID = desk.GetID();
+      if (desk.IsProvider("XenDesktop")) {
+        xenDesktopID = desk.GetID();
+        xenDesktopDesc = desk.GetDesc();
+        xenController = ParamValue(desk.GetProviderParams(), "CtlIP");
+        xenDomain = ParamValue(desk.GetProviderParams(), "Domain");
+      }
       if (prmSSO && store.GetSSO() && !desk.GetUsername().empty()) {
         user = desk.GetUsername();
         pass = desk.GetPwd();
@@ -177,7 +183,9 @@ void TLauncher::LaunchDesktop(const std::string& prmDest, int prmHostIndex, int 
   }
   const std::string workDir = prmWorkDir.empty() ? m_WorkDir : prmWorkDir;
   if (!xenDesktopID.empty()) {
-    LaunchXenDesktop(xenDesktopID);
+    vantrel::LaunchXenDesktop(xenDesktopID, xenDesktopDesc, xenController, *protocol, store,
+                              m_Ostra.GetDPP(), protocol->GetUsername(false),
+                              protocol->GetPassword(false), xenDomain, CitrixEnv());
     return;
   }
   int localPort = 0;
@@ -291,8 +299,26 @@ bool TLauncher::SetRdpClient(IRdpClientControl& prmRDP) {
   return true;
 }
 
-void TLauncher::LaunchXenDesktop(const std::string& /*prmDesktopID*/) {
-  WriteDebugLog("XenDesktop launch not available");
+TCitrixLaunchEnv TLauncher::CitrixEnv() {
+  if (!m_CitrixService) {
+    TSessionContext& context = m_Context;
+    m_CitrixService = std::make_unique<TXmlCitrixService>(
+        context.FileExchange().Limits(), [&context] { return context.InDestruction(); });
+  }
+  TRdpLaunchWorker& worker = LaunchWorker();
+  return {*m_CitrixService, m_Context.Dialogs(), [&worker](pid_t prmPid) { worker.Watch(prmPid); }};
+}
+
+void TLauncher::LaunchXenApp(TXenApp& prmApp, TDBMng& prmDBMng) {
+  auto protocol = m_Context.Protocol();
+  if (!protocol || !protocol->IsConnected()) {
+    m_Context.GetUI().ReportError(TCS_ERR_NOT_CONNECTED, "");
+    return;
+  }
+  std::string user, password, domain;
+  if (TXenAppFarm* farm = prmApp.GetFarm()) farm->GetCreds(user, password, domain);
+  vantrel::LaunchApp(prmApp, *protocol, m_Ostra.GetDPP(), prmDBMng, user, password, domain,
+                     CitrixEnv());
 }
 
 }  // namespace vantrel

@@ -1,13 +1,15 @@
 // TLauncher: the session's launches. A typed or listed desktop is reached through a loopback
 // listener of the tunnel and the RDP client program started on a connection file; an RDP client
-// control the page hosts itself is re-targeted at such a listener. Desktops served through ICA
-// have their place here and are not available yet.
+// control the page hosts itself is re-targeted at such a listener. XenApp applications and
+// desktops served through ICA are handed to the local ICA client.
 #pragma once
 
 #include <memory>
 #include <string>
 
 #include "catalogue/ParamList.h"
+#include "citrix/CitrixLaunch.h"
+#include "citrix/XmlCitrixService.h"
 #include "config/DbMng.h"
 #include "session/DesktopLaunch.h"
 #include "session/OstraClient.h"
@@ -49,6 +51,9 @@ class TLauncher {
   // The background clean-up of connection files (created with the first launch).
   TRdpLaunchWorker& LaunchWorker();
 
+  // A published XenApp application in the ICA client, with its farm's credentials. Window thread.
+  void LaunchXenApp(TXenApp& prmApp, TDBMng& prmDBMng);
+
   // --- what desktop and application launches share; window thread ---
   // prmHost itself when dotted, else resolved through the tunnel; reports error 7 when it has
   // no address.
@@ -63,8 +68,8 @@ class TLauncher {
   // The host's address (error 7) and a listener for it (error 8).
   bool OpenDesktopListener(CAppMng& prmProtocol, const std::string& prmHost, int prmPort,
                            int& prmLocalPort);
-  // A desktop the catalogue serves through ICA; not available yet.
-  void LaunchXenDesktop(const std::string& prmDesktopID);
+  // What the ICA launches use besides their arguments.
+  TCitrixLaunchEnv CitrixEnv();
   // Waits prmMs on the window thread while keeping its messages flowing; false when the session
   // is going.
   bool LaunchPause(int prmMs);
@@ -75,6 +80,8 @@ class TLauncher {
   TOstraClient& m_Ostra;
   std::string m_WorkDir;
   std::string m_PlugIns;
+  // Asks the farms' XML services for the ICA launches; created with the first.
+  std::unique_ptr<TXmlCitrixService> m_CitrixService;
   // Declared last so that it stops first; it touches only the connection-file folder.
   std::unique_ptr<TRdpLaunchWorker> m_LaunchWorker;
 };

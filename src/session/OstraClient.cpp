@@ -10,6 +10,7 @@
 #include "diag/TextCodecs.h"
 #include "diag/Xml.h"
 #include "session/SessionVerifier.h"
+#include "session/XenAppFarms.h"
 #include "verify/LegacyPolicy.h"
 #include "verify/RuleEngine.h"
 
@@ -254,12 +255,12 @@ void TOstraClient::LoadCatalogue(const TXmlNode& prmRoot) {
   }
   m_DPP.Load(prmRoot, m_Context.GetDBMng());
   std::vector<std::unique_ptr<THost>> hosts = LoadHosts(prmRoot, m_Context);
-  std::lock_guard<std::mutex> g(m_HostsLock);
-  for (auto& h : hosts) m_Hosts.push_back(std::move(h));
+  {
+    std::lock_guard<std::mutex> g(m_HostsLock);
+    for (auto& h : hosts) m_Hosts.push_back(std::move(h));
+  }
   m_Apps.Load(prmRoot);
-  for (const auto& farm : m_Apps.GetFarms())
-    WriteDebugLog("GetHosts - XenApp farm " + farm->GetName() +
-                  ": listing its applications is not available yet");
+  TXenAppFarms(m_Context).Load(m_Apps);
 }
 
 void TOstraClient::SetFarmsListParams(const std::string& prmFarms) {
