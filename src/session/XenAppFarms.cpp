@@ -71,7 +71,10 @@ TXenAppFarms::TLogon TXenAppFarms::AuthUser(TXenAppFarm& prmFarm) {
   TDBMng& store = m_Context.GetDBMng();
   TCitrixCreds creds;
   creds.Domain = store.GetDomain();
-  if (store.GetSSO()) {
+  // Credentials the farm accepted already (its list failed on another server) are not asked again.
+  if (prmFarm.HasCreds())
+    prmFarm.GetCreds(creds.UserName, creds.Password, creds.Domain);
+  else if (store.GetSSO()) {
     creds.UserName = m_Context.GetUsername(false);
     creds.Password = m_Context.GetPassword(false);
   }

@@ -96,6 +96,8 @@ TGatewayScenario DemoGatewayScenario(TGatewayScenario prmBase,
                                      const std::string& prmAvailHostPort) {
   prmBase.Protocol = TProtocol::First;
   prmBase.Mapping[kDemoAvailAddress] = prmAvailHostPort;
+  prmBase.Mapping.emplace(kDemoXmlServiceAddress, prmAvailHostPort);
+  prmBase.Mapping.emplace(kDemoControllerAddress, prmAvailHostPort);
   prmBase.Hosts.emplace("localhost", "127.0.0.1");
   return prmBase;
 }

@@ -15,7 +15,13 @@ namespace vantrel::testpeer {
 // The address the client's store names for the availability server in the demo.
 constexpr char kDemoAvailAddress[] = "127.0.0.1:9090";
 
-// prmBase as a first-protocol gateway that relays kDemoAvailAddress to prmAvailHostPort and
+// The XenApp farm server and the XenDesktop controller of the demo's scenarios: the availability
+// server serves the XML service's path, so the gateway relays both to it.
+constexpr char kDemoXmlServiceAddress[] = "10.0.1.10:80";
+constexpr char kDemoControllerAddress[] = "10.0.1.11:80";
+
+// prmBase as a first-protocol gateway that relays kDemoAvailAddress, kDemoXmlServiceAddress and
+// kDemoControllerAddress to prmAvailHostPort (unless prmBase maps the last two already) and
 // resolves "localhost" to 127.0.0.1 unless prmBase resolves it already.
 TGatewayScenario DemoGatewayScenario(TGatewayScenario prmBase, const std::string& prmAvailHostPort);
 

@@ -183,6 +183,69 @@ TAvailAppServer ParseAppServer(const json& prmValue, const std::string& prmWhere
   return s;
 }
 
+TXmlServiceApp ParseXmlApp(const json& prmValue, const std::string& prmWhere) {
+  TXmlServiceApp a;
+  for (auto& [k, v] : Object(prmValue, prmWhere).items()) {
+    const std::string key = prmWhere + "." + k;
+    if (k == "name")
+      a.Name = Text(v, key);
+    else if (k == "folder")
+      a.Folder = Text(v, key);
+    else if (k == "winColor")
+      a.WinColor = Int(v, key, 0, 64);
+    else if (k == "icon32")
+      a.Icon32 = Bool(v, key);
+    else if (k == "serverAddress")
+      a.ServerAddress = Text(v, key);
+    else if (k == "cgpAddress")
+      a.CGPAddress = Value(v, key);
+    else if (k == "cgpIsPort")
+      a.CGPIsPort = Bool(v, key);
+    else if (k == "ticketTag")
+      a.TicketTag = Text(v, key);
+    else
+      Bad(key, "is not a known XML-service application key");
+  }
+  return a;
+}
+
+TXmlService ParseXmlService(const json& prmValue, const std::string& prmWhere) {
+  TXmlService x;
+  for (auto& [k, v] : Object(prmValue, prmWhere).items()) {
+    const std::string key = prmWhere + "." + k;
+    if (k == "user")
+      x.User = Text(v, key);
+    else if (k == "password")
+      x.Password = Text(v, key);
+    else if (k == "domain")
+      x.Domain = Text(v, key);
+    else if (k == "refuseWith")
+      x.RefuseWith = Text(v, key);
+    else if (k == "multiSizeIcons")
+      x.MultiSizeIcons = Bool(v, key);
+    else if (k == "ticket")
+      x.Ticket = Text(v, key);
+    else if (k == "apps") {
+      for (const json& a : Array(v, key)) x.Apps.push_back(ParseXmlApp(a, key + "[]"));
+    } else if (k == "desktops") {
+      for (auto& [id, d] : Object(v, key).items()) {
+        TXmlServiceDesktop desk;
+        for (auto& [dk, dv] : Object(d, key + "." + id).items()) {
+          if (dk == "serverAddress")
+            desk.ServerAddress = Text(dv, key + "." + id + "." + dk);
+          else if (dk == "ticketTag")
+            desk.TicketTag = Text(dv, key + "." + id + "." + dk);
+          else
+            Bad(key + "." + id + "." + dk, "is not a known desktop key");
+        }
+        x.Desktops[id] = desk;
+      }
+    } else
+      Bad(key, "is not a known XML-service key");
+  }
+  return x;
+}
+
 void ParseTop(TAvailScenario& sc, const std::string& k, const json& v) {
   if (k == "listenAddress")
     sc.ListenAddress = Text(v, k);
@@ -250,7 +313,9 @@ void ParseTop(TAvailScenario& sc, const std::string& k, const json& v) {
         Bad(k + "." + id, "must be Base64 text");
       }
     }
-  } else if (k == "portal")
+  } else if (k == "xmlService")
+    sc.XmlService = ParseXmlService(v, k);
+  else if (k == "portal")
     sc.PortalParams = Pairs(v, k);
   else if (k == "keepAliveTimeoutMs")
     sc.KeepAliveTimeoutMs = Int(v, k, 1, 3600000);
@@ -345,6 +410,13 @@ const char* AvailabilityScenarioHelp() {
                   out; absent: no such path)
   /object/newstatesess, /object/powerup, /object/del: answer for listed desktops (by ID or
                   address); a deleted desktop leaves later host lists
+  /scripts/wpnbr.dll (POST): the XenApp XML service, xmlService {"user": "demo", "password":
+                  "...", "domain": "DEMO" (accepted credentials; no user: any), "refuseWith":
+                  "failed-credentials", "multiSizeIcons": true, "ticket": "TICKET-1",
+                  "apps": [{"name": "Word", "folder": "Office", "winColor": 8, "icon32": false,
+                  "serverAddress": "10.0.1.20", "cgpAddress": 2598, "cgpIsPort": true,
+                  "ticketTag": "A:B"}], "desktops": {"id": {"serverAddress": "10.0.1.21",
+                  "ticketTag": "T"}}}
   /portal, /portal/session.vantrel: portal {name: value, ...} (the session file's lines, in
                   order; the page links the file and the same as a vantrel: URL)
   keepAliveTimeoutMs 30000, maxConnections 64

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "testpeer/AvailabilityHttp.h"
+#include "testpeer/XmlService.h"
 
 namespace vantrel::testpeer {
 
@@ -102,6 +103,9 @@ struct TAvailScenario {
   // "ServerInfo" out. None: the path is unknown.
   std::optional<int> AgentType;
   std::map<std::string, std::string> Icons;  // application identifier -> PNG bytes held at start
+
+  // "/scripts/wpnbr.dll": the farms' XenApp XML service; the gateway maps the farm's servers here.
+  TXmlService XmlService;
 
   // "/portal" and "/portal/session.vantrel": the parameters of the session file the portal page
   // offers, in order.

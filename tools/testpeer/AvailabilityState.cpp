@@ -125,6 +125,8 @@ TAvailAnswer TAvailabilityState::Handle(const THttpRequest& prmRequest,
   if (p == "/object/iconcache") return IconUpload(prmRequest, prmErrors);
   if (p == "/query/appicon") return IconFetch(prmRequest);
   if (p == "/agent/info" && m_Scenario.AgentType) return AgentInfo(*m_Scenario.AgentType);
+  if (p == kXmlServicePath && prmRequest.Method == "POST")
+    return {200, XmlServiceReply(m_Scenario.XmlService, prmRequest.Body, prmErrors), "text/xml"};
   if (p == "/portal") return PortalPage();
   if (p == "/portal/session.vantrel") return PortalSessionFile();
   prmErrors.push_back("no such path: " + p);

@@ -9,6 +9,7 @@
 #include "diag/Exceptions.h"
 #include "testpeer/AvailabilityCommand.h"
 #include "testpeer/AvailabilityScenario.h"
+#include "testpeer/FakeIcaClient.h"
 #include "testpeer/GatewayPeer.h"
 
 using namespace vantrel;
@@ -27,6 +28,10 @@ const char kUsage[] =
     "      is printed as it arrives, and a summary is printed at the end. With --client-ca\n"
     "      a client certificate issued by that CA is required; the last one's subject is\n"
     "      printed in the summary.\n"
+    "  ica-client FILE\n"
+    "      a stand-in for the ICA client program: reads the ICA settings file, sends a piece\n"
+    "      to its Address= and reads it back; appends a JSON line of what it found to the\n"
+    "      file named by VANTREL_FAKE_ICA_REPORT. Exit 0 when the bytes came back.\n"
     "  --help  this text and the scenario keys\n\n";
 
 int Usage(FILE* prmOut, int prmCode) {
@@ -123,6 +128,7 @@ int main(int argc, char** argv) {
   if (args[0] == "--help" || args[0] == "-h") return Usage(stdout, 0);
   try {
     if (args[0] == "gateway") return RunGateway({args.begin() + 1, args.end()});
+    if (args[0] == "ica-client" && args.size() == 2) return RunFakeIcaClient(args[1]);
     if (args[0] == "availability" || args[0] == "demo") {
       sigset_t stopSignals = StopSignals();
       auto wait = [&stopSignals] {
