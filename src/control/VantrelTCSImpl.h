@@ -59,6 +59,11 @@ class TVantrelTCSX {
   HRESULT InitNew() { return S_OK; }
   HRESULT Save(IPropertyBag&) { return S_OK; }
 
+  // Before Load: no page drives this control (a session file or URL opened into a window or a
+  // terminal). Nobody would call InitTCS or receive the events of custom-portal mode, so the
+  // session then starts at load whatever "custom_portal" says, and the form shows its state.
+  void SetNoPage() { m_NoPage = true; }
+
   // --- events: one sink, borrowed; nullptr disconnects ---
   void Advise(IVantrelTCSXEvents* prmSink) { FEvents = prmSink; }
   // The form raised one of its events (DISPIDs of EventSink.h, OnKeyPress through KeyPress).
@@ -129,6 +134,7 @@ class TVantrelTCSX {
 
   std::string m_DestHost;
   bool m_CustomPortal = false;
+  bool m_NoPage = false;
   std::unique_ptr<TDBMng> m_DBMng;
   std::unique_ptr<TVantrelTCSMng> m_TCSMng;
   std::unique_ptr<TTCSUserInterface> m_UI;

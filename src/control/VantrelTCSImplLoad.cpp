@@ -67,6 +67,10 @@ HRESULT TVantrelTCSX::Load(IPropertyBag& prmBag) {
       m_CustomPortal = !m_DBMng->GetEnableGUI();
       if (m_CustomPortal) m_Form.cbSpan.Checked = true;
     }
+    if (m_CustomPortal && m_NoPage) {
+      WriteDebugLog("TVantrelTCSX.Load - no page drives the control; it starts the session itself");
+      m_CustomPortal = false;
+    }
     if (prmBag.Read("work_dir", text)) m_TCSMng->SetWorkingDir(text);
     if (prmBag.Read("perf_preset", text)) {
       int preset = -1;

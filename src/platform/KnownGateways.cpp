@@ -1,9 +1,6 @@
 #include "platform/KnownGateways.h"
 
-#include <fcntl.h>
 #include <openssl/evp.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
@@ -11,9 +8,8 @@
 #include <string_view>
 
 #include "diag/DebugLog.h"
-#include "diag/UniqueFd.h"
-#include "platform/KnownHosts.h"
 #include "platform/Settings.h"
+#include "platform/UserStore.h"
 
 namespace vantrel {
 
@@ -21,7 +17,7 @@ namespace {
 
 constexpr size_t kDigestLen = 32;
 // A pin file is a few lines per gateway; anything much larger is not one.
-constexpr off_t kMaxFileSize = 1 << 20;
+constexpr size_t kMaxFileSize = 1 << 20;
 constexpr size_t kMaxHostLen = 255;
 
 bool HexDigits(const std::string& prmText, std::string& prmOut) {
@@ -62,20 +58,6 @@ bool ParseLine(const std::string& prmLine, TPinnedGateway& prmOut) {
   if (fp.empty() || fp != f[2]) return false;
   prmOut = {f[0], static_cast<int>(port), fp, f[3]};
   return true;
-}
-
-bool ReadFile(int prmFd, std::string& prmOut) {
-  char buf[8192];
-  for (;;) {
-    ssize_t n = read(prmFd, buf, sizeof buf);
-    if (n == 0) return true;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    prmOut.append(buf, static_cast<size_t>(n));
-    if (prmOut.size() > static_cast<size_t>(kMaxFileSize)) return false;
-  }
 }
 
 std::string IsoTime(std::time_t prmWhen) {
@@ -138,39 +120,8 @@ TKnownGateways::TKnownGateways(std::string prmPath)
 
 bool TKnownGateways::Load(std::vector<TPinnedGateway>& prmOut, std::string& prmError) const {
   prmOut.clear();
-  struct stat st {};
-  if (lstat(m_Path.c_str(), &st) != 0) {
-    if (errno == ENOENT) return true;
-    prmError = m_Path + " cannot be read (error " + std::to_string(errno) + ")";
-    return false;
-  }
-  if (S_ISLNK(st.st_mode)) {
-    prmError = m_Path + " is a link";
-    return false;
-  }
-  TUniqueFd fd(open(m_Path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-  // Checked on the opened file, so a swap between the look and the open changes nothing.
-  if (!fd || fstat(fd.Get(), &st) != 0) {
-    prmError = m_Path + " cannot be read (error " + std::to_string(errno) + ")";
-    return false;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    prmError = m_Path + " is not a regular file";
-    return false;
-  }
-  if (st.st_uid != geteuid()) {
-    prmError = m_Path + " belongs to another user";
-    return false;
-  }
-  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    prmError = m_Path + " is writable by others";
-    return false;
-  }
   std::string content;
-  if (st.st_size > kMaxFileSize || !ReadFile(fd.Get(), content)) {
-    prmError = m_Path + " is too large or unreadable";
-    return false;
-  }
+  if (!ReadUserStore(m_Path, kMaxFileSize, content, prmError)) return false;
   std::istringstream in(content);
   int lineNo = 0;
   for (std::string line; std::getline(in, line);) {
@@ -210,13 +161,7 @@ bool TKnownGateways::Remember(const std::string& prmHost, int prmPort,
       content +=
           p.Host + " " + std::to_string(p.Port) + " " + p.Fingerprint + " " + p.AcceptedAt + "\n";
   content += prmHost + " " + std::to_string(prmPort) + " " + fp + " " + IsoTime(prmWhen) + "\n";
-  std::string dir = m_Path.substr(0, m_Path.rfind('/'));
-  if (!dir.empty()) mkdir(dir.c_str(), 0700);
-  if (!ReplaceFileAtomically(m_Path, content, 0600)) {
-    prmError = m_Path + " cannot be written (error " + std::to_string(errno) + ")";
-    return false;
-  }
-  return true;
+  return WriteUserStore(m_Path, content, prmError);
 }
 
 }  // namespace vantrel

@@ -87,5 +87,36 @@ TEST(HostOptions, MistakesAreRefusedWithTheirPlace) {
   EXPECT_NE(Failure({"--params", big}).find("too large"), std::string::npos);
 }
 
+// The browsers start their native-messaging host with their own arguments; only those exact
+// forms select it, and nothing is read from them as a session.
+TEST(HostOptions, TheBrowsersCommandLinesSelectNativeMessaging) {
+  const std::string chromium = host::kChromiumExtensionOrigin;
+  const std::string manifest = "/usr/lib/mozilla/native-messaging-hosts/com.vantrel.tcs.json";
+  const struct {
+    std::vector<std::string> Args;
+    const char* Browser;  // empty: not a browser's start
+    std::string Caller;
+  } cases[] = {
+      {{chromium}, "Chromium", chromium},
+      {{chromium, "--parent-window=0"}, "Chromium", chromium},
+      {{manifest, host::kFirefoxExtensionId}, "Firefox", host::kFirefoxExtensionId},
+      {{chromium, "--api"}, "", ""},
+      {{"manifest.json", "tcs@x"}, "", ""},
+      {{manifest, "--ui"}, "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Args[0] + " " + (c.Args.size() > 1 ? c.Args[1] : ""));
+    THostOptions o;
+    try {
+      o = ParseHostOptions(c.Args, true);
+    } catch (const EBaseException&) {
+    }
+    EXPECT_EQ(o.Browser, c.Browser);
+    EXPECT_EQ(o.Caller, c.Caller);
+    EXPECT_EQ(o.Api == host::TApiKind::Native, *c.Browser != '\0');
+  }
+  EXPECT_TRUE(ParseHostOptions({"--register-browsers"}).RegisterBrowsers);
+}
+
 }  // namespace
 }  // namespace vantrel::test

@@ -80,14 +80,25 @@ class THostSession {
   // are the start parameters besides the gateway's address (by default a Morv custom portal).
   void StartHost(const std::vector<std::string>& prmParams = {"platform=Morv", "custom_portal=1"},
                  uint16_t prmGatewayPort = 0) {
-    const uint16_t gwPort = prmGatewayPort != 0 ? prmGatewayPort : m_Gateway->Port();
-    std::vector<std::string> args = {"vantreltcs", "--api", "stdio", "--ui", "none"};
+    std::vector<std::string> args = {"--api", "stdio", "--ui", "none"};
     for (const std::string& p : prmParams) args.insert(args.end(), {"--param", p});
-    args.insert(args.end(), {"--param", "sp_name=127.0.0.1", "--param",
-                             "sp_port=" + std::to_string(gwPort), "--param", "session_id=s1"});
+    for (const std::string& p : GatewayParams(prmGatewayPort))
+      args.insert(args.end(), {"--param", p});
+    StartProgram(args);
+  }
+
+  // The start parameters that lead to the reference gateway.
+  std::vector<std::string> GatewayParams(uint16_t prmGatewayPort = 0) const {
+    const uint16_t gwPort = prmGatewayPort != 0 ? prmGatewayPort : m_Gateway->Port();
+    return {"sp_name=127.0.0.1", "sp_port=" + std::to_string(gwPort), "session_id=s1"};
+  }
+
+  // The built vantreltcs with prmArgs, on the page's pipes.
+  void StartProgram(std::vector<std::string> prmArgs) {
     const std::string program = BinDir() + "/vantreltcs";
+    prmArgs.insert(prmArgs.begin(), "vantreltcs");
     std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
+    for (std::string& a : prmArgs) argv.push_back(a.data());
     argv.push_back(nullptr);
     m_Pid = fork();
     ASSERT_GE(m_Pid, 0);
@@ -106,7 +117,7 @@ class THostSession {
   // when the host went silent or closed.
   bool ReadUntil(const std::function<bool(const host::TJson&)>& prmStop) {
     for (;;) {
-      host::TJson j = m_Pipes.Json();
+      host::TJson j = m_Native ? m_Pipes.FrameJson() : m_Pipes.Json();
       if (j.is_discarded()) return false;
       if (j.contains("event")) m_Events.push_back(j);
       if (prmStop(j)) return true;
@@ -148,6 +159,7 @@ class THostSession {
   std::unique_ptr<testpeer::TGatewayPeer> m_Gateway;
   pid_t m_Pid = -1;
   std::vector<host::TJson> m_Events;
+  bool m_Native = false;  // the host speaks the browser's framing
 };
 
 }  // namespace vantrel::test

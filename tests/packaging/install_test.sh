@@ -6,7 +6,10 @@
 #      vantreltcs starts, reaches the reference gateway and availability server, and the file is
 #      gone; the portal's vantrel: link is opened the same way;
 #   3. CPack's .deb, unpacked with dpkg -x, holds every file where the desktop entry says, and
-#      its programs run from the unpacked tree.
+#      its programs run from the unpacked tree; the browser extension and the native-messaging
+#      manifests are where the browsers look, naming the installed program;
+#   4. every library a packaged program or library needs is in the package or comes from a
+#      package the .deb depends on, so the programs start on a clean system.
 # Usage: install_test.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -53,6 +56,22 @@ desktop-file-validate "$entry" || fail "the desktop entry does not validate"
 update-mime-database "$XDG_DATA_HOME/mime"
 update-desktop-database "$XDG_DATA_HOME/applications"
 xdg-mime default vantreltcs.desktop application/x-vantrel-session x-scheme-handler/vantrel
+
+# The browsers' manifests name the program where this install put it.
+check_manifest() { # FILE PROGRAM KEY VALUE
+  [ -f "$1" ] || fail "no manifest $1"
+  grep -q "\"path\": \"$2\"" "$1" || fail "$1 does not name $2"
+  grep -q "\"name\": \"com.vantrel.tcs\"" "$1" || fail "$1 names another host"
+  grep -q "\"$3\": \[\"$4\"\]" "$1" || fail "$1 does not allow $4"
+}
+chromium_id="chrome-extension://iehefmjbcgmminjmdjnjkpcclofglcof/"
+firefox_id="tcs@vantrel.example"
+hosts="$prefix/share/vantrel/native-messaging-hosts"
+check_manifest "$hosts/chromium/com.vantrel.tcs.json" "$prefix/bin/vantreltcs" allowed_origins "$chromium_id"
+check_manifest "$hosts/firefox/com.vantrel.tcs.json" "$prefix/bin/vantreltcs" allowed_extensions "$firefox_id"
+for b in chromium firefox; do
+  [ -f "$prefix/share/vantrel/browser/$b/manifest.json" ] || fail "the $b extension is not installed"
+done
 
 echo "== 2. the portal's session file and link, opened with xdg-open"
 # The demo's scenario without its verification rules, whose question nobody answers here.
@@ -131,5 +150,36 @@ for m in vantreltcs vantrel-mstsc vantrel-logview; do
 done
 for l in libVantrelTCS.so libVantrelProxy.so libBrelntlm.so libjsproxy.so; do
   find "$root/usr/lib" -name "$l" | grep -q . || fail "$l is not in the package"
+done
+for d in etc/chromium/native-messaging-hosts etc/opt/chrome/native-messaging-hosts; do
+  check_manifest "$root/$d/com.vantrel.tcs.json" /usr/bin/vantreltcs allowed_origins "$chromium_id"
+done
+check_manifest "$root/usr/lib/mozilla/native-messaging-hosts/com.vantrel.tcs.json" \
+  /usr/bin/vantreltcs allowed_extensions "$firefox_id"
+for b in chromium firefox; do
+  [ -f "$root/usr/share/vantrel/browser/$b/manifest.json" ] || fail "no $b extension in the package"
+done
+
+echo "== 4. every library the packaged files need is packaged or depended on"
+# The names in Depends, alternatives included, without versions.
+depends=$(dpkg-deb -f "$deb" Depends | tr ',|' '\n\n' | sed 's/(.*)//; s/[[:space:]]//g' | sort -u)
+packaged=$(find "$root" -name '*.so*' -printf '%f\n' | sort -u)
+needed=$(find "$root" -type f -exec sh -c 'head -c 4 "$1" | grep -q ELF' _ {} \; -print |
+  xargs -r readelf -d 2>/dev/null | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort -u)
+[ -n "$needed" ] || fail "no library needs found in the package"
+# The package that owns the library the loader would take for $1.
+owner_of() {
+  local path
+  path=$(ldconfig -p | awk -v l="$1" '$1 == l { print $NF; exit }')
+  [ -n "$path" ] || return 1
+  for p in "$path" "$(readlink -f "$path")" "${path#/usr}" "/usr$path"; do
+    dpkg -S "$p" 2>/dev/null | sed -n '1s/^\([^:]*\).*/\1/p' | grep . && return 0
+  done
+  return 1
+}
+for lib in $needed; do
+  grep -qx "$lib" <<<"$packaged" && continue
+  pkg=$(owner_of "$lib") || fail "$lib is needed by the package but no installed package has it"
+  grep -qx "$pkg" <<<"$depends" || fail "$lib comes from $pkg, which the package does not depend on"
 done
 echo "packaging: all checks passed"

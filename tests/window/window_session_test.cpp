@@ -85,7 +85,10 @@ class WindowSession : public ::testing::Test {
 };
 
 TEST_F(WindowSession, LoginDesktopsSettingsLaunchAndClose) {
+  // A portal's parameters for a page of its own; in the window nobody else would start it.
+  m_Bag.Set("custom_portal", "1");
   auto host = std::make_unique<TGtkHost>(m_Bag, -1);
+  EXPECT_STREQ(gtk_window_get_title(host->Window()), "Vantrel - 127.0.0.1");
   std::string loginTitle;
   std::vector<TStep> startUp = {
       {"login form", [] { return Toplevel("dlgLogin") != nullptr; },

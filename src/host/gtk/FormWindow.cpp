@@ -51,9 +51,15 @@ std::string DownloadText(uint64_t prmDone, uint64_t prmTotal) {
   return text;
 }
 
-TFormWindow::TFormWindow(TVantrelTCSX& prmControl, std::function<void()> prmClose)
+std::string WindowTitle(const std::string& prmGateway) {
+  return prmGateway.empty() ? "Vantrel" : "Vantrel - " + prmGateway;
+}
+
+TFormWindow::TFormWindow(TVantrelTCSX& prmControl, std::function<void()> prmClose,
+                         const std::string& prmTitle)
     : m_Control(prmControl), m_Close(std::move(prmClose)) {
   m_Window = Named(gtk_window_new(GTK_WINDOW_TOPLEVEL), "VantrelTCSX");
+  gtk_window_set_title(GTK_WINDOW(m_Window), prmTitle.c_str());
   gtk_window_set_default_size(GTK_WINDOW(m_Window), 520, 560);
   g_signal_connect(m_Window, "delete-event", G_CALLBACK(OnDelete), &m_Close);
   m_Desktops = std::make_unique<TDesktopList>(m_Control, [this] { ConnectClicked(false); });
@@ -250,7 +256,6 @@ void TFormWindow::Show() {
 }
 
 void TFormWindow::Refresh() {
-  gtk_window_set_title(GTK_WINDOW(m_Window), m_Control.Form().Caption.c_str());
   for (auto& b : m_Bindings) b->Pull();
   PullStatus();
   m_Desktops->Refresh();

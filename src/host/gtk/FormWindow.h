@@ -21,8 +21,10 @@ namespace vantrel::host::gtk {
 
 class TFormWindow {
  public:
-  // prmClose runs when the person closes the window or presses the end button.
-  TFormWindow(TVantrelTCSX& prmControl, std::function<void()> prmClose);
+  // prmClose runs when the person closes the window or presses the end button. prmTitle names
+  // the window for the person (the product and the gateway).
+  TFormWindow(TVantrelTCSX& prmControl, std::function<void()> prmClose,
+              const std::string& prmTitle);
   ~TFormWindow();
   TFormWindow(const TFormWindow&) = delete;
   TFormWindow& operator=(const TFormWindow&) = delete;
@@ -61,6 +63,8 @@ class TFormWindow {
 // The share done of a status text that ends in "(N) ...", as the download status does; -1 for
 // any other text.
 double ProgressFraction(const std::string& prmStatus);
+// The window's title for a session on prmGateway: "Vantrel - gw.example", or "Vantrel" alone.
+std::string WindowTitle(const std::string& prmGateway);
 // A download's bytes as the progress bar shows them: "1.2 MB of 3.4 MB".
 std::string DownloadText(uint64_t prmDone, uint64_t prmTotal);
 

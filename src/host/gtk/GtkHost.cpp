@@ -14,11 +14,18 @@ namespace {
 // handled without waiting; this many at most.
 constexpr int kMaxDrainedEvents = 1000;
 
+std::string Gateway(TMapPropertyBag prmBag) {
+  std::string host;
+  prmBag.Read("sp_name", host);
+  return host;
+}
+
 }  // namespace
 
 TGtkHost::TGtkHost(const TMapPropertyBag& prmBag, int prmStopFd)
     : m_Control(std::make_unique<TVantrelTCSX>(m_Dialogs)),
-      m_Form(std::make_unique<TFormWindow>(*m_Control, [this] { Close(); })) {
+      m_Form(std::make_unique<TFormWindow>(
+          *m_Control, [this] { Close(); }, WindowTitle(Gateway(prmBag)))) {
   m_Dialogs.SetParent(m_Form->Window());
   // May recurse: a dialog shown while handling a message runs its own loop, and the control's
   // messages (a worker's Send among them) must still be handled there.
@@ -39,6 +46,8 @@ TGtkHost::TGtkHost(const TMapPropertyBag& prmBag, int prmStopFd)
         },
         this);
   TMapPropertyBag bag = prmBag;
+  // The window is the user's only view: nobody else would start the session.
+  m_Control->SetNoPage();
   m_Control->Load(bag);
   m_Form->Show();
 }

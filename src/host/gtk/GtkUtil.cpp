@@ -1,5 +1,7 @@
 #include "host/gtk/GtkUtil.h"
 
+#include <glib-unix.h>
+
 namespace vantrel::host::gtk {
 
 namespace {
@@ -14,12 +16,34 @@ void FreeFn(gpointer prmFn, GClosure*) {
   delete static_cast<TFn*>(prmFn);
 }
 
+gboolean RunFdFn(gint, GIOCondition, gpointer prmFn) {
+  (*static_cast<TFn*>(prmFn))();
+  return G_SOURCE_CONTINUE;
+}
+
 }  // namespace
 
 void OnSignal(gpointer prmObject, const char* prmSignal, std::function<void()> prmFn) {
   // Swapped: the function pointer comes first, so one handler fits every signal's arguments.
   g_signal_connect_data(prmObject, prmSignal, G_CALLBACK(RunFn), new TFn(std::move(prmFn)), FreeFn,
                         G_CONNECT_SWAPPED);
+}
+
+GSource* WatchFd(int prmFd, bool prmRecurse, std::function<void()> prmFn) {
+  GSource* source = g_unix_fd_source_new(prmFd, G_IO_IN);
+  g_source_set_callback(
+      source, reinterpret_cast<GSourceFunc>(reinterpret_cast<void (*)()>(RunFdFn)),
+      new TFn(std::move(prmFn)), [](gpointer prmFn) { delete static_cast<TFn*>(prmFn); });
+  g_source_set_can_recurse(source, prmRecurse ? TRUE : FALSE);
+  g_source_attach(source, nullptr);
+  return source;
+}
+
+void DropSource(GSource*& prmSource) {
+  if (prmSource == nullptr) return;
+  g_source_destroy(prmSource);
+  g_source_unref(prmSource);
+  prmSource = nullptr;
 }
 
 GtkWidget* FindNamed(GtkWidget* prmRoot, const std::string& prmName) {

@@ -17,6 +17,11 @@ GtkWidget* FindNamed(GtkWidget* prmRoot, const std::string& prmName);
 GtkWidget* Named(GtkWidget* prmWidget, const char* prmName);
 // A caption with '&' marking its access key, as a GTK mnemonic ("&Connect" -> "_Connect").
 std::string Mnemonic(const std::string& prmCaption);
+// Runs prmFn on this thread's main loop whenever prmFd is readable, until the source is
+// destroyed with DropSource. prmRecurse lets it run inside a dialog's own loop as well.
+GSource* WatchFd(int prmFd, bool prmRecurse, std::function<void()> prmFn);
+// Destroys and releases a source of WatchFd (null is fine) and clears the pointer.
+void DropSource(GSource*& prmSource);
 // A left-aligned label.
 GtkWidget* LabelLeft(const char* prmText);
 

@@ -15,18 +15,23 @@ TDispResult InvokePageCall(const TDispatchTable& prmTable, const TPageCall& prmC
                               : prmTable.Invoke(prmCall.Name, prmCall.Kind, args);
 }
 
+void THostLoop::ServeCalls(TWindow& prmWindow, const TDispatchTable& prmTable,
+                           TPageChannel& prmChannel) {
+  // Reset before taking, so a call queued meanwhile sets the event again.
+  m_CallsReady.Reset();
+  while (auto call = prmChannel.TakeCall()) {
+    prmChannel.WriteReply(call->Id, InvokePageCall(prmTable, *call));
+    prmWindow.ProcessMessages();
+  }
+}
+
 void THostLoop::Run(TWindow& prmWindow, const TDispatchTable& prmTable, TPageChannel& prmChannel,
                     const std::function<void()>& prmIdle) {
   for (;;) {
     prmWindow.ProcessMessages();
-    // Reset before taking, so a call queued meanwhile sets the event again. The close is read
-    // before the queue: the channel closes only after queueing its last call.
-    m_CallsReady.Reset();
+    // The close is read before the queue: the channel closes only after queueing its last call.
     bool closed = m_Closed.IsSet();
-    while (auto call = prmChannel.TakeCall()) {
-      prmChannel.WriteLine(EncodeReply(call->Id, InvokePageCall(prmTable, *call)));
-      prmWindow.ProcessMessages();
-    }
+    ServeCalls(prmWindow, prmTable, prmChannel);
     if (prmIdle) prmIdle();
     if (closed) return;
     pollfd fds[3] = {

@@ -25,6 +25,14 @@ class THostLoop {
   void Run(TWindow& prmWindow, const TDispatchTable& prmTable, TPageChannel& prmChannel,
            const std::function<void()>& prmIdle = {});
 
+  // For a host that waits in a loop of its own (GTK's): readable when calls were queued, and when
+  // the channel closed.
+  int CallsFd() { return m_CallsReady.Fd(); }
+  int ClosedFd() { return m_Closed.Fd(); }
+  bool Closed() const { return m_Closed.IsSet(); }
+  // Answers every call queued now, in order, handling the window's messages between them.
+  void ServeCalls(TWindow& prmWindow, const TDispatchTable& prmTable, TPageChannel& prmChannel);
+
  private:
   TEvent m_CallsReady{true};
   TEvent m_Closed{true};

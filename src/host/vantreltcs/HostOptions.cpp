@@ -28,6 +28,35 @@ std::string ReadParamsFile(const std::string& prmPath) {
   return text.str();
 }
 
+bool StartsWith(const std::string& prmText, const char* prmPrefix) {
+  return prmText.rfind(prmPrefix, 0) == 0;
+}
+
+bool EndsWith(const std::string& prmText, const std::string& prmSuffix) {
+  return prmText.size() >= prmSuffix.size() &&
+         prmText.compare(prmText.size() - prmSuffix.size(), prmSuffix.size(), prmSuffix) == 0;
+}
+
+// The browser's command line for its native-messaging host, or false.
+bool ParseBrowserStart(const std::vector<std::string>& prmArgs, THostOptions& prmOptions) {
+  if (prmArgs.empty() || prmArgs.size() > 2) return false;
+  const std::string& first = prmArgs[0];
+  if (StartsWith(first, "chrome-extension://")) {
+    // Chromium may add the calling window's handle; it means nothing here.
+    if (prmArgs.size() == 2 && !StartsWith(prmArgs[1], "--parent-window=")) return false;
+    prmOptions.Browser = "Chromium";
+  } else if (prmArgs.size() == 2 && StartsWith(first, "/") && EndsWith(first, ".json") &&
+             !prmArgs[1].empty() && prmArgs[1][0] != '-') {
+    prmOptions.Browser = "Firefox";
+  } else {
+    return false;
+  }
+  prmOptions.Caller = prmOptions.Browser == "Firefox" ? prmArgs[1] : first;
+  prmOptions.Api = TApiKind::Native;
+  prmOptions.Ui = TUiKind::None;
+  return true;
+}
+
 }  // namespace
 
 void AddParam(const std::string& prmText, const std::string& prmWhere, TMapPropertyBag& prmBag,
@@ -62,6 +91,7 @@ bool HasDisplay() {
 
 THostOptions ParseHostOptions(const std::vector<std::string>& prmArgs, bool prmHasDisplay) {
   THostOptions o;
+  if (ParseBrowserStart(prmArgs, o)) return o;
   bool uiGiven = false;
   std::string paramsFile, session;
   std::vector<std::string> params;
@@ -91,6 +121,8 @@ THostOptions ParseHostOptions(const std::vector<std::string>& prmArgs, bool prmH
         throw EBaseException("--ui must be gtk, terminal or none");
     } else if (a == "--help" || a == "-h") {
       o.Help = true;
+    } else if (a == "--register-browsers") {
+      o.RegisterBrowsers = true;
     } else if (!a.empty() && a[0] != '-') {
       if (!session.empty()) throw EBaseException("only one session file or URL may be given");
       session = a;
@@ -126,7 +158,16 @@ const char* HostUsage() {
          "                otherwise);\n"
          "  --ui none     no form; dialogs are answered over the page channel only.\n"
          "  The RDP client program is VANTREL_RDP_CLIENT, else RdpClient= in settings.ini,\n"
-         "  else vantrel-mstsc.\n";
+         "  else vantrel-mstsc.\n"
+         "\n"
+         "       vantreltcs --register-browsers\n"
+         "  Lets the Vantrel browser extension start this program for the current user: writes\n"
+         "  the native-messaging manifests of Chromium, Google Chrome and Firefox into the\n"
+         "  user's browser folders, pointing at this program, prints them, and ends.\n"
+         "  Started by the browser (chrome-extension://.../ or MANIFEST.json ID), the program\n"
+         "  serves a portal page on an allowed origin: VANTREL_ALLOWED_PORTALS or\n"
+         "  AllowedPortals= in settings.ini (origins separated by blanks), or one the user\n"
+         "  allowed when asked.\n";
 }
 
 }  // namespace vantrel::host

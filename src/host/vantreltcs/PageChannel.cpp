@@ -13,13 +13,14 @@ namespace vantrel::host {
 
 TPageChannel::TPageChannel(int prmInFd, int prmOutFd, std::function<void()> prmOnCall,
                            std::function<void()> prmOnClosed, int prmExtraStopFd,
-                           const TPageOutputLimits& prmOutputLimits)
+                           const TPageOutputLimits& prmOutputLimits, TFraming prmFraming)
     : m_InFd(prmInFd),
       m_ExtraStopFd(prmExtraStopFd),
+      m_Framing(prmFraming),
       m_OnCall(std::move(prmOnCall)),
       m_OnClosed(std::move(prmOnClosed)),
       m_Output(
-          prmOutFd, [this] { Close(); }, prmOutputLimits) {}
+          prmOutFd, [this] { Close(); }, prmOutputLimits, prmFraming) {}
 
 TPageChannel::~TPageChannel() {
   m_Stop.Set();
@@ -38,6 +39,16 @@ std::optional<TPageCall> TPageChannel::TakeCall() {
   m_CallBytes -= m_Calls.front().second;
   m_Calls.pop_front();
   return c;
+}
+
+void TPageChannel::WriteReply(const TJson& prmId, const TDispResult& prmResult) {
+  std::string reply = EncodeReply(prmId, prmResult);
+  if (!m_Output.Fits(reply)) {
+    WriteDebugLog("TPageChannel - the reply of " + std::to_string(reply.size()) +
+                  " bytes is larger than the page takes; an error goes instead");
+    reply = EncodeError(prmId, kReplyTooLarge);
+  }
+  WriteLine(reply);
 }
 
 bool TPageChannel::Closed() const {
@@ -112,13 +123,11 @@ void TPageChannel::HandleLine(const std::string& prmLine) {
 }
 
 void TPageChannel::ReadThd() {
-  RunGuarded("TPageChannel.ReadThd", [this] { ReadLines(); });
+  RunGuarded("TPageChannel.ReadThd", [this] { ReadInput(); });
   Close();
 }
 
-void TPageChannel::ReadLines() {
-  std::string buf;
-  bool skipping = false;  // inside a line that was too long
+void TPageChannel::ReadInput() {
   char chunk[65536];
   for (;;) {
     pollfd fds[3] = {{m_InFd, POLLIN, 0}, {m_Stop.Fd(), POLLIN, 0}, {m_ExtraStopFd, POLLIN, 0}};
@@ -127,28 +136,63 @@ void TPageChannel::ReadLines() {
       if (errno == EINTR) continue;
       throw EBaseException::CreateFmt("poll failed, errno %d", errno);
     }
-    if (fds[1].revents != 0 || (m_ExtraStopFd >= 0 && fds[2].revents != 0)) break;
+    if (fds[1].revents != 0 || (m_ExtraStopFd >= 0 && fds[2].revents != 0)) return;
     ssize_t got = read(m_InFd, chunk, sizeof(chunk));
     if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (got <= 0) {
-      if (!skipping && !Trim(buf).empty()) HandleLine(buf);
-      break;
+    if (got <= 0) return EndInput();
+    const size_t size = static_cast<size_t>(got);
+    if (!(m_Framing == TFraming::Lines ? TakeLines(chunk, size) : TakeFrames(chunk, size))) return;
+  }
+}
+
+void TPageChannel::EndInput() {
+  if (m_Framing == TFraming::Native) {
+    if (m_Frames.Partial())
+      WriteDebugLog("TPageChannel - the page's input ended inside a message; it is dropped");
+  } else if (!m_Skipping && !Trim(m_LineBuf).empty()) {
+    HandleLine(m_LineBuf);
+  }
+}
+
+bool TPageChannel::TakeLines(const char* prmData, size_t prmSize) {
+  m_LineBuf.append(prmData, prmSize);
+  size_t start = 0, nl;
+  while ((nl = m_LineBuf.find('\n', start)) != std::string::npos) {
+    if (!m_Skipping && nl - start > 0) {
+      std::string line = m_LineBuf.substr(start, nl - start);
+      if (!Trim(line).empty()) HandleLine(line);
     }
-    buf.append(chunk, static_cast<size_t>(got));
-    size_t start = 0, nl;
-    while ((nl = buf.find('\n', start)) != std::string::npos) {
-      if (!skipping && nl - start > 0) {
-        std::string line = buf.substr(start, nl - start);
-        if (!Trim(line).empty()) HandleLine(line);
-      }
-      skipping = false;
-      start = nl + 1;
-    }
-    buf.erase(0, start);
-    if (buf.size() > kMaxPageLine) {
-      if (!skipping) WriteLine(EncodeError(nullptr, "malformed request: line too long"));
-      skipping = true;
-      buf.clear();
+    m_Skipping = false;
+    start = nl + 1;
+  }
+  m_LineBuf.erase(0, start);
+  if (m_LineBuf.size() > kMaxPageLine) {
+    if (!m_Skipping) WriteLine(EncodeError(nullptr, "malformed request: line too long"));
+    m_Skipping = true;
+    m_LineBuf.clear();
+  }
+  return true;
+}
+
+bool TPageChannel::TakeFrames(const char* prmData, size_t prmSize) {
+  m_Frames.Feed(std::string_view(prmData, prmSize));
+  std::string message;
+  for (;;) {
+    switch (m_Frames.Next(message)) {
+      case TNativeFrameDecoder::TResult::NeedMore:
+        return true;
+      case TNativeFrameDecoder::TResult::TooLarge:
+        // Nothing after it can be found again: the stream ends here, as the browser's would.
+        WriteDebugLog("TPageChannel - the page announced a message of " +
+                      std::to_string(m_Frames.Announced()) + " bytes, more than " +
+                      std::to_string(kMaxNativeMessage) + "; the channel ends");
+        return false;
+      case TNativeFrameDecoder::TResult::Frame:
+        if (IsUtf8(message))
+          HandleLine(message);
+        else
+          WriteLine(EncodeError(nullptr, "malformed request: not UTF-8"));
+        break;
     }
   }
 }

@@ -1,5 +1,6 @@
-// The page channel's transport: a reader thread that takes JSON lines from the page, a bounded
-// output (PageOutput.h) that any thread may write to, and the dialogs that wait for the page's
+// The page channel's transport: a reader thread that takes JSON messages from the page (JSON
+// lines, or the browser's native-messaging frames: PageFraming.h), a bounded output
+// (PageOutput.h) that any thread may write to, and the dialogs that wait for the page's
 // answer. Calls are queued for the window thread (the owner is told with prmOnCall and takes
 // them with TakeCall); dialog replies and malformed lines are dealt with on the reader thread,
 // so a dialog can be answered while the window thread waits for it.
@@ -14,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "host/vantreltcs/PageFraming.h"
 #include "host/vantreltcs/PageOutput.h"
 #include "host/vantreltcs/PageProtocol.h"
 #include "platform/Event.h"
@@ -28,6 +30,7 @@ constexpr size_t kMaxPageLine = 1 << 20;
 constexpr size_t kMaxQueuedCalls = 1024;
 constexpr size_t kMaxQueuedCallBytes = 16u << 20;
 constexpr const char* kCallsBusy = "too many calls waiting; call refused";
+constexpr const char* kReplyTooLarge = "reply too large";
 
 class TPageChannel {
  public:
@@ -35,10 +38,12 @@ class TPageChannel {
   // queued; prmOnClosed runs once, on the thread that ended the channel (the reader at the end
   // of input or the stop fd, or a writer that found the page gone); both must only post.
   // prmExtraStopFd (-1 for none) ends the input like an end of file when readable (the
-  // program's signal fd).
+  // program's signal fd). Under native framing a frame announcing more than the bound, or the
+  // input ending inside a frame, ends the channel as an end of input does.
   TPageChannel(int prmInFd, int prmOutFd, std::function<void()> prmOnCall,
                std::function<void()> prmOnClosed, int prmExtraStopFd = -1,
-               const TPageOutputLimits& prmOutputLimits = {});
+               const TPageOutputLimits& prmOutputLimits = {},
+               TFraming prmFraming = TFraming::Lines);
   // Stops and joins the reader, pending dialogs are answered as cancelled, and the output is
   // drained within its bound.
   ~TPageChannel();
@@ -50,9 +55,12 @@ class TPageChannel {
   // The next queued call, or nothing.
   std::optional<TPageCall> TakeCall();
 
-  // Queues one line for the page (a newline is appended). Any thread; waits only as
-  // TPageOutput::Write does.
+  // Queues one message for the page, framed. Any thread; waits only as TPageOutput::Write does.
+  // A message the framing cannot carry is dropped with a log line.
   void WriteLine(const std::string& prmLine) { m_Output.Write(prmLine); }
+  // The answer to call prmId; one the framing cannot carry becomes the error "reply too large",
+  // so the page still learns that its call ended.
+  void WriteReply(const TJson& prmId, const TDispResult& prmResult);
 
   // Sends prmDialog with a fresh "id" and waits for its reply. prmWait waits for the event it
   // is given (the window thread handles its messages meanwhile). Nothing when the page ended
@@ -70,11 +78,22 @@ class TPageChannel {
 
   void ReadThd();
   // The reading loop of ReadThd: until end of input, the stop signal or a failure.
-  void ReadLines();
+  void ReadInput();
+  // A chunk of input; false when the input cannot go on.
+  bool TakeLines(const char* prmData, size_t prmSize);
+  bool TakeFrames(const char* prmData, size_t prmSize);
+  // The input ended: what is left of it is handled or reported.
+  void EndInput();
   void HandleLine(const std::string& prmLine);
   void Close();
 
   int m_InFd, m_ExtraStopFd;
+  const TFraming m_Framing;
+  // Reader thread only: the unfinished line (and whether it is being skipped as too long), or
+  // the unfinished frames.
+  std::string m_LineBuf;
+  bool m_Skipping = false;
+  TNativeFrameDecoder m_Frames;
   std::function<void()> m_OnCall, m_OnClosed;
   TEvent m_Stop{true};
   std::thread m_Reader;

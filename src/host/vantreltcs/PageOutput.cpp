@@ -19,8 +19,8 @@ constexpr size_t kWriteChunk = 64u << 10;
 }  // namespace
 
 TPageOutput::TPageOutput(int prmFd, std::function<void()> prmOnGone,
-                         const TPageOutputLimits& prmLimits)
-    : m_Fd(prmFd), m_OnGone(std::move(prmOnGone)), m_Limits(prmLimits) {
+                         const TPageOutputLimits& prmLimits, TFraming prmFraming)
+    : m_Fd(prmFd), m_OnGone(std::move(prmOnGone)), m_Limits(prmLimits), m_Framing(prmFraming) {
   // Writes to a pipe wait in poll() with the finish and gone events, so a page that stops
   // reading cannot hold the writer past the drain. Terminals and files keep their blocking mode.
   struct stat st {};
@@ -39,9 +39,22 @@ TPageOutput::~TPageOutput() {
   m_Writer.join();
 }
 
+bool TPageOutput::Fits(const std::string& prmLine) const {
+  return m_Framing == TFraming::Lines || prmLine.size() <= kMaxNativeMessage;
+}
+
 bool TPageOutput::Write(const std::string& prmLine) {
+  std::string framed;
+  if (m_Framing == TFraming::Lines) {
+    framed = prmLine + "\n";
+  } else if (!EncodeNativeFrame(prmLine, framed)) {
+    // The browser would close the whole port on it; the page loses this one message only.
+    WriteDebugLog("TPageOutput - a message of " + std::to_string(prmLine.size()) +
+                  " bytes is larger than the browser takes; dropped");
+    return false;
+  }
   std::unique_lock<std::mutex> l(m_Lock);
-  const size_t size = prmLine.size() + 1;
+  const size_t size = framed.size();
   auto room = [&] {
     return m_Gone || m_Lines.empty() || m_QueuedBytes + size <= m_Limits.MaxBytes;
   };
@@ -51,7 +64,7 @@ bool TPageOutput::Write(const std::string& prmLine) {
     return false;
   }
   if (m_Gone) return false;
-  m_Lines.push_back(prmLine + "\n");
+  m_Lines.push_back(std::move(framed));
   m_QueuedBytes += size;
   l.unlock();
   m_Changed.notify_all();

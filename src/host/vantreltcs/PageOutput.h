@@ -1,5 +1,6 @@
-// The page's output: lines queued by any thread and written to the page by one writer thread,
-// so that a slow page holds no caller on a pipe write.
+// The page's output: messages queued by any thread, framed as the channel's framing says
+// (PageFraming.h), and written to the page by one writer thread, so that a slow page holds no
+// caller on a pipe write.
 //
 // The queue is bounded (MaxBytes). A caller that finds it full waits for room: that is the
 // back-pressure of a page that reads slowly. A page that leaves it full for StallMs reads no
@@ -18,6 +19,7 @@
 #include <string>
 #include <thread>
 
+#include "host/vantreltcs/PageFraming.h"
 #include "platform/Event.h"
 
 namespace vantrel::host {
@@ -32,15 +34,19 @@ class TPageOutput {
  public:
   // prmFd is borrowed. prmOnGone runs on the thread that found the page gone; it must only
   // post or set events.
-  TPageOutput(int prmFd, std::function<void()> prmOnGone, const TPageOutputLimits& prmLimits);
+  TPageOutput(int prmFd, std::function<void()> prmOnGone, const TPageOutputLimits& prmLimits,
+              TFraming prmFraming = TFraming::Lines);
   // Finishes, lets the writer drain within the bound above, and joins it.
   ~TPageOutput();
   TPageOutput(const TPageOutput&) = delete;
   TPageOutput& operator=(const TPageOutput&) = delete;
 
-  // Any thread. Queues prmLine and a newline, in call order; false when it was dropped because
-  // the page is gone. A line larger than the queue is taken alone.
+  // Any thread. Queues prmLine, framed, in call order; false when it was dropped because the
+  // page is gone or the framing cannot carry it (logged). A line larger than the queue is taken
+  // alone.
   bool Write(const std::string& prmLine);
+  // Whether the framing can carry prmLine at all.
+  bool Fits(const std::string& prmLine) const;
   // The page ended its input: the drain deadline starts now. Idempotent, any thread.
   void Finish();
   bool Gone() const;
@@ -55,6 +61,7 @@ class TPageOutput {
   const int m_Fd;
   std::function<void()> m_OnGone;
   const TPageOutputLimits m_Limits;
+  const TFraming m_Framing;
   mutable std::mutex m_Lock;
   std::condition_variable m_Changed;
   std::deque<std::string> m_Lines;

@@ -7,40 +7,18 @@
 
 #include <cstring>
 #include <filesystem>
-#include <set>
 #include <string_view>
 
 #include "diag/Exceptions.h"
 #include "diag/TextCodecs.h"
 #include "diag/UniqueFd.h"
+#include "host/vantreltcs/StartParams.h"
 
 namespace vantrel::host {
 
 namespace {
 
 constexpr char kUrlScheme[] = "vantrel:";
-
-// The names the control's Load reads; anything else in a hand-over is a mistake or an attack.
-const std::set<std::string>& KnownNames() {
-  static const std::set<std::string> names = {
-      "platform",  "sp_name",    "sp_port",     "SPCookies",       "session_id",
-      "module_id", "farmslist",  "xdfarmslist", "hidedesks",       "config_str",
-      "dest_host", "auto_start", "auto_close",  "hide_on_connect", "custom_portal",
-      "start_app", "work_dir",   "perf_preset", "hide_ui"};
-  return names;
-}
-
-// How a refusal shows a name that came from outside, with its leading blank: a few printable
-// characters in quotes, nothing at all when it holds a blank ("SPCookies ZQsession=...", a blank
-// where "=" belongs, makes the cookie itself the name).
-constexpr size_t kMaxShownName = 32;
-std::string ShownName(std::string_view prmName) {
-  if (prmName.find_first_of(" \t") != std::string_view::npos)
-    return " (not shown: it contains a blank)";
-  std::string out = " \"";
-  for (char c : prmName.substr(0, kMaxShownName)) out += c > ' ' && c < 0x7f ? c : '?';
-  return out + (prmName.size() > kMaxShownName ? "...\"" : "\"");
-}
 
 std::string_view TrimBlanks(std::string_view prmText) {
   while (!prmText.empty() && (prmText.front() == ' ' || prmText.front() == '\t'))
@@ -49,29 +27,6 @@ std::string_view TrimBlanks(std::string_view prmText) {
     prmText.remove_suffix(1);
   return prmText;
 }
-
-// One source's parameters: each known name at most once, values without control characters.
-// Messages name the place and the parameter, never the value (it may be the cookie).
-class TParamChecker {
- public:
-  explicit TParamChecker(TMapPropertyBag& prmBag) : m_Bag(prmBag) {}
-
-  void Add(const std::string& prmName, const std::string& prmValue, const std::string& prmPlace) {
-    if (prmName.empty()) throw EBaseException(prmPlace + ": expected NAME=VALUE");
-    if (KnownNames().count(prmName) == 0)
-      throw EBaseException(prmPlace + ": unknown parameter name" + ShownName(prmName));
-    if (!m_Seen.insert(prmName).second)
-      throw EBaseException(prmPlace + ": parameter " + prmName + " is given more than once");
-    for (char c : prmValue)
-      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-        throw EBaseException(prmPlace + ": the value of " + prmName + " holds a control character");
-    m_Bag.Set(prmName, prmValue);
-  }
-
- private:
-  TMapPropertyBag& m_Bag;
-  std::set<std::string> m_Seen;
-};
 
 // RFC 3986 percent-decoding; false on a '%' not followed by two hexadecimal digits.
 bool PercentDecode(std::string_view prmText, std::string& prmOut) {
@@ -136,7 +91,7 @@ void AddSessionUrl(const std::string& prmUrl, TMapPropertyBag& prmBag) {
   rest.remove_prefix(1);
   if (rest.find('#') != std::string_view::npos)
     throw EBaseException("session URL: unexpected '#'; escape it as %23");
-  TParamChecker checker(prmBag);
+  TStartParamChecker checker(prmBag);
   int no = 0;
   while (!rest.empty()) {
     size_t amp = rest.find('&');
@@ -182,7 +137,7 @@ void AddSessionFile(const std::string& prmPath, TMapPropertyBag& prmBag) {
     Refuse(prmPath, "is too large (more than " + std::to_string(kMaxSessionSource) + " bytes)");
   std::string text = ReadBounded(fd.Get(), prmPath);
 
-  TParamChecker checker(prmBag);
+  TStartParamChecker checker(prmBag);
   size_t start = 0;
   for (int no = 1; start < text.size(); ++no) {
     size_t nl = text.find('\n', start);

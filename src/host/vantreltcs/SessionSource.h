@@ -1,8 +1,7 @@
 // The browser's hand-over of a session: a downloaded session file (".vantrel", MIME type
 // application/x-vantrel-session) or a "vantrel:" URL, both carrying the start parameters a
-// portal page would give. They hold the portal's session cookie, so they are read strictly: only
-// the names the control reads, each once, no control characters in a value, and no value ever
-// appears in a message.
+// portal page would give. They hold the portal's session cookie, so they are read strictly
+// (StartParams.h).
 //
 // File: NAME=VALUE lines as in a --params file ('#' comments and empty lines skipped, names and
 // values trimmed, CR LF allowed), at most kMaxSessionSource bytes, ending in ".vantrel". It must
