@@ -100,6 +100,32 @@ TEST_F(PortalInBrowser, WholeSessionFromThePageAndClosingTheTabEndsTheHost) {
   EXPECT_EQ(Hosts(), 0);
 }
 
+TEST_F(PortalInBrowser, EachSessionIsOneHostEndedByItsCloseOrItsTab) {
+  std::string target;
+  const std::string tab = OpenPortal(m_Portal, &target);
+  const std::string open =
+      "VantrelTCS.open({params: {platform: 'Morv', custom_portal: '1'}, dialogs: 'page'})";
+  EXPECT_EQ(m_Browser->Eval(tab, "Promise.all([" + open + ", " + open +
+                                     "]).then(s => (window.sessions = s, s.length))"),
+            2);
+  EXPECT_EQ(Hosts(), 2);
+  // A call goes to its own host; a member that does not exist is the host's error text.
+  EXPECT_EQ(m_Browser->Eval(tab, "sessions[0].get('IsConnected').then(r => r.result)"), 0);
+  EXPECT_EQ(m_Browser->Eval(tab, "sessions[1].call('NoSuchMember').catch(e => e.message)"),
+            "Unknown member NoSuchMember");
+  m_Browser->Eval(tab, "sessions[0].close(), true");
+  for (int i = 0; i < 100 && Hosts() > 1; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(Hosts(), 1);
+  EXPECT_EQ(m_Browser->Eval(tab, "sessions[0].get('IsConnected').catch(e => e.message)"),
+            "session closed: closed by the page");
+  m_Browser->CloseTab(target);
+  for (int i = 0; i < 100 && Hosts() > 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(Hosts(), 0);
+  EXPECT_EQ(m_Gateway->Counters().SessionsAccepted, 0);
+}
+
 TEST_F(PortalInBrowser, AnOriginThatIsNotAllowedIsRefusedBeforeAnything) {
   const std::string other = "localhost:" + std::to_string(m_Avail->Port());
   const std::string tab = OpenPortal(other);
