@@ -104,6 +104,16 @@ for i in $(seq 0 $((count - 1))); do
   send "{\"id\":$((10 + i)),\"method\":\"GetRegDesktop\",\"args\":[$i]}"
   reply $((10 + i)) | sed 's/^/host -> /'
 done
+# The XenApp farm's applications (logged on with the session's credentials: single sign-on) are
+# filed under the farm's folder, the root's second one.
+send '{"id":20,"method":"SetCurFolder","args":[1]}'; reply 20 >/dev/null
+send '{"id":21,"get":"CurFolder"}'; reply 21 | sed 's/^/host -> /'
+send '{"id":22,"get":"AppsCount"}'; apps=$(reply 22 | sed 's/.*"result":\([0-9]*\).*/\1/')
+for i in $(seq 0 $((apps - 1))); do
+  send "{\"id\":$((23 + 2 * i)),\"method\":\"SetCurApp\",\"args\":[$i]}"; reply $((23 + 2 * i)) >/dev/null
+  send "{\"id\":$((24 + 2 * i)),\"get\":\"CurAppName\"}"; reply $((24 + 2 * i)) | sed 's/^/host -> /'
+done
+grep -E 'wpnbr.dll|iconcache' "$work/peers.log" | sed 's/^/citrix: /' | head -n 8
 
 step "6. launch desktop 0 through the tunnel"
 send '{"id":30,"method":"LaunchDesktop","args":[0,1]}'

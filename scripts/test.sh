@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test run for a fresh machine: bootstrap, then
-#   1. gcc build with the benchmarks, every test (the benchmarks run briefly, unjudged);
+#   1. gcc build with the benchmarks, every test (the benchmarks run briefly, unjudged; the
+#      browser tests run the reference portal page in a headless Chromium with the extension);
 #   2. clang build with AddressSanitizer + UndefinedBehaviorSanitizer, every test again,
 #      plus each fuzz target: its kept corpus (fuzz/corpus/<target>/) replayed, then fuzzed for a
 #      bounded time;

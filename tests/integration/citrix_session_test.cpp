@@ -151,7 +151,7 @@ TEST_P(CitrixSession, FarmLogonApplicationsIconsAndLaunches) {
   EXPECT_EQ(app["error"], "");
   EXPECT_TRUE(app["echoed"].get<bool>());
   EXPECT_FALSE(app["mentionsPassword"].get<bool>());
-  EXPECT_EQ(app["entries"]["LogonTicket"], "TICKET-1");
+  EXPECT_EQ(app["entries"]["LogonTicket"], "DEMO-TICKET");  // the demo service's
   EXPECT_EQ(app["entries"]["InitialProgram"], "#Calc");
   EXPECT_FALSE(fs::exists(app["file"].get<std::string>()));  // RemoveICAFile=yes
 

@@ -21,19 +21,6 @@ namespace {
 
 using host::TJson;
 
-// The fake RDP client: reads the loopback address from the connection file, sends a greeting
-// through it and writes what came back (the echo desktop returns it) to $HOST_TEST_RESULT.
-const char kFakeClient[] =
-    "#!/bin/bash\n"
-    "f=\"${@: -1}\"\n"
-    "addr=$(sed -n 's/^full address:s:\\(.*\\)\\r$/\\1/p' \"$f\")\n"
-    "exec 3<>/dev/tcp/${addr%:*}/${addr#*:} || exit 3\n"
-    "printf 'RDP-HELLO-THROUGH-TUNNEL\\n' >&3\n"
-    "read -t 20 -r back <&3\n"
-    "printf '%s|%s\\n' \"$addr\" \"$back\" > \"$HOST_TEST_RESULT.tmp\"\n"
-    "mv \"$HOST_TEST_RESULT.tmp\" \"$HOST_TEST_RESULT\"\n"
-    "sleep ${HOST_TEST_LINGER:-0}\n";
-
 class HostProgram : public ::testing::Test, protected THostSession {
  protected:
   void StartPeers(uint16_t prmDesktopPort, std::vector<testpeer::TAvailFault> prmFaults = {}) {
@@ -63,13 +50,6 @@ class HostProgram : public ::testing::Test, protected THostSession {
     ASSERT_EQ(Reply(2)["result"], 1);
   }
 
-  std::string WriteClient(const std::string& prmName, const std::string& prmText) {
-    std::string path = TempDir() + "/" + prmName;
-    std::ofstream(path) << prmText;
-    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
-    return path;
-  }
-
   std::map<std::string, std::string> m_ExtraMapping;  // more gateway destinations
 };
 
@@ -78,12 +58,12 @@ TEST_F(HostProgram, StartUpDesktopListAndALaunchWhoseClientTalksThroughTheTunnel
   StartPeers(desktop.Start());
   std::string result = TempDir() + "/client.result";
   setenv("HOST_TEST_RESULT", result.c_str(), 1);
-  StartHost(WriteClient("fake-rdp", kFakeClient));
+  StartHost(WriteClient("fake-rdp", kFakeRdpClient));
   StartUp();
 
   m_Pipes.Send(R"({"id":3,"get":"RegDesktopsCount"})"
                "\n");
-  EXPECT_EQ(Reply(3)["result"], 2);
+  EXPECT_EQ(Reply(3)["result"], 3);  // the third is the farm's XenDesktop desktop
   m_Pipes.Send(R"({"id":4,"method":"GetRegDesktop","args":[0]})"
                "\n");
   EXPECT_EQ(Reply(4)["out"], TJson::parse(R"(["Office desktop","10.0.0.5",30])"));
@@ -111,7 +91,7 @@ TEST_F(HostProgram, APageThatDisappearsMidLaunchLeavesNothingBehind) {
   StartPeers(desktop.Start());
   std::string result = TempDir() + "/linger.result";
   setenv("HOST_TEST_RESULT", result.c_str(), 1);
-  StartHost(WriteClient("fake-rdp-linger", kFakeClient));
+  StartHost(WriteClient("fake-rdp-linger", kFakeRdpClient));
   StartUp();
   m_Pipes.Send(R"({"id":5,"method":"LaunchDesktop","args":[0,1]})"
                "\n");
@@ -132,7 +112,7 @@ TEST_F(HostProgram, BrowsesTheFoldersAndLaunchesARemoteApplicationThroughTheTunn
   setenv("HOST_TEST_RESULT", result.c_str(), 1);
   // The fake client keeps the connection file it was given, then talks through the tunnel.
   StartHost(WriteClient("fake-rdp-app", "#!/bin/bash\ncp \"${@: -1}\" \"$HOST_TEST_RESULT.rdp\"\n" +
-                                            std::string(kFakeClient).substr(12)));
+                                            std::string(kFakeRdpClient).substr(12)));
   StartUp();
 
   int id = 10;
@@ -142,7 +122,7 @@ TEST_F(HostProgram, BrowsesTheFoldersAndLaunchesARemoteApplicationThroughTheTunn
   };
   EXPECT_EQ(ask(R"("get":"CurFolder")")["result"], "");
   EXPECT_EQ(ask(R"("get":"AppsCount")")["result"], 0);
-  EXPECT_EQ(ask(R"("get":"SubFoldersCount")")["result"], 1);
+  EXPECT_EQ(ask(R"("get":"SubFoldersCount")")["result"], 2);  // Accessories, Citrix
   ask(R"("method":"SetCurFolder","args":[0])");
   EXPECT_EQ(ask(R"("get":"CurFolder")")["result"], "Accessories");
   EXPECT_EQ(ask(R"("get":"HasParentFolder")")["result"], 1);
@@ -188,7 +168,7 @@ TEST_P(HostProgramEnd, ReleasesWithinTwoSeconds) {
   silent.Path = "/object/powerup";
   silent.Silent = true;
   StartPeers(desktop.Start(), {silent});
-  StartHost(WriteClient("fake-rdp", kFakeClient));
+  StartHost(WriteClient("fake-rdp", kFakeRdpClient));
   StartUp();
   m_Pipes.Send(R"({"id":3,"method":"SetCurDesktop","args":[1]})"
                "\n"

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -29,6 +30,27 @@ inline std::filesystem::path ScenarioDir() {
 }
 inline std::filesystem::path SourceRoot() {
   return ScenarioDir().parent_path().parent_path().parent_path();
+}
+
+// The fake RDP client: reads the loopback address from the connection file, sends a greeting
+// through it and writes what came back (the echo desktop returns it) to $HOST_TEST_RESULT.
+inline constexpr char kFakeRdpClient[] =
+    "#!/bin/bash\n"
+    "f=\"${@: -1}\"\n"
+    "addr=$(sed -n 's/^full address:s:\\(.*\\)\\r$/\\1/p' \"$f\")\n"
+    "exec 3<>/dev/tcp/${addr%:*}/${addr#*:} || exit 3\n"
+    "printf 'RDP-HELLO-THROUGH-TUNNEL\\n' >&3\n"
+    "read -t 20 -r back <&3\n"
+    "printf '%s|%s\\n' \"$addr\" \"$back\" > \"$HOST_TEST_RESULT.tmp\"\n"
+    "mv \"$HOST_TEST_RESULT.tmp\" \"$HOST_TEST_RESULT\"\n"
+    "sleep ${HOST_TEST_LINGER:-0}\n";
+
+// Writes an executable script prmText as prmName in the test's temporary folder; its path.
+inline std::string WriteClient(const std::string& prmName, const std::string& prmText) {
+  std::string path = ::testing::TempDir() + "/" + prmName;
+  std::ofstream(path) << prmText;
+  std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+  return path;
 }
 
 class THostSession {

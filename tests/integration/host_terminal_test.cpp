@@ -32,7 +32,7 @@ TEST(HostTerminal, ListLaunchSettingsMistakesAndQuit) {
       console.Expect(" 0  Office desktop  (10.0.0.5, expires in 30 day(s))\r\n"
                      " 1  Sleeping desktop  (10.0.0.6)"));
   console.Type("launch 7");
-  EXPECT_TRUE(console.Expect("no desktop 7; choose 0 to 1"));
+  EXPECT_TRUE(console.Expect("no desktop 7; choose 0 to 2"));
   console.Type("settings colordepth 3");
   EXPECT_TRUE(console.Expect(" ColorDepth = 3"));
   console.Type("settings ColorDepth 9");  // out of range: ignored by the control

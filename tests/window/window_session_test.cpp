@@ -100,7 +100,7 @@ TEST_F(WindowSession, LoginDesktopsSettingsLaunchAndClose) {
        }},
       {"desktop list with states",
        [] {
-         return Rows(Form("cbHost")) == 2 && gtk_widget_get_sensitive(Form("btConnect")) &&
+         return Rows(Form("cbHost")) == 3 && gtk_widget_get_sensitive(Form("btConnect")) &&
                 Cell(Form("cbHost"), 0, 2) == "Running";
        },
        {}},

@@ -8,6 +8,8 @@
 #include "testpeer/AgentPeer.h"
 #include "testpeer/AvailabilityServer.h"
 #include "testpeer/GatewayPeer.h"
+#include "testpeer/TcpTestServer.h"
+#include "testpeer/XmlService.h"
 
 namespace vantrel::testpeer {
 
@@ -112,10 +114,14 @@ const char* AvailabilityUsage() {
          "      server (--scenario, --avail-port) together. The gateway maps 127.0.0.1:9090 and\n"
          "      the name localhost to the availability server, so the client's store names the\n"
          "      server 127.0.0.1:9090, and each application server's port 9091 to a server\n"
-         "      agent answering type 2. First line \"listening 127.0.0.1:GATEWAYPORT\", then\n"
-         "      \"gateway key sha256 FINGERPRINT\". The availability server's /portal page\n"
-         "      offers a session file for that gateway\n"
-         "      (/portal/session.vantrel, application/x-vantrel-session).\n"
+         "      agent answering type 2, 10.0.1.10:80 and 10.0.1.11:80 (a XenApp farm's XML\n"
+         "      service and a XenDesktop controller) to the availability server, and the ICA\n"
+         "      servers the scenario's xmlService names to an echo server. First line\n"
+         "      \"listening 127.0.0.1:GATEWAYPORT\", then \"gateway key sha256 FINGERPRINT\".\n"
+         "      The availability server's /portal page starts a session for that gateway\n"
+         "      through the Vantrel browser extension where it is installed, and offers the\n"
+         "      session file (/portal/session.vantrel, application/x-vantrel-session) and the\n"
+         "      vantrel: link.\n"
          "      The same by hand: start the availability server, then a gateway whose scenario\n"
          "      has \"mapping\": {\"127.0.0.1:9090\": \"127.0.0.1:AVAILPORT\"}.\n";
 }
@@ -156,6 +162,11 @@ int RunDemo(const std::vector<std::string>& prmArgs, const std::function<void()>
   agent.Start();
   for (const auto& [id, server] : avail.Scenario().AppServers)
     if (!server.Server.empty()) gw.Mapping.emplace(server.Server + ":9091", agent.HostPort());
+  // The farms' ICA servers are one echo server: a launched ICA client's bytes come back.
+  TTcpTestServer ica(TTcpServerMode::Echo);
+  const std::string icaHostPort = "127.0.0.1:" + std::to_string(ica.Start());
+  for (const std::string& server : IcaServers(avail.Scenario().XmlService))
+    gw.Mapping.emplace(server, icaHostPort);
   TGatewayPeer gateway(DemoGatewayScenario(std::move(gw), avail.HostPort()));
   // What the client reports to the gateway log, verification rules included, shows in the demo.
   gateway.SetLogCallback([](const TLogRecord& r) {
@@ -169,11 +180,13 @@ int RunDemo(const std::vector<std::string>& prmArgs, const std::function<void()>
   std::printf("gateway key sha256 %s\n", gateway.KeyFingerprint().c_str());
   std::printf("availability %s reached through the tunnel as %s\n", avail.HostPort().c_str(),
               kDemoAvailAddress);
+  std::printf("ica servers echoed by %s\n", icaHostPort.c_str());
   std::printf("portal page http://%s/portal offers the session file\n", avail.HostPort().c_str());
   std::fflush(stdout);
   prmWaitForStop();
   gateway.Stop();
   agent.Stop();
+  ica.Stop();
   avail.Stop();
   TPeerCounters c = gateway.Counters();
   std::printf("gateway stopped: sessions %d, opens %d (refused %d)\n", c.SessionsAccepted,

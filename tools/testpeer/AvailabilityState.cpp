@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
+#include <nlohmann/json.hpp>
 
 #include "diag/TextCodecs.h"
 #include "diag/Xml.h"
+#include "testpeer/PortalHtml.h"
 #include "verify/PolicyMask.h"
 
 namespace vantrel::testpeer {
@@ -318,18 +321,23 @@ TAvailAnswer TAvailabilityState::IconFetch(const THttpRequest& prmRequest) const
   return {200, it->second, "image/png"};
 }
 
-// The page a portal shows once the user signed in: the session file to download (the browser
-// hands it to the client by its type) and the same parameters as a vantrel: link.
+// The page a portal shows once the user signed in: the start parameters for the browser
+// extension, the session file to download (the browser hands it to the client by its type) and
+// the same parameters as a vantrel: link.
 TAvailAnswer TAvailabilityState::PortalPage() const {
   std::string url = "vantrel:?";
-  for (const auto& [n, v] : m_Scenario.PortalParams)
+  nlohmann::ordered_json params = nlohmann::ordered_json::object();
+  for (const auto& [n, v] : m_Scenario.PortalParams) {
     url += (url.back() == '?' ? "" : "&amp;") + PercentEncode(n) + "=" + PercentEncode(v);
-  std::string body =
-      "<!DOCTYPE html>\n<html><head><title>Vantrel portal</title></head><body>\n"
-      "<h1>Your desktops</h1>\n"
-      "<p><a href=\"/portal/session.vantrel\">Start the Vantrel client</a></p>\n"
-      "<p><a href=\"" +
-      url + "\">Start it through the vantrel: link</a></p>\n</body></html>\n";
+    params[n] = v;
+  }
+  // Inside a script element nothing may read as markup.
+  std::string json;
+  for (char c : params.dump(-1, ' ', true))
+    json += c == '<' ? std::string("\\u003c") : std::string(1, c);
+  std::string body = kPortalHtml;
+  for (const auto& [field, text] : {std::pair{"{{PARAMS_JSON}}", json}, {"{{VANTREL_URL}}", url}})
+    body.replace(body.find(field), std::strlen(field), text);
   return {200, body, "text/html"};
 }
 

@@ -1,5 +1,7 @@
 #include "testpeer/XmlService.h"
 
+#include <set>
+
 #include "diag/TextCodecs.h"
 #include "diag/Xml.h"
 
@@ -137,6 +139,17 @@ std::string XmlServiceReply(const TXmlService& prmService, const std::string& pr
     for (const TXmlServiceApp& app : prmService.Apps) AppData(response, app, withIcons);
   }
   return reply.SaveToString();
+}
+
+std::vector<std::string> IcaServers(const TXmlService& prmService) {
+  std::set<std::string> servers;
+  auto add = [&](const std::string& prmAddress) {
+    if (!prmAddress.empty())
+      servers.insert(prmAddress.find(':') == std::string::npos ? prmAddress + ":1494" : prmAddress);
+  };
+  for (const TXmlServiceApp& app : prmService.Apps) add(app.ServerAddress);
+  for (const auto& [id, desk] : prmService.Desktops) add(desk.ServerAddress);
+  return {servers.begin(), servers.end()};
 }
 
 }  // namespace vantrel::testpeer

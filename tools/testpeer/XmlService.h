@@ -44,6 +44,10 @@ struct TXmlService {
 std::string XmlServiceReply(const TXmlService& prmService, const std::string& prmRequestBody,
                             std::vector<std::string>& prmErrors);
 
+// The "host:port" of every ICA server the service names (port 1494 where an address has none),
+// each once: what a gateway relays the launched clients to.
+std::vector<std::string> IcaServers(const TXmlService& prmService);
+
 // The 1280 letters of a 16-colour icon and the Base64 text of a 32-bit one, both a plain square.
 std::string XmlServiceIcon16Letters();
 std::string XmlServiceIcon32Base64();
