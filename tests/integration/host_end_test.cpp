@@ -163,10 +163,14 @@ class HostEnds : public ::testing::TestWithParam<TCase>, protected THostSession 
     unsetenv("http_proxy");
   }
 
+  // For the hosts without a page: custom_portal=1 would wait for a page's InitTCS, which no page
+  // sends here, so the session starts only because the host starts it itself.
   std::vector<std::string> Params() const {
-    return {
-        "--param", std::string("platform=") + GetParam().Platform, "--param", "sp_name=127.0.0.1",
-        "--param", "sp_port=" + std::to_string(m_Gateway->Port()), "--param", "session_id=s1"};
+    return {"--param", std::string("platform=") + GetParam().Platform,
+            "--param", "sp_name=127.0.0.1",
+            "--param", "sp_port=" + std::to_string(m_Gateway->Port()),
+            "--param", "session_id=s1",
+            "--param", "custom_portal=1"};
   }
 
   // The window host on a private X server; its exit is waited for through THostSession.

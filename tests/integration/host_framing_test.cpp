@@ -5,6 +5,7 @@
 
 #include "host/vantreltcs/HostLoop.h"
 #include "host/vantreltcs/PageChannel.h"
+#include "host/vantreltcs/PageDialogs.h"
 #include "integration/host_pipes.h"
 
 namespace vantrel::test {
@@ -96,6 +97,21 @@ TEST_F(HostFraming, NothingLargerThanTheBoundGoesOut) {
   // A reply that does not fit becomes an error for its call; the channel goes on.
   EXPECT_EQ(Exchange(Frame(R"({"id":5,"get":"Big"})") + kCall2),
             (std::vector<std::string>{R"({"id":5,"error":"reply too large"})", kReply2}));
+  // A dialog too large to send is answered as dismissed at once, not waited for.
+  TPagePipes pipes;
+  TPageChannel channel(pipes.HostIn, pipes.HostOut, {}, {}, -1, {}, TFraming::Native);
+  channel.Start();
+  TPageDialogs dialogs(channel);
+  EXPECT_EQ(dialogs.MessageBox(std::string(kMaxNativeMessage, 'q'), "c", MB_YESNO), IDNO);
+  // The channel goes on: the next dialog reaches the page and its answer counts.
+  std::thread page([&] {
+    const TJson dialog = pipes.FrameJson();
+    EXPECT_EQ(dialog["text"], "Small?");
+    pipes.SendFrame(R"({"dialog_reply":)" + dialog["id"].dump() + R"(,"result":"yes"})");
+  });
+  EXPECT_EQ(dialogs.MessageBox("Small?", "c", MB_YESNO), IDYES);
+  page.join();
+  pipes.EndInput();
 }
 
 }  // namespace

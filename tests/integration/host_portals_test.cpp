@@ -33,6 +33,7 @@ TEST(HostPortals, AnOriginIsAllowedOnlyWhenListedRememberedOrAllowedWhenAsked) {
     TAsk Ask;
     std::string Origin;
     bool Allowed, Asked, RememberedAfter;
+    mode_t DirMode = 0755;
   } cases[] = {
       {"environment list", "https://a.example http://b.example:8080", none, none, 0600,
        TAsk::Nobody, "https://a.example", true, false, false},
@@ -63,6 +64,8 @@ TEST(HostPortals, AnOriginIsAllowedOnlyWhenListedRememberedOrAllowedWhenAsked) {
        TAsk::Yes, "https://g.example", true, true, false},
       {"a file others may write counts for nothing", none, none, "https://g.example\n", 0666,
        TAsk::No, "https://g.example", false, true, false},
+      {"a folder others may write counts for nothing", none, none, "https://g.example\n", 0600,
+       TAsk::No, "https://g.example", false, true, false, 0777},
   };
   const std::string dir = ConfigDir();
   const std::string file = dir + "/portals";
@@ -79,6 +82,7 @@ TEST(HostPortals, AnOriginIsAllowedOnlyWhenListedRememberedOrAllowedWhenAsked) {
       std::ofstream(file) << c.File;
       chmod(file.c_str(), c.FileMode);
     }
+    chmod(dir.c_str(), c.DirMode);
     bool asked = false;
     TAskPortal ask;
     if (c.Ask != TAsk::Nobody)

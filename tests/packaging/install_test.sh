@@ -70,7 +70,9 @@ hosts="$prefix/share/vantrel/native-messaging-hosts"
 check_manifest "$hosts/chromium/com.vantrel.tcs.json" "$prefix/bin/vantreltcs" allowed_origins "$chromium_id"
 check_manifest "$hosts/firefox/com.vantrel.tcs.json" "$prefix/bin/vantreltcs" allowed_extensions "$firefox_id"
 for b in chromium firefox; do
-  [ -f "$prefix/share/vantrel/browser/$b/manifest.json" ] || fail "the $b extension is not installed"
+  for f in manifest.json background.js page.js relay.js; do
+    [ -f "$prefix/share/vantrel/browser/$b/$f" ] || fail "the $b extension's $f is not installed"
+  done
 done
 
 echo "== 2. the portal's session file and link, opened with xdg-open"

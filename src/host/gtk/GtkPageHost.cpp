@@ -1,7 +1,5 @@
 #include "host/gtk/GtkPageHost.h"
 
-#include <unistd.h>
-
 #include <mutex>
 
 #include "control/VantrelTCSImpl.h"
@@ -20,7 +18,8 @@ constexpr int kMaxDrainedEvents = 1000;
 
 }  // namespace
 
-int RunGtkPageHost(TMapPropertyBag prmBag, int prmStopFd, const std::string& prmFirstMessage) {
+int RunGtkPageHost(TMapPropertyBag prmBag, int prmInFd, int prmOutFd, int prmStopFd,
+                   const std::string& prmFirstMessage) {
   THostLoop loop;
   TGtkDialogs dialogs;
   // As in the page host: the channel may end on any thread while the control lives.
@@ -34,8 +33,7 @@ int RunGtkPageHost(TMapPropertyBag prmBag, int prmStopFd, const std::string& prm
     loop.ChannelClosed();
   };
   TPageChannel channel(
-      STDIN_FILENO, STDOUT_FILENO, [&loop] { loop.CallQueued(); }, release, prmStopFd, {},
-      TFraming::Native);
+      prmInFd, prmOutFd, [&loop] { loop.CallQueued(); }, release, prmStopFd, {}, TFraming::Native);
   TPageEvents events(channel);
   if (!prmFirstMessage.empty()) channel.WriteLine(prmFirstMessage);
   {

@@ -11,8 +11,10 @@
 
 namespace vantrel::host::gtk {
 
-// GTK must be initialised. prmFirstMessage goes to the page before anything else. Returns the
-// program's exit status once the control was released.
-int RunGtkPageHost(TMapPropertyBag prmBag, int prmStopFd, const std::string& prmFirstMessage);
+// GTK must be initialised. The page's frames come on prmInFd and go out on prmOutFd (both
+// borrowed); prmFirstMessage goes to the page before anything else. Returns the program's exit
+// status once the control was released.
+int RunGtkPageHost(TMapPropertyBag prmBag, int prmInFd, int prmOutFd, int prmStopFd,
+                   const std::string& prmFirstMessage);
 
 }  // namespace vantrel::host::gtk

@@ -59,7 +59,7 @@ int RunNativeSession(const THostOptions& prmOptions, int prmStopFd) {
   }
   WriteDebugLog("vantreltcs - session opened for " + request.Origin);
   if (request.Dialogs == TDialogPlace::Native && display)
-    return RunGtkPageHost(std::move(bag), prmStopFd, EncodeOpened());
+    return RunGtkPageHost(std::move(bag), STDIN_FILENO, STDOUT_FILENO, prmStopFd, EncodeOpened());
   if (request.Dialogs == TDialogPlace::Native)
     WriteDebugLog("vantreltcs - no display for the dialogs; the page answers them");
   TPageRun run;

@@ -67,8 +67,9 @@ std::optional<TDialogReply> TPageChannel::Ask(TJson prmDialog,
     m_Dialogs[id] = pending;
   }
   prmDialog["id"] = id;
-  WriteLine(prmDialog.dump(-1, ' ', false, TJson::error_handler_t::replace));
-  prmWait(pending->Answered);
+  // A dialog the page never got (gone, or too large to send) is answered as dismissed at once.
+  if (m_Output.Write(prmDialog.dump(-1, ' ', false, TJson::error_handler_t::replace)))
+    prmWait(pending->Answered);
   std::lock_guard<std::mutex> g(m_Lock);
   m_Dialogs.erase(id);
   return pending->Reply;

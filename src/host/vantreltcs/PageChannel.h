@@ -64,7 +64,7 @@ class TPageChannel {
 
   // Sends prmDialog with a fresh "id" and waits for its reply. prmWait waits for the event it
   // is given (the window thread handles its messages meanwhile). Nothing when the page ended
-  // the channel, before or during the wait.
+  // the channel, before or during the wait, or the dialog could not be sent.
   std::optional<TDialogReply> Ask(TJson prmDialog, const std::function<void(TEvent&)>& prmWait);
 
   // True once the page ended its input (or the stop fd fired).
