@@ -1,7 +1,5 @@
 #include "host/gtk/GtkPageHost.h"
 
-#include <mutex>
-
 #include "control/VantrelTCSImpl.h"
 #include "diag/DebugLog.h"
 #include "host/gtk/GtkDialogs.h"
@@ -22,18 +20,9 @@ int RunGtkPageHost(TMapPropertyBag prmBag, int prmInFd, int prmOutFd, int prmSto
                    const std::string& prmFirstMessage) {
   THostLoop loop;
   TGtkDialogs dialogs;
-  // As in the page host: the channel may end on any thread while the control lives.
-  std::mutex releaseLock;
-  TVantrelTCSX* releasing = nullptr;
-  auto release = [&] {
-    {
-      std::lock_guard<std::mutex> g(releaseLock);
-      if (releasing != nullptr) releasing->RequestRelease();
-    }
-    loop.ChannelClosed();
-  };
   TPageChannel channel(
-      prmInFd, prmOutFd, [&loop] { loop.CallQueued(); }, release, prmStopFd, {}, TFraming::Native);
+      prmInFd, prmOutFd, [&loop] { loop.CallQueued(); }, [&loop] { loop.ReleaseAndClose(); },
+      prmStopFd, {}, TFraming::Native);
   TPageEvents events(channel);
   if (!prmFirstMessage.empty()) channel.WriteLine(prmFirstMessage);
   {
@@ -51,20 +40,14 @@ int RunGtkPageHost(TMapPropertyBag prmBag, int prmInFd, int prmOutFd, int prmSto
       g_source_destroy(closed);  // once: the event stays set
     });
     control.Load(prmBag);
-    {
-      std::lock_guard<std::mutex> g(releaseLock);
-      releasing = &control;
-    }
+    loop.SetReleasing(&control);
     channel.Start();
     while (!loop.Closed()) g_main_context_iteration(nullptr, TRUE);
     // What the page queued before its end is still answered (dialogs now answer as dismissed).
     dialogs.Cancel();
     loop.ServeCalls(control.Window(), control.Dispatch(), channel);
     WriteDebugLog("vantreltcs - the page released the control");
-    {
-      std::lock_guard<std::mutex> g(releaseLock);
-      releasing = nullptr;
-    }
+    loop.SetReleasing(nullptr);
     for (GSource** s : {&messages, &calls, &closed}) DropSource(*s);
   }
   for (int i = 0; i < kMaxDrainedEvents && g_main_context_pending(nullptr); ++i)

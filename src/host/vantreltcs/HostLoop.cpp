@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <poll.h>
 
+#include "control/VantrelTCSImpl.h"
+
 namespace vantrel::host {
 
 TDispResult InvokePageCall(const TDispatchTable& prmTable, const TPageCall& prmCall) {
@@ -23,6 +25,19 @@ void THostLoop::ServeCalls(TWindow& prmWindow, const TDispatchTable& prmTable,
     prmChannel.WriteReply(call->Id, InvokePageCall(prmTable, *call));
     prmWindow.ProcessMessages();
   }
+}
+
+void THostLoop::ReleaseAndClose() {
+  {
+    std::lock_guard<std::mutex> g(m_ReleaseLock);
+    if (m_Releasing != nullptr) m_Releasing->RequestRelease();
+  }
+  ChannelClosed();
+}
+
+void THostLoop::SetReleasing(TVantrelTCSX* prmControl) {
+  std::lock_guard<std::mutex> g(m_ReleaseLock);
+  m_Releasing = prmControl;
 }
 
 void THostLoop::Run(TWindow& prmWindow, const TDispatchTable& prmTable, TPageChannel& prmChannel,

@@ -5,11 +5,16 @@
 #pragma once
 
 #include <functional>
+#include <mutex>
 
 #include "control/Dispatch.h"
 #include "host/vantreltcs/PageChannel.h"
 #include "platform/Event.h"
 #include "platform/Window.h"
+
+namespace vantrel {
+class TVantrelTCSX;
+}
 
 namespace vantrel::host {
 
@@ -18,6 +23,11 @@ class THostLoop {
   // For the channel's callbacks (any thread).
   void CallQueued() { m_CallsReady.Set(); }
   void ChannelClosed() { m_Closed.Set(); }
+  // The channel's end (any thread): the control, while one is set, starts its release at once,
+  // so its waits end even while the window thread is inside a call; then the loop ends.
+  void ReleaseAndClose();
+  // The control ReleaseAndClose releases; set while it lives (nullptr before it goes).
+  void SetReleasing(TVantrelTCSX* prmControl);
 
   // On prmWindow's thread; all borrowed. Returns once the channel closed and every call queued
   // before that was answered. prmIdle (may be empty) runs whenever the queue ran dry, so a
@@ -36,6 +46,8 @@ class THostLoop {
  private:
   TEvent m_CallsReady{true};
   TEvent m_Closed{true};
+  std::mutex m_ReleaseLock;
+  TVantrelTCSX* m_Releasing = nullptr;  // guarded by m_ReleaseLock
 };
 
 // Runs one page call. Out parameters may be left out of "args" or passed as placeholders (as an

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <memory>
-#include <mutex>
 
 #include "control/VantrelTCSImpl.h"
 #include "diag/DebugLog.h"
@@ -37,19 +36,10 @@ int RunPageHost(TPageRun prmRun) {
   THostLoop loop;
   std::unique_ptr<TTerminalUI> terminal;
   if (prmRun.Terminal) terminal = std::make_unique<TTerminalUI>();
-  // The control to tell when the channel ends; set while it lives. The channel may end on any
-  // thread (its reader, or a writer that found the page gone), hence the lock.
-  std::mutex releaseLock;
-  TVantrelTCSX* releasing = nullptr;
-  // The end of the page's input (or a stop signal, or "quit" on the terminal) starts the release
-  // at once: the session's waits end even while the window thread is inside a call, and a
-  // prompt on the terminal ends.
+  // The end of the page's input (or a stop signal, or "quit" on the terminal) also ends a prompt
+  // on the terminal.
   auto release = [&] {
-    {
-      std::lock_guard<std::mutex> g(releaseLock);
-      if (releasing != nullptr) releasing->RequestRelease();
-    }
-    loop.ChannelClosed();
+    loop.ReleaseAndClose();
     if (terminal) terminal->Cancel();
   };
   TPageChannel channel(
@@ -72,10 +62,7 @@ int RunPageHost(TPageRun prmRun) {
     else
       control.SetNoPage();
     control.Load(prmRun.Bag);
-    {
-      std::lock_guard<std::mutex> g(releaseLock);
-      releasing = &control;
-    }
+    loop.SetReleasing(&control);
     channel.Start();
     std::function<void()> idle;
     if (terminal) {
@@ -87,10 +74,7 @@ int RunPageHost(TPageRun prmRun) {
     }
     loop.Run(control.Window(), control.Dispatch(), channel, idle);
     WriteDebugLog("vantreltcs - the page released the control");
-    {
-      std::lock_guard<std::mutex> g(releaseLock);
-      releasing = nullptr;
-    }
+    loop.SetReleasing(nullptr);
     // Events fired while the control goes down still reach the page; the channel outlives it.
   }
   return 0;
