@@ -165,14 +165,21 @@ bool TChromium::WaitFor(const std::string& prmSession, const std::string& prmExp
   return false;
 }
 
-int CountProcesses(const std::string& prmProgram, const std::string& prmArgPrefix) {
+int CountProcesses(const std::string& prmProgram, const std::string& prmArgPrefix,
+                   const std::string& prmEnvLine) {
   int count = 0;
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator("/proc", ec)) {
     std::ifstream in(entry.path() / "cmdline");
     std::string program, arg;
     if (!std::getline(in, program, '\0') || !std::getline(in, arg, '\0')) continue;
-    if (program == prmProgram && arg.rfind(prmArgPrefix, 0) == 0) ++count;
+    if (program != prmProgram || arg.rfind(prmArgPrefix, 0) != 0) continue;
+    std::ifstream env(entry.path() / "environ");
+    for (std::string line; std::getline(env, line, '\0');)
+      if (line == prmEnvLine) {
+        ++count;
+        break;
+      }
   }
   return count;
 }

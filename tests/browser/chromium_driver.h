@@ -45,7 +45,9 @@ class TChromium {
   std::string m_Buffer;
 };
 
-// The processes running prmProgram whose first argument starts with prmArgPrefix.
-int CountProcesses(const std::string& prmProgram, const std::string& prmArgPrefix);
+// The processes running prmProgram whose first argument starts with prmArgPrefix and whose
+// environment holds the line prmEnvLine (tests running side by side mark their own browsers).
+int CountProcesses(const std::string& prmProgram, const std::string& prmArgPrefix,
+                   const std::string& prmEnvLine);
 
 }  // namespace vantrel::test

@@ -40,6 +40,11 @@ class PortalInBrowser : public ::testing::Test, protected THostSession {
     fs::remove(m_Result);
     setenv("HOST_TEST_RESULT", m_Result.c_str(), 1);
     setenv("VANTREL_RDP_CLIENT", WriteClient("browser-fake-rdp", kFakeRdpClient).c_str(), 1);
+    // The hosts this test's browser starts carry this line in their environment.
+    const std::string run = std::to_string(getpid()) + "-" +
+                            ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    setenv("VANTREL_TEST_BROWSER_RUN", run.c_str(), 1);
+    m_Marker = "VANTREL_TEST_BROWSER_RUN=" + run;
     m_Browser =
         std::make_unique<TChromium>(::testing::TempDir() + "/chromium-" + std::to_string(getpid()),
                                     BinDir() + "/../browser/chromium", BinDir() + "/vantreltcs");
@@ -54,11 +59,14 @@ class PortalInBrowser : public ::testing::Test, protected THostSession {
     return tab;
   }
 
-  int Hosts() const { return CountProcesses(BinDir() + "/vantreltcs", "chrome-extension://"); }
+  int Hosts() const {
+    return CountProcesses(BinDir() + "/vantreltcs", "chrome-extension://", m_Marker);
+  }
 
   testpeer::TTcpTestServer m_Desktop{testpeer::TTcpServerMode::Echo};
   std::unique_ptr<TChromium> m_Browser;
   std::string m_Portal, m_Result;
+  std::string m_Marker;  // the environment line of this test's hosts
 };
 
 TEST_F(PortalInBrowser, WholeSessionFromThePageAndClosingTheTabEndsTheHost) {
