@@ -1,21 +1,27 @@
 #!/usr/bin/env python3
-"""Markdown table of a bench_tunnel_forwarding JSON result: every path side by side, with the
-tunnel's ratios against ssh -L and the targets they are held to."""
+"""Markdown table of bench_tunnel_forwarding and bench_iperf_load JSON results: every path side by
+side, with the tunnel's ratios against ssh -L and the targets they are held to."""
 import json
 import sys
 
 PATHS = ["direct", "ssh -L", "tunnel, first", "tunnel, legacy"]
 
 
-def load(path):
-    with open(path) as f:
-        data = json.load(f)
+def load(paths):
+    """Runs by (family, path): a family is the benchmark's name with its arguments but the path
+    ("BM_Iperf/streams:8/down:1")."""
     runs = {}
-    for b in data["benchmarks"]:
-        if b.get("error_occurred"):
-            continue
-        family, arg = b["name"].split("/")[0], b["name"].split("/")[1]
-        runs[(family, int(arg.split(":")[1]))] = b
+    for path in paths:
+        with open(path) as f:
+            data = json.load(f)
+        for b in data["benchmarks"]:
+            if b.get("error_occurred"):
+                continue
+            parts = [p for p in b["name"].split("/") if ":" in p and not p.startswith(
+                ("iterations:", "real_time"))]
+            arg = next(p for p in parts if p.startswith("path:"))
+            family = "/".join([b["name"].split("/")[0]] + [p for p in parts if p != arg])
+            runs[(family, int(arg.split(":")[1]))] = b
     return runs
 
 
@@ -38,7 +44,7 @@ def ratio(a, b):
 
 
 def main():
-    runs = load(sys.argv[1])
+    runs = load(sys.argv[1:])
     rows = []
 
     def row(label, vals, target="", ratios=True):
@@ -67,6 +73,13 @@ def main():
         "<= 100 KiB", ratios=False)
     row("499 held: slowest connection / mean", metric(runs, "BM_Hold499", "slowest_vs_mean"),
         ratios=False)
+    for down, way in ((0, "upstream"), (1, "downstream")):
+        for streams in (1, 8):
+            fam = f"BM_Iperf/streams:{streams}/down:{down}"
+            name = f"iperf3 {streams} stream{'s' if streams > 1 else ''} {way}"
+            row(f"{name}: MB/s", metric(runs, fam, "MB_per_s"), ">= 1.3x")
+            row(f"{name}: client CPU s/GB", metric(runs, fam, "client_cpu_s_per_GB"),
+                "<= 0.7x" if streams == 1 else "")
 
     head = ["measure"] + PATHS + ["first / ssh", "legacy / ssh", "target"]
     print("| " + " | ".join(head) + " |")

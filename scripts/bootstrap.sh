@@ -15,7 +15,7 @@ PACKAGES=(
   libnl-genl-3-dev
   xdg-utils shared-mime-info desktop-file-utils libfile-mimeinfo-perl curl
   libp11-dev libp11-kit-dev softhsm2 opensc
-  chromium
+  chromium iperf3
 )
 
 missing=()
