@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "browser/chromium_driver.h"
+#include "diag/TextCodecs.h"
 #include "integration/host_session.h"
 #include "testpeer/TcpTestServer.h"
 
@@ -90,6 +91,15 @@ TEST_F(PortalInBrowser, WholeSessionFromThePageAndClosingTheTabEndsTheHost) {
                             ".map(td => td.textContent).join('|')"),
             "Office desktop|Sleeping desktop|Citrix desktop");
   EXPECT_EQ(Hosts(), 1);
+  // The page as a person sees it, kept with the build's other pictures.
+  const host::TJson shot = m_Browser->Send("Page.captureScreenshot", {{"format", "png"}}, tab);
+  if (shot.contains("data")) {
+    const fs::path artifacts = fs::path(BinDir()).parent_path() / "artifacts";
+    fs::create_directories(artifacts);
+    const TBytes png = Base64Decode(shot["data"].get<std::string>());
+    std::ofstream(artifacts / "portal-page.png", std::ios::binary)
+        .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+  }
 
   m_Browser->Eval(tab, "document.querySelector('#desktops tbody button').click(), true");
   ASSERT_TRUE(m_Desktop.WaitFor([](const auto& c) { return c.Closed >= 1; }, kHostHangGuardMs));
