@@ -9,22 +9,16 @@
 #include <utility>
 
 #include "diag/DebugLog.h"
+#include "ntlmlib/Brelntlm.h"
 #include "proxy/ProxyUtils.h"
 #include "proxy/Utf16Text.h"
+#include "proxylib/VantrelProxy.h"
 
 namespace vantrel {
 namespace {
 
 constexpr size_t kProxyTextChars = 261;  // each UTF-16 buffer handed to the proxy library
 constexpr size_t kNtlmOutBytes = 4097;   // each output buffer handed to the NTLM library
-
-using TGetProxyInformation = int32_t (*)(const char16_t*, uint32_t, char16_t*);
-using TGetUserProxyAuthInfo = int32_t (*)(char16_t*, char16_t*, char16_t*);
-using TSaveUserProxyAuthInfo = int32_t (*)(const char16_t*, const char16_t*, const char16_t*);
-using TNtlmBuildNegotiate = int (*)(void**, const char*, const char*, const char*, const char*,
-                                    char*, int);
-using TNtlmBuildAuth = int (*)(void**, const char*, int, char*, int);
-using TNtlmCtxFree = int (*)(void**);
 
 const char* FileName(int prmKind) {
   switch (prmKind) {
