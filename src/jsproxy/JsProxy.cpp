@@ -36,10 +36,10 @@ TEngine& Engine() {
 
 extern "C" {
 
-__attribute__((visibility("default"))) int InternetInitializeAutoProxyDll(
-    uint32_t dwVersion, const char* lpszDownloadedTempFile, const char* lpszMime,
-    const TAutoProxyHelperFunctions* lpAutoProxyCallbacks,
-    const TAutoProxyScriptBuffer* lpAutoProxyScriptBuffer) {
+int InternetInitializeAutoProxyDll(uint32_t dwVersion, const char* lpszDownloadedTempFile,
+                                   const char* lpszMime,
+                                   const TAutoProxyHelperFunctions* lpAutoProxyCallbacks,
+                                   const TAutoProxyScriptBuffer* lpAutoProxyScriptBuffer) {
   (void)dwVersion;
   (void)lpszMime;
   std::string script;
@@ -61,9 +61,9 @@ __attribute__((visibility("default"))) int InternetInitializeAutoProxyDll(
   return 1;
 }
 
-__attribute__((visibility("default"))) int InternetGetProxyInfo(
-    const char* lpszUrl, uint32_t dwUrlLength, const char* lpszUrlHostName,
-    uint32_t dwUrlHostNameLength, char** lplpszProxyHostName, uint32_t* lpdwProxyHostNameLength) {
+int InternetGetProxyInfo(const char* lpszUrl, uint32_t dwUrlLength, const char* lpszUrlHostName,
+                         uint32_t dwUrlHostNameLength, char** lplpszProxyHostName,
+                         uint32_t* lpdwProxyHostNameLength) {
   if (!lpszUrl || !lpszUrlHostName || !lplpszProxyHostName || !lpdwProxyHostNameLength) return 0;
   std::string url(lpszUrl, strnlen(lpszUrl, dwUrlLength));
   std::string host(lpszUrlHostName, strnlen(lpszUrlHostName, dwUrlHostNameLength));

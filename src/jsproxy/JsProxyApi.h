@@ -1,5 +1,6 @@
-/* C interface of libjsproxy.so, the proxy auto-configuration script engine. Loaded with dlopen
- * by file name; resolve the entry points by name. Texts are 8-bit, NUL-terminated. */
+/* C interface of libjsproxy.so, the proxy auto-configuration script engine: its two exports.
+ * The library compiles against these declarations; callers load it with dlopen by file name and
+ * cast each dlsym result to the pointer type below. Texts are 8-bit, NUL-terminated. */
 #pragma once
 
 #include <stdint.h>
@@ -27,7 +28,7 @@ typedef struct {
 /* Loads the script from the file (or from the buffer when the file is null) and keeps the
  * callbacks; a null callback table uses the engine's own network functions. Scripts larger
  * than 1 MiB are refused. 1 on success, 0 otherwise. */
-typedef int (*TInternetInitializeAutoProxyDll)(
+typedef int TInternetInitializeAutoProxyDllFunc(
     uint32_t dwVersion, const char* lpszDownloadedTempFile, const char* lpszMime,
     const TAutoProxyHelperFunctions* lpAutoProxyCallbacks,
     const TAutoProxyScriptBuffer* lpAutoProxyScriptBuffer);
@@ -36,9 +37,18 @@ typedef int (*TInternetInitializeAutoProxyDll)(
  * the answer text, allocated with malloc (the caller frees it with free), and
  * *lpdwProxyHostNameLength its length with the NUL. A script that throws, does not answer a
  * string, runs longer than 4 seconds or uses more than 32 MiB fails (0). */
-typedef int (*TInternetGetProxyInfo)(const char* lpszUrl, uint32_t dwUrlLength,
-                                     const char* lpszUrlHostName, uint32_t dwUrlHostNameLength,
-                                     char** lplpszProxyHostName, uint32_t* lpdwProxyHostNameLength);
+typedef int TInternetGetProxyInfoFunc(const char* lpszUrl, uint32_t dwUrlLength,
+                                      const char* lpszUrlHostName, uint32_t dwUrlHostNameLength,
+                                      char** lplpszProxyHostName,
+                                      uint32_t* lpdwProxyHostNameLength);
+
+typedef TInternetInitializeAutoProxyDllFunc* TInternetInitializeAutoProxyDll;
+typedef TInternetGetProxyInfoFunc* TInternetGetProxyInfo;
+
+#define JSPROXY_API __attribute__((visibility("default")))
+
+JSPROXY_API TInternetInitializeAutoProxyDllFunc InternetInitializeAutoProxyDll;
+JSPROXY_API TInternetGetProxyInfoFunc InternetGetProxyInfo;
 
 #ifdef __cplusplus
 }

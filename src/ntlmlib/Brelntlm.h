@@ -1,4 +1,5 @@
-// The three C entry points of libBrelntlm.so. The caller owns one context pointer and passes its
+// The C interface of libBrelntlm.so: its three entry points, which the library compiles against
+// and every caller's dlsym type comes from. The caller owns one context pointer and passes its
 // address to every call; a negotiate call opens the context, the authenticate call uses it, and
 // ntlm_ctx_free closes it. Texts are NUL-terminated 8-bit strings (UTF-8 here). Each output
 // buffer must hold 4,097 bytes: the Base64 message, ready to follow "NTLM ", and its NUL.
@@ -28,14 +29,23 @@ enum {
 // names. Otherwise the given texts (a NULL one counts as empty); a user "DOMAIN\name" with no
 // domain gives both. server is the proxy host; it is not part of the message. An open context
 // in *ctx is closed first. reserved must be 0.
-NTLM_API int ntlm_build_negotiate_msg(void** ctx, const char* server, const char* domain,
-                                      const char* user, const char* password, char* out,
-                                      int reserved);
+typedef int TNtlmBuildNegotiateFunc(void** ctx, const char* server, const char* domain,
+                                    const char* user, const char* password, char* out,
+                                    int reserved);
 // challenge: the Base64 text after "NTLM " in the proxy's reply.
-NTLM_API int ntlm_build_auth_msg(void** ctx, const char* challenge, int option, char* out,
-                                 int reserved);
+typedef int TNtlmBuildAuthFunc(void** ctx, const char* challenge, int option, char* out,
+                               int reserved);
 // Wipes and frees the context and sets *ctx to NULL; nothing to do for a NULL context.
-NTLM_API int ntlm_ctx_free(void** ctx);
+typedef int TNtlmCtxFreeFunc(void** ctx);
+
+// What a caller's dlsym result is cast to.
+typedef TNtlmBuildNegotiateFunc* TNtlmBuildNegotiate;
+typedef TNtlmBuildAuthFunc* TNtlmBuildAuth;
+typedef TNtlmCtxFreeFunc* TNtlmCtxFree;
+
+NTLM_API TNtlmBuildNegotiateFunc ntlm_build_negotiate_msg;
+NTLM_API TNtlmBuildAuthFunc ntlm_build_auth_msg;
+NTLM_API TNtlmCtxFreeFunc ntlm_ctx_free;
 
 #ifdef __cplusplus
 }

@@ -33,6 +33,17 @@ char32_t NextCodePoint(std::string_view prmText, size_t& i) {
   return cp;
 }
 
+// Both v2 responses: HMAC-MD5 over the server challenge and the client's part, then that part.
+TBytes ProofAndPart(const TKey& prmNtowf, const TChallenge& prmServer, const uint8_t* prmPart,
+                    size_t prmLen) {
+  TBytes data(prmServer.begin(), prmServer.end());
+  Append(data, prmPart, prmLen);
+  TKey proof = HmacMd5(prmNtowf, data);
+  TBytes out(proof.begin(), proof.end());
+  Append(out, prmPart, prmLen);
+  return out;
+}
+
 }  // namespace
 
 TBytes Utf16Le(std::string_view prmUtf8) {
@@ -93,22 +104,12 @@ TBytes NtlmV2Blob(uint64_t prmTime, const TChallenge& prmClient, const TBytes& p
 }
 
 TBytes NtlmV2Response(const TKey& prmNtowf, const TChallenge& prmServer, const TBytes& prmBlob) {
-  TBytes data(prmServer.begin(), prmServer.end());
-  Append(data, prmBlob.data(), prmBlob.size());
-  TKey proof = HmacMd5(prmNtowf, data);
-  TBytes out(proof.begin(), proof.end());
-  Append(out, prmBlob.data(), prmBlob.size());
-  return out;
+  return ProofAndPart(prmNtowf, prmServer, prmBlob.data(), prmBlob.size());
 }
 
 TBytes LmV2Response(const TKey& prmNtowf, const TChallenge& prmServer,
                     const TChallenge& prmClient) {
-  TBytes data(prmServer.begin(), prmServer.end());
-  Append(data, prmClient.data(), prmClient.size());
-  TKey mac = HmacMd5(prmNtowf, data);
-  TBytes out(mac.begin(), mac.end());
-  Append(out, prmClient.data(), prmClient.size());
-  return out;
+  return ProofAndPart(prmNtowf, prmServer, prmClient.data(), prmClient.size());
 }
 
 }  // namespace vantrel::ntlm

@@ -130,6 +130,9 @@ int Authenticate(void** prmCtx, const char* prmChallenge, char* prmOut) {
 
 using namespace vantrel::ntlm;
 
+// Inside extern "C", a definition that parts from its declaration in Brelntlm.h fails to compile.
+extern "C" {
+
 int ntlm_build_negotiate_msg(void** ctx, const char* /*server*/, const char* domain,
                              const char* user, const char* password, char* out, int reserved) {
   if (!ctx || !out || reserved != 0) return NTLM_E_ARGUMENT;
@@ -157,3 +160,5 @@ int ntlm_ctx_free(void** ctx) {
   *ctx = nullptr;
   return NTLM_OK;
 }
+
+}  // extern "C"

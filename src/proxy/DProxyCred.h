@@ -11,8 +11,8 @@ namespace vantrel {
 
 class TDlgProxyCred {
  public:
-  // Layout in pixels (client area), for the windowed implementations.
-  static constexpr int kClientWidth = 274;
+  // Layout in pixels (client area): where the buttons sit and how tall the form is, with the
+  // domain row shown or hidden.
   static constexpr int kClientHeight = 151;
   static constexpr int kPasswordEditTop = 48;
   static constexpr int kEditHeight = 21;

@@ -9,8 +9,10 @@
 #include <utility>
 
 #include "diag/DebugLog.h"
+#include "diag/Utf16Text.h"
+#include "ntlmlib/Brelntlm.h"
 #include "proxy/ProxyUtils.h"
-#include "proxy/Utf16Text.h"
+#include "proxylib/VantrelProxy.h"
 
 namespace vantrel {
 namespace {
@@ -18,30 +20,39 @@ namespace {
 constexpr size_t kProxyTextChars = 261;  // each UTF-16 buffer handed to the proxy library
 constexpr size_t kNtlmOutBytes = 4097;   // each output buffer handed to the NTLM library
 
-using TGetProxyInformation = int32_t (*)(const char16_t*, uint32_t, char16_t*);
-using TGetUserProxyAuthInfo = int32_t (*)(char16_t*, char16_t*, char16_t*);
-using TSaveUserProxyAuthInfo = int32_t (*)(const char16_t*, const char16_t*, const char16_t*);
-using TNtlmBuildNegotiate = int (*)(void**, const char*, const char*, const char*, const char*,
-                                    char*, int);
-using TNtlmBuildAuth = int (*)(void**, const char*, int, char*, int);
-using TNtlmCtxFree = int (*)(void**);
+// Each companion's file, and the name the log has always used for it.
+struct TCompanion {
+  int Kind;
+  const char* File;
+  const char* LogName;
+};
+constexpr TCompanion kCompanions[] = {
+    {kProxyDll, "libVantrelProxy.so", "VantrelProxy.dll"},
+    {kNtlmDll, "libBrelntlm.so", "Brelntlm.dll"},
+    {kNtlmXpDll, "libBrelntlm_xp.so", "Brelntlm.dll"},
+};
 
-const char* FileName(int prmKind) {
-  switch (prmKind) {
-    case kProxyDll:
-      return "libVantrelProxy.so";
-    case kNtlmDll:
-      return "libBrelntlm.so";
-    case kNtlmXpDll:
-      return "libBrelntlm_xp.so";
-    default:
-      return nullptr;
-  }
+const TCompanion* Companion(int prmKind) {
+  for (const TCompanion& c : kCompanions)
+    if (c.Kind == prmKind) return &c;
+  return nullptr;
 }
 
-// The names the log has always used for the two libraries.
+const char* FileName(int prmKind) {
+  const TCompanion* c = Companion(prmKind);
+  return c ? c->File : nullptr;
+}
+
 const char* LogName(int prmKind) {
-  return prmKind == kProxyDll ? "VantrelProxy.dll" : "Brelntlm.dll";
+  const TCompanion* c = Companion(prmKind);
+  return c ? c->LogName : "Brelntlm.dll";
+}
+
+// A buffer the library filled: its text up to the NUL, or all of it when the library wrote none.
+std::string BufferText(const char16_t* prmBuffer) {
+  size_t len = 0;
+  while (len < kProxyTextChars && prmBuffer[len]) ++len;
+  return Utf16ToUtf8(std::u16string_view(prmBuffer, len));
 }
 
 std::string LoaderError() {
@@ -90,6 +101,15 @@ void* g_NtlmLib = nullptr;
 TLibrary OpenNtlm(const std::string& prmLib) {
   if (g_NtlmLib) return TLibrary(std::exchange(g_NtlmLib, nullptr), kNtlmDll);
   return TLibrary(prmLib, kNtlmDll);
+}
+
+// An entry point of the NTLM library for one call; without it the library still stays loaded
+// for a context that is open.
+template <class F>
+F NtlmExport(TLibrary& prmLib, const char* prmName) {
+  F fn = prmLib ? prmLib.Export<F>(prmName) : nullptr;
+  if (!fn && g_ctx) g_NtlmLib = prmLib.Keep();
+  return fn;
 }
 
 // After a call: a context the library opened keeps it loaded.
@@ -142,8 +162,8 @@ std::string GetProxyInfoFromLib(const std::string& prmLib, const std::string& pr
   if (!fn) return {};
   char16_t out[kProxyTextChars] = {};
   // The browser kind is always 0 from the control.
-  if ((fn(ToUtf16(prmHost).c_str(), 0, out) & 0xFF) == 0) return {};
-  return FromUtf16(out, kProxyTextChars);
+  if ((fn(Utf8ToUtf16(prmHost).c_str(), 0, out) & 0xFF) == 0) return {};
+  return BufferText(out);
 }
 
 bool GetUserProxyAuthInfoFromLib(const std::string& prmLib) {
@@ -153,9 +173,9 @@ bool GetUserProxyAuthInfoFromLib(const std::string& prmLib) {
   char16_t user[kProxyTextChars] = {}, password[kProxyTextChars] = {}, domain[kProxyTextChars] = {};
   bool ok = (fn(user, password, domain) & 0xFF) != 0;
   if (ok) {
-    g_ProxyUser = FromUtf16(user, kProxyTextChars);
-    g_ProxyPassword = FromUtf16(password, kProxyTextChars);
-    g_ProxyDomain = FromUtf16(domain, kProxyTextChars);
+    g_ProxyUser = BufferText(user);
+    g_ProxyPassword = BufferText(password);
+    g_ProxyDomain = BufferText(domain);
   }
   OPENSSL_cleanse(password, sizeof password);
   return ok;
@@ -166,9 +186,9 @@ bool SaveProxyUserAuthInfoToLib(const std::string& prmLib, const std::string& pr
   TLibrary lib(prmLib, kProxyDll);
   auto fn = lib ? lib.Export<TSaveUserProxyAuthInfo>("SaveUserProxyAuthInfo") : nullptr;
   if (!fn) return false;
-  std::u16string password = ToUtf16(prmPassword);
-  bool ok =
-      (fn(ToUtf16(prmUser).c_str(), password.c_str(), ToUtf16(prmDomain).c_str()) & 0xFF) != 0;
+  std::u16string password = Utf8ToUtf16(prmPassword);
+  bool ok = (fn(Utf8ToUtf16(prmUser).c_str(), password.c_str(), Utf8ToUtf16(prmDomain).c_str()) &
+             0xFF) != 0;
   OPENSSL_cleanse(password.data(), password.size() * sizeof(char16_t));
   return ok;
 }
@@ -177,11 +197,8 @@ std::string GetNegotiateMsgFromLib(const std::string& prmLib, const std::string&
                                    const std::string& prmDomain, const std::string& prmUser,
                                    const std::string& prmPassword) {
   TLibrary lib = OpenNtlm(prmLib);
-  auto fn = lib ? lib.Export<TNtlmBuildNegotiate>("ntlm_build_negotiate_msg") : nullptr;
-  if (!fn) {
-    if (g_ctx) g_NtlmLib = lib.Keep();
-    return {};
-  }
+  auto fn = NtlmExport<TNtlmBuildNegotiate>(lib, "ntlm_build_negotiate_msg");
+  if (!fn) return {};
   // All three empty: NULL texts, so the library takes the logged-on user.
   bool loggedOn = prmDomain.empty() && prmUser.empty() && prmPassword.empty();
   auto text = [loggedOn](const std::string& s) { return loggedOn ? nullptr : s.c_str(); };
@@ -193,11 +210,8 @@ std::string GetNegotiateMsgFromLib(const std::string& prmLib, const std::string&
 std::string GetAuthMsgFromLib(const std::string& prmLib, const std::string& prmChallenge,
                               int prmOption) {
   TLibrary lib = OpenNtlm(prmLib);
-  auto fn = lib ? lib.Export<TNtlmBuildAuth>("ntlm_build_auth_msg") : nullptr;
-  if (!fn) {
-    if (g_ctx) g_NtlmLib = lib.Keep();
-    return {};
-  }
+  auto fn = NtlmExport<TNtlmBuildAuth>(lib, "ntlm_build_auth_msg");
+  if (!fn) return {};
   char out[kNtlmOutBytes] = {};
   int rc = fn(&g_ctx, prmChallenge.c_str(), prmOption, out, 0);
   return FinishNtlmCall(lib, "ntlm_build_auth_msg", rc, out);

@@ -29,12 +29,12 @@ thread_local int t_ReplyWaitMs = kProxyWaitMs;
 
 // The stop request shares the socket's poll, so a peer that keeps the socket readable (a drip)
 // cannot hide it.
-TWait WaitFor(int prmSock, short prmEvents, TProxyDeadline prmDeadline) {
-  pollfd p[2] = {{prmSock, prmEvents, 0}, {t_StopFd, POLLIN, 0}};
+TWait WaitFor(int prmSock, short prmEvents, TProxyDeadline prmDeadline, int prmStopFd) {
+  pollfd p[2] = {{prmSock, prmEvents, 0}, {prmStopFd, POLLIN, 0}};
   for (;;) {
     const int left = MsLeft(prmDeadline);
     if (left == 0) return TWait::TimedOut;
-    const int rc = poll(p, t_StopFd >= 0 ? 2 : 1, left);
+    const int rc = poll(p, prmStopFd >= 0 ? 2 : 1, left);
     if (rc > 0) return p[1].revents & POLLIN ? TWait::Stopped : TWait::Ready;
     if (rc == 0) return TWait::TimedOut;
     if (errno != EINTR) return TWait::Failed;
@@ -42,10 +42,10 @@ TWait WaitFor(int prmSock, short prmEvents, TProxyDeadline prmDeadline) {
 }
 
 // One read of at most prmMax bytes before the deadline: the count, or how the read ended.
-ssize_t ReadSome(int prmSock, TProxyDeadline prmDeadline, char* prmBuf, size_t prmMax,
-                 TProxyRead& prmEnd) {
+ssize_t ReadSome(int prmSock, TProxyDeadline prmDeadline, int prmStopFd, char* prmBuf,
+                 size_t prmMax, TProxyRead& prmEnd) {
   for (;;) {
-    const TWait w = WaitFor(prmSock, POLLIN, prmDeadline);
+    const TWait w = WaitFor(prmSock, POLLIN, prmDeadline, prmStopFd);
     prmEnd = w == TWait::TimedOut  ? TProxyRead::TimedOut
              : w == TWait::Stopped ? TProxyRead::Stopped
                                    : TProxyRead::Closed;
@@ -74,38 +74,45 @@ TProxyDeadline ProxyDeadline(int prmWaitMs) {
   return std::chrono::steady_clock::now() + std::chrono::milliseconds(prmWaitMs);
 }
 
-TProxyStopScope::TProxyStopScope(int prmStopFd) : m_Outer(std::exchange(t_StopFd, prmStopFd)) {}
+TProxyThreadScope::TProxyThreadScope(int& prmSetting, int prmValue)
+    : m_Setting(prmSetting), m_Outer(std::exchange(prmSetting, prmValue)) {}
 
-TProxyStopScope::~TProxyStopScope() {
-  t_StopFd = m_Outer;
+TProxyThreadScope::~TProxyThreadScope() {
+  m_Setting = m_Outer;
 }
 
-TProxyWaitScope::TProxyWaitScope(int prmWaitMs)
-    : m_Outer(std::exchange(t_ReplyWaitMs, prmWaitMs)) {}
+TProxyStopScope::TProxyStopScope(int prmStopFd) : TProxyThreadScope(t_StopFd, prmStopFd) {}
 
-TProxyWaitScope::~TProxyWaitScope() {
-  t_ReplyWaitMs = m_Outer;
+TProxyWaitScope::TProxyWaitScope(int prmWaitMs) : TProxyThreadScope(t_ReplyWaitMs, prmWaitMs) {}
+
+int ProxyStopFd() {
+  return t_StopFd;
 }
 
-bool ResolveProxyAddress(const std::string& prmHost, int prmPort, sockaddr_in& prmAddr) {
+int ProxyReplyWaitMs() {
+  return t_ReplyWaitMs;
+}
+
+bool ResolveProxyAddress(const std::string& prmHost, int prmPort, sockaddr_in& prmAddr,
+                         int prmStopFd) {
   prmAddr = sockaddr_in{};
   prmAddr.sin_family = AF_INET;
   prmAddr.sin_port = htons(static_cast<uint16_t>(prmPort));
   // A resolver that does not answer costs no more than any other piece of the exchange.
   TResolveWait wait;
   wait.LimitMs = kProxyWaitMs;
-  wait.StopFd = t_StopFd;
+  wait.StopFd = prmStopFd;
   return ResolveIPv4(prmHost, prmAddr.sin_addr, wait) == TResolveResult::Resolved;
 }
 
-void CreateSocketAndConnect(const sockaddr_in& prmAddr, int& prmSock) {
+void CreateSocketAndConnect(const sockaddr_in& prmAddr, int& prmSock, int prmStopFd) {
   TUniqueFd sock(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   prmSock = -1;
   if (!sock) return;
   if (connect(sock.Get(), reinterpret_cast<const sockaddr*>(&prmAddr), sizeof prmAddr) != 0) {
     if (errno != EINPROGRESS) return;
     // A proxy that drops the handshake must not hold the caller for the system's minutes.
-    const TWait w = WaitFor(sock.Get(), POLLOUT, ProxyDeadline(kProxyWaitMs));
+    const TWait w = WaitFor(sock.Get(), POLLOUT, ProxyDeadline(kProxyWaitMs), prmStopFd);
     if (w != TWait::Ready) {
       errno = w == TWait::Stopped ? ECANCELED : ETIMEDOUT;
       return;
@@ -133,12 +140,13 @@ bool SendToProxy(int prmSock, const char* prmBytes, size_t prmLen) {
   return true;
 }
 
-TProxyRead ReadProxyHeader(int prmSock, TProxyDeadline prmDeadline, std::string& prmReply) {
+TProxyRead ReadProxyHeader(int prmSock, TProxyDeadline prmDeadline, std::string& prmReply,
+                           int prmStopFd) {
   prmReply.clear();
   char buf[kReadSize];
   for (;;) {
     TProxyRead how = TProxyRead::Closed;
-    const ssize_t got = ReadSome(prmSock, prmDeadline, buf, sizeof buf, how);
+    const ssize_t got = ReadSome(prmSock, prmDeadline, prmStopFd, buf, sizeof buf, how);
     if (got == 0) return how;
     const size_t from = prmReply.size() < 3 ? 0 : prmReply.size() - 3;
     prmReply.append(buf, strnlen(buf, static_cast<size_t>(got)));
@@ -154,11 +162,11 @@ TProxyRead ReadProxyHeader(int prmSock, TProxyDeadline prmDeadline, std::string&
   }
 }
 
-TProxyRead DrainProxyBody(int prmSock, TProxyDeadline prmDeadline, int prmCount) {
+TProxyRead DrainProxyBody(int prmSock, TProxyDeadline prmDeadline, int prmCount, int prmStopFd) {
   char buf[kReadSize];
   while (prmCount > 0) {
     TProxyRead how = TProxyRead::Closed;
-    const ssize_t got = ReadSome(prmSock, prmDeadline, buf,
+    const ssize_t got = ReadSome(prmSock, prmDeadline, prmStopFd, buf,
                                  std::min(sizeof buf, static_cast<size_t>(prmCount)), how);
     if (got == 0) return how;
     prmCount -= static_cast<int>(got);
@@ -169,13 +177,13 @@ TProxyRead DrainProxyBody(int prmSock, TProxyDeadline prmDeadline, int prmCount)
 bool TProxyLink::Open(const std::string& prmHost, int prmPort) {
   m_Host = prmHost;
   m_Port = prmPort;
-  if (!ResolveProxyAddress(prmHost, prmPort, m_Addr)) {
+  if (!ResolveProxyAddress(prmHost, prmPort, m_Addr, m_StopFd)) {
     WriteDebugLog("ConnectToProxy - Failed to resolve proxy name");
     Fail("name not resolved");
     return false;
   }
   int sock = -1;
-  CreateSocketAndConnect(m_Addr, sock);
+  CreateSocketAndConnect(m_Addr, sock, m_StopFd);
   if (sock < 0) {
     const int err = errno;
     WriteDebugLog("ConnectToProxy - Failed to connect 1 " + std::to_string(err));
@@ -190,7 +198,7 @@ bool TProxyLink::Open(const std::string& prmHost, int prmPort) {
 bool TProxyLink::Reconnect() {
   m_Sock.Reset();
   int sock = -1;
-  CreateSocketAndConnect(m_Addr, sock);
+  CreateSocketAndConnect(m_Addr, sock, m_StopFd);
   m_Sock.Reset(sock);
   if (sock >= 0) return true;
   const int err = errno;
@@ -210,10 +218,9 @@ bool TProxyLink::Send(const std::string& prmRequest) {
 }
 
 std::string TProxyLink::ReadHeader() {
-  const int limit = t_ReplyWaitMs;
-  m_Deadline = ProxyDeadline(limit);
+  m_Deadline = ProxyDeadline(m_WaitMs);
   std::string reply;
-  switch (ReadProxyHeader(m_Sock.Get(), m_Deadline, reply)) {
+  switch (ReadProxyHeader(m_Sock.Get(), m_Deadline, reply, m_StopFd)) {
     case TProxyRead::Complete: {
       const TProxyStatusLine status = ReadStatusLine(reply);
       m_Answer = !status.Valid ? "malformed status line"
@@ -222,7 +229,7 @@ std::string TProxyLink::ReadHeader() {
       break;
     }
     case TProxyRead::TimedOut:
-      m_Answer = "no complete reply header within " + LimitText(limit);
+      m_Answer = "no complete reply header within " + LimitText(m_WaitMs);
       break;
     case TProxyRead::Closed:
       m_Answer = "closed the connection";
@@ -238,7 +245,7 @@ std::string TProxyLink::ReadHeader() {
 }
 
 void TProxyLink::Drain(int prmCount) {
-  DrainProxyBody(m_Sock.Get(), m_Deadline, prmCount);
+  DrainProxyBody(m_Sock.Get(), m_Deadline, prmCount, m_StopFd);
 }
 
 void TProxyLink::LogFailure() const {
@@ -246,18 +253,6 @@ void TProxyLink::LogFailure() const {
   if (!m_Why.empty()) what += (what.empty() ? "" : "; ") + m_Why;
   WriteDebugLog("ConnectToProxy - proxy " + m_Host + ":" + std::to_string(m_Port) +
                 " failed: " + (what.empty() ? "no tunnel" : what));
-}
-
-int RunProxyAttempt(TProxyLink& prmLink, const char* prmName, const std::function<int()>& prmRun) {
-  int sock = -1;
-  try {
-    sock = prmRun();
-  } catch (...) {
-    WriteDebugLog(std::string(prmName) + " - unexpected failure");
-    prmLink.Fail("unexpected failure");
-  }
-  if (sock < 0) prmLink.LogFailure();
-  return sock;
 }
 
 }  // namespace vantrel

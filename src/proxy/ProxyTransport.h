@@ -8,7 +8,6 @@
 #include <netinet/in.h>
 
 #include <chrono>
-#include <functional>
 #include <string>
 
 #include "diag/UniqueFd.h"
@@ -21,37 +20,47 @@ constexpr int kProxyWaitMs = 30000;
 using TProxyDeadline = std::chrono::steady_clock::time_point;
 TProxyDeadline ProxyDeadline(int prmWaitMs);
 
-// While one lives, the reply reads of the exchanges on its thread take prmWaitMs in place of
-// kProxyWaitMs (tests). Scopes nest.
-class TProxyWaitScope {
+// One of this thread's proxy settings, set while the scope lives and restored after it (scopes
+// nest). An attempt takes the settings of the thread that starts it.
+class TProxyThreadScope {
+ public:
+  TProxyThreadScope(const TProxyThreadScope&) = delete;
+  TProxyThreadScope& operator=(const TProxyThreadScope&) = delete;
+
+ protected:
+  TProxyThreadScope(int& prmSetting, int prmValue);
+  ~TProxyThreadScope();
+
+ private:
+  int& m_Setting;
+  int m_Outer;
+};
+
+// The reply reads of the exchanges on this thread take prmWaitMs in place of kProxyWaitMs (tests).
+class TProxyWaitScope : TProxyThreadScope {
  public:
   explicit TProxyWaitScope(int prmWaitMs);
-  ~TProxyWaitScope();
-  TProxyWaitScope(const TProxyWaitScope&) = delete;
-  TProxyWaitScope& operator=(const TProxyWaitScope&) = delete;
-
- private:
-  int m_Outer;
 };
 
-// While one lives, every wait of the exchanges on its thread also ends when prmStopFd turns
-// readable (the waiting piece then fails as Stopped). Scopes nest.
-class TProxyStopScope {
+// Every wait of the exchanges on this thread also ends when prmStopFd turns readable (the waiting
+// piece then fails as Stopped).
+class TProxyStopScope : TProxyThreadScope {
  public:
   explicit TProxyStopScope(int prmStopFd);
-  ~TProxyStopScope();
-  TProxyStopScope(const TProxyStopScope&) = delete;
-  TProxyStopScope& operator=(const TProxyStopScope&) = delete;
-
- private:
-  int m_Outer;
 };
 
+// What the scopes above give this thread: its stop request (-1: none) and its reply wait.
+int ProxyStopFd();
+int ProxyReplyWaitMs();
+
+// Each wait below also ends when prmStopFd turns readable.
 // A dotted IPv4 address, or else the first IPv4 address of the name; false when neither works.
-bool ResolveProxyAddress(const std::string& prmHost, int prmPort, sockaddr_in& prmAddr);
+bool ResolveProxyAddress(const std::string& prmHost, int prmPort, sockaddr_in& prmAddr,
+                         int prmStopFd = ProxyStopFd());
 // A TCP connection to prmAddr (bounded by kProxyWaitMs), left blocking; -1 on failure with errno
 // set. The socket is closed on failure.
-void CreateSocketAndConnect(const sockaddr_in& prmAddr, int& prmSock);
+void CreateSocketAndConnect(const sockaddr_in& prmAddr, int& prmSock,
+                            int prmStopFd = ProxyStopFd());
 bool SendToProxy(int prmSock, const char* prmBytes, size_t prmLen);
 
 // How a read ended.
@@ -59,12 +68,15 @@ enum class TProxyRead { Complete, TimedOut, Closed, TooLong, Stopped };
 
 // The header ends at the first blank line (Complete); the text read so far stays in prmReply,
 // except for one longer than kMaxProxyHeader, which is dropped (TooLong, prmReply empty).
-TProxyRead ReadProxyHeader(int prmSock, TProxyDeadline prmDeadline, std::string& prmReply);
+TProxyRead ReadProxyHeader(int prmSock, TProxyDeadline prmDeadline, std::string& prmReply,
+                           int prmStopFd = ProxyStopFd());
 // Reads and discards prmCount bytes (Complete once they are gone).
-TProxyRead DrainProxyBody(int prmSock, TProxyDeadline prmDeadline, int prmCount);
+TProxyRead DrainProxyBody(int prmSock, TProxyDeadline prmDeadline, int prmCount,
+                          int prmStopFd = ProxyStopFd());
 
 // One call's connection to its proxy: the address resolved once, reused by every reconnection,
-// and what went wrong, for the attempt's one failure line.
+// the stop request and reply wait of the thread that made it, and what went wrong, for the
+// attempt's one failure line.
 class TProxyLink {
  public:
   // Resolves and connects; logs and answers false on failure.
@@ -84,6 +96,8 @@ class TProxyLink {
   void LogFailure() const;
 
  private:
+  const int m_StopFd = ProxyStopFd();
+  const int m_WaitMs = ProxyReplyWaitMs();
   std::string m_Host;
   int m_Port = 0;
   sockaddr_in m_Addr{};
@@ -92,9 +106,5 @@ class TProxyLink {
   std::string m_Answer;  // the last reply's status and reason, or what was wrong with it
   std::string m_Why;
 };
-
-// One attempt through prmLink: prmRun's socket, or -1 after the attempt's failure line. prmName
-// leads the line of an unexpected failure. Never raises.
-int RunProxyAttempt(TProxyLink& prmLink, const char* prmName, const std::function<int()>& prmRun);
 
 }  // namespace vantrel

@@ -1,6 +1,5 @@
-// The three C entry points of libVantrelProxy.so, the only symbols it exports. Strings are
-// NUL-terminated UTF-16 in buffers the caller owns; results are 1 (true) or 0 (false). Loading
-// the library starts its log as module 9.
+// The three C entry points of libVantrelProxy.so (proxylib/VantrelProxy.h), the only symbols it
+// exports. Loading the library starts its log as module 9.
 //
 // The library stays mapped for the rest of the process once loaded: its log and the debug log
 // it carries keep process-wide state (and descriptors) that an unload would leak, and a worker
@@ -14,6 +13,7 @@
 #include "proxylib/ProxyCredentials.h"
 #include "proxylib/ProxyInformation.h"
 #include "proxylib/SelfPath.h"
+#include "proxylib/VantrelProxy.h"
 #include "proxylog/LogShared.h"
 #include "proxylog/Loglib.h"
 #include "proxylog/UtilityLib.h"
@@ -46,9 +46,7 @@ void Copy(char16_t* prmBuffer, const std::u16string& prmText) {
 
 extern "C" {
 
-__attribute__((visibility("default"))) int32_t GetProxyInformation(const char16_t* host,
-                                                                   uint32_t browser,
-                                                                   char16_t* proxy) {
+int32_t GetProxyInformation(const char16_t* host, uint32_t browser, char16_t* proxy) {
   try {
     std::u16string text = vantrel::proxylib::GetProxyInformationText(host, browser);
     if (text.empty() || !proxy) return 0;
@@ -60,9 +58,7 @@ __attribute__((visibility("default"))) int32_t GetProxyInformation(const char16_
 }
 
 // Texts longer than 126 characters are refused rather than cut: a cut password is a wrong one.
-__attribute__((visibility("default"))) int32_t GetUserProxyAuthInfo(char16_t* user,
-                                                                    char16_t* password,
-                                                                    char16_t* domain) {
+int32_t GetUserProxyAuthInfo(char16_t* user, char16_t* password, char16_t* domain) {
   try {
     std::string u, p, d;
     if (!user || !password || !domain || !vantrel::proxylib::GetProxyInfo(u, p, d)) {
@@ -85,9 +81,8 @@ __attribute__((visibility("default"))) int32_t GetUserProxyAuthInfo(char16_t* us
   }
 }
 
-__attribute__((visibility("default"))) int32_t SaveUserProxyAuthInfo(const char16_t* user,
-                                                                     const char16_t* password,
-                                                                     const char16_t* domain) {
+int32_t SaveUserProxyAuthInfo(const char16_t* user, const char16_t* password,
+                              const char16_t* domain) {
   try {
     vantrel::proxylib::SaveProxyInfo(Text(user), Text(password), Text(domain));
   } catch (...) {

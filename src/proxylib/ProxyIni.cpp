@@ -10,6 +10,7 @@
 
 #include "diag/TextCodecs.h"
 #include "diag/UniqueFd.h"
+#include "diag/WriteAll.h"
 #include "proxylog/Loglib.h"
 #include "proxylog/UtilityLib.h"
 
@@ -19,17 +20,6 @@ namespace {
 
 // The file holds a few short texts; anything bigger is not ours.
 constexpr size_t kMaxFile = 256 * 1024;
-
-bool WriteAll(int prmFd, const std::string& prmText) {
-  size_t done = 0;
-  while (done < prmText.size()) {
-    ssize_t n = write(prmFd, prmText.data() + done, prmText.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
 
 }  // namespace
 

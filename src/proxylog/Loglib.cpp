@@ -158,6 +158,13 @@ bool Format(std::string& prmText, const char* prmFormat, va_list prmArgs) {
   return true;
 }
 
+// The message of one record; prmAnsi: the arguments are 8-bit text in the locale's code set.
+void FormatAndDeliver(const char* prmFormat, va_list prmArgs, bool prmAnsi) {
+  std::string text;
+  if (!Format(text, prmFormat, prmArgs)) return;
+  Deliver(prmAnsi ? FromAnsi(text) : text);
+}
+
 }  // namespace
 
 bool LogOpen(int prmModule) {
@@ -203,19 +210,15 @@ bool LogBegin(int prmLevel, const char* prmFile, int prmLine) {
 void LogWrite(const char* prmFormat, ...) {
   va_list args;
   va_start(args, prmFormat);
-  std::string text;
-  bool fits = Format(text, prmFormat, args);
+  FormatAndDeliver(prmFormat, args, false);
   va_end(args);
-  if (fits) Deliver(text);
 }
 
 void LogWriteA(const char* prmFormat, ...) {
   va_list args;
   va_start(args, prmFormat);
-  std::string text;
-  bool fits = Format(text, prmFormat, args);
+  FormatAndDeliver(prmFormat, args, true);
   va_end(args);
-  if (fits) Deliver(FromAnsi(text));
 }
 
 void LogEnd() {
@@ -227,10 +230,8 @@ void LogRecord(int prmLevel, const char* prmFile, int prmLine, const char* prmFo
   if (LogBegin(prmLevel, prmFile, prmLine)) {
     va_list args;
     va_start(args, prmFormat);
-    std::string text;
-    bool fits = Format(text, prmFormat, args);
+    FormatAndDeliver(prmFormat, args, false);
     va_end(args);
-    if (fits) Deliver(text);
     LogEnd();
   }
   errno = savedErrno;

@@ -1,12 +1,14 @@
 // System utilities of the proxy support library in their Linux form: the operating-system code,
-// the temporary folder of the user the library works for, and UTF-8 / UTF-16 conversions for its
-// C interface.
+// the temporary folder of the user the library works for, the UTF-8 / UTF-16 conversions for its
+// C interface, and the ownership checks of its store.
 #pragma once
 
 #include <sys/stat.h>
 
 #include <string>
 #include <string_view>
+
+#include "diag/Utf16Text.h"
 
 namespace vantrel::proxylog {
 
@@ -19,9 +21,9 @@ int GetOSCode();
 // as its user, so there is no console user to borrow a folder from.
 std::string GetActiveUserTempDir();
 
-// Invalid input (a lone surrogate, a malformed UTF-8 sequence) becomes U+FFFD, never a failure.
-std::u16string Utf8ToUtf16(std::string_view prmText);
-std::string Utf16ToUtf8(std::u16string_view prmText);
+// The conversions for its C interface.
+using vantrel::Utf16ToUtf8;
+using vantrel::Utf8ToUtf16;
 
 // What a store's folder or file (prmSt from lstat or fstat) is to this user: Foreign when it is
 // not of prmType (S_IFDIR or S_IFREG; a link is neither) or belongs to someone else, Loose when

@@ -110,7 +110,8 @@ class CAppMngCommon : public CAppMng,
   // nobody is told. Any thread, any number of times; the destructor still joins the threads.
   void Cancel();
 
-  const std::string& GetSessCookie() const { return m_SPCookie; }
+  // The cookie header value the gateway is sent: the portal's cookie, not the session identifier.
+  const std::string& GetSPCookie() const { return m_SPCookie; }
   int GetConnsCount() const;
   // The connection registered under prmID, or none.
   std::shared_ptr<CConn> GetConn(int prmID) const;

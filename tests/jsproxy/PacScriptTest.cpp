@@ -12,10 +12,11 @@
 namespace vantrel::pac {
 namespace {
 
-std::string RunLimited(const std::string& prmScript, bool& prmOk) {
+std::string RunLimited(const std::string& prmScript, bool& prmOk,
+                       const TPacLimits& prmLimits = {}) {
   std::string answer, error;
   prmOk = RunFindProxyForURLLimited(prmScript, "https://www.example.com/x", "www.example.com",
-                                    PacNetFunctions(), {}, answer, error);
+                                    PacNetFunctions(), prmLimits, answer, error);
   return prmOk ? answer : error;
 }
 
@@ -71,12 +72,18 @@ TEST(PacScript, HostileScriptsFailWithinTheirBounds) {
       {"deep nesting",
        "function FindProxyForURL(u, h) { return " + std::string(100000, '(') + "1" + "; }"},
   };
+  // Long enough for every other bound to be reached first, short enough that a script that never
+  // ends costs the test little.
+  TPacLimits limits;
+  limits.Time = std::chrono::milliseconds(500);
   for (const auto& c : cases) {
     auto start = std::chrono::steady_clock::now();
     bool ok = true;
-    std::string why = RunLimited(c.Script, ok);
+    std::string why = RunLimited(c.Script, ok, limits);
     EXPECT_FALSE(ok) << c.Name << ": " << why;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << c.Name;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, limits.Time + std::chrono::seconds(1))
+        << c.Name;
   }
 }
 

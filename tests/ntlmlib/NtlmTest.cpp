@@ -179,9 +179,9 @@ class NtlmLibrary : public ::testing::Test {
 
   void* m_Lib = nullptr;
   void* m_Ctx = nullptr;
-  int (*m_Negotiate)(void**, const char*, const char*, const char*, const char*, char*, int) = {};
-  int (*m_Auth)(void**, const char*, int, char*, int) = {};
-  int (*m_Free)(void**) = {};
+  TNtlmBuildNegotiate m_Negotiate = {};
+  TNtlmBuildAuth m_Auth = {};
+  TNtlmCtxFree m_Free = {};
 };
 
 TEST_F(NtlmLibrary, ExplicitAndFileCredentialsAuthenticate) {

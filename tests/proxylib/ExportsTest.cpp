@@ -13,14 +13,11 @@
 
 #include "proxylib/ProxyInformation.h"
 #include "proxylib/ProxyIni.h"
+#include "proxylib/VantrelProxy.h"
 #include "support/TestEnv.h"
 
 namespace vantrel::proxylib {
 namespace {
-
-using TGetProxyInformation = int32_t (*)(const char16_t*, uint32_t, char16_t*);
-using TGetUserProxyAuthInfo = int32_t (*)(char16_t*, char16_t*, char16_t*);
-using TSaveUserProxyAuthInfo = int32_t (*)(const char16_t*, const char16_t*, const char16_t*);
 
 constexpr size_t kControlBuffer = 261;
 constexpr size_t kGuard = 8;

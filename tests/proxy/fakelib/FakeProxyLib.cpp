@@ -1,9 +1,12 @@
-// A proxy support library for the binding tests: the three exports, answering by the host asked
-// about, so the tests see what the control passes and how it reads the buffers.
+// A proxy support library for the binding tests: the three exports (compiled against the real
+// library's header), answering by the host asked about, so the tests see what the control passes
+// and how it reads the buffers.
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+
+#include "proxylib/VantrelProxy.h"
 
 namespace {
 
@@ -18,9 +21,7 @@ std::u16string Widen(const std::string& prmText) {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int32_t GetProxyInformation(const char16_t* host,
-                                                                              uint32_t kind,
-                                                                              char16_t* proxy) {
+extern "C" int32_t GetProxyInformation(const char16_t* host, uint32_t kind, char16_t* proxy) {
   std::u16string h = host ? host : u"(null)";
   if (h == u"none") return 0;
   if (h == u"long") return Put(proxy, std::u16string(260, u'x')), 1;
@@ -30,9 +31,7 @@ extern "C" __attribute__((visibility("default"))) int32_t GetProxyInformation(co
   return 1;
 }
 
-extern "C" __attribute__((visibility("default"))) int32_t GetUserProxyAuthInfo(char16_t* user,
-                                                                               char16_t* password,
-                                                                               char16_t* domain) {
+extern "C" int32_t GetUserProxyAuthInfo(char16_t* user, char16_t* password, char16_t* domain) {
   if (std::getenv("FAKE_PROXY_NO_CREDS")) return 0;
   Put(user, std::u16string(260, u'u'));
   Put(password, u"p\u00e4ss");
@@ -41,8 +40,8 @@ extern "C" __attribute__((visibility("default"))) int32_t GetUserProxyAuthInfo(c
 }
 
 // Writes the three texts, NUL-separated UTF-16, to $TMPDIR/fakeproxy.saved.
-extern "C" __attribute__((visibility("default"))) int32_t SaveUserProxyAuthInfo(
-    const char16_t* user, const char16_t* password, const char16_t* domain) {
+extern "C" int32_t SaveUserProxyAuthInfo(const char16_t* user, const char16_t* password,
+                                         const char16_t* domain) {
   const char* tmp = std::getenv("TMPDIR");
   std::ofstream out(std::string(tmp ? tmp : "/tmp") + "/fakeproxy.saved", std::ios::binary);
   for (const char16_t* t : {user, password, domain}) {
