@@ -123,7 +123,8 @@ TYPED_TEST(TFaultTest, StartupStallsEndOnCancelAndClosesFailPromptly) {
     } else {
       deaf = std::make_unique<TDeafGateway>(c.Gateway == TGw::Closing);
       this->m_Mng = TypeParam::Make("127.0.0.1", deaf->Port());
-      if (c.Gateway == TGw::DeafProxy) this->m_Mng->SetProxy("127.0.0.1", deaf->Port());
+      if (c.Gateway == TGw::DeafProxy)
+        this->m_Mng->Link().Proxies().SetProxy("127.0.0.1", deaf->Port());
     }
     auto& mng = *this->m_Mng;
     auto setup = std::async(std::launch::async, [&] {
@@ -234,7 +235,7 @@ TYPED_TEST(TFaultTest, MidSessionFaultsTakeTheOneLossPath) {
     if (c.Setup) c.Setup(sc);
     this->Connect(sc);
     auto& mng = *this->m_Mng;
-    mng.SetRequestTimeout(kRequestTimeoutMs);
+    mng.Mux().Requests().SetTimeout(kRequestTimeoutMs);
     mng.RegisterOnClose(&wnd, kLost);
     const std::vector<uint32_t> notices = TypeParam::LossNotices(mng, kLost, kReconnect);
     port = this->Listen();
