@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <deque>
@@ -127,6 +128,33 @@ TEST(LinkStages, DirectConnectReportsEachFailureAndEndsOnStop) {
   }
   close(open);
   close(closed);
+}
+
+TEST(LinkStages, TlsStageFailsWholeOnAPeerThatIsNoGateway) {
+  // The stage below is a connected socket; a peer that answers the handshake with plain text,
+  // or not at all, leaves no channel behind.
+  for (const std::string& reply :
+       {std::string("HTTP/1.1 400 Bad Request\r\n\r\n"), std::string()}) {
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    std::thread peer([&] {
+      char buf[4096];
+      (void)!read(pair[1], buf, sizeof buf);  // the client's hello
+      if (!reply.empty()) (void)!write(pair[1], reply.data(), reply.size());
+      close(pair[1]);
+    });
+    TLoggingDialogs dialogs;
+    TEvent stop(true);
+    bool failed = false;
+    try {
+      SecureChannel(pair[0], "gw.example", 443, 2, dialogs, nullptr, stop);
+    } catch (const EBaseException&) {
+      failed = true;
+    }
+    EXPECT_TRUE(failed) << reply;
+    peer.join();
+    close(pair[0]);
+  }
 }
 
 TEST(LinkStages, ProxyStageGoesDirectWhenNoProxyCarries) {
