@@ -3,7 +3,6 @@
 #include "diag/DebugLog.h"
 #include "diag/NetAddress.h"
 #include "tunnel/Conn.h"
-#include "tunnel/Reachability.h"
 
 namespace vantrel {
 
@@ -14,6 +13,7 @@ CAppMngMorv::CAppMngMorv(std::string prmSP, int prmSPPort, std::string prmSPCook
                     std::move(prmSessCookie), std::move(prmModuleID),
                     prmOptions ? std::move(prmOptions) : std::make_shared<TTunnelOptions>()),
       m_DevID(std::move(prmDevID)) {
+  m_OnlineCheck.Attempts = kOnlineAttempts;
   Link().Proxies().SetConnector([this](const std::string& prmProxy, int prmPort,
                                        const std::string& prmDest, int prmDestPort) {
     return ConnectFirstProtocolProxy(Link().Dialogs(), prmProxy, prmPort, prmDest, prmDestPort);
@@ -138,9 +138,8 @@ void CAppMngMorv::NotifyLost() {
   if (wnd == nullptr) return;
   SendMessage(wnd, m_OnCloseMsgID);
   // IsOnline: whether the gateway answers at the address it was reached on.
-  TOnlineCheck check;
-  check.Attempts = kOnlineAttempts;
-  const bool online = WaitGatewayOnline(Link().GatewayIp(), m_SPPort, Link().StopEvent(), check);
+  const bool online =
+      WaitGatewayOnline(Link().GatewayIp(), m_SPPort, Link().StopEvent(), m_OnlineCheck);
   WriteDebugLog(online ? "CAppMngMorv.IsOnline is True" : "CAppMngMorv.IsOnline is False");
   if (online) SendMessage(wnd, m_Options->GetReConnectMSGID());
 }

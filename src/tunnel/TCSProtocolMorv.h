@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tunnel/AppMngCommon.h"
+#include "tunnel/Reachability.h"
 #include "tunnel/TunnelOptions.h"
 
 namespace vantrel {
@@ -33,6 +34,9 @@ class CAppMngMorv : public CAppMngCommon, private ITunnelProtocol {
     m_Options->SetAltCred(prmUsername, prmPwd);
   }
   const std::string& GetDevID() const { return m_DevID; }
+  // How the reachability check after a loss probes the gateway; before InitControlConnection.
+  // Tests shorten its pauses so a loss's notices need not wait a second each.
+  void SetOnlineCheck(TOnlineCheck prmCheck) { m_OnlineCheck = std::move(prmCheck); }
 
   static constexpr int kOpenWaitMs = 10000;
   static constexpr int kOnlineAttempts = 90;
@@ -66,6 +70,7 @@ class CAppMngMorv : public CAppMngCommon, private ITunnelProtocol {
   void OnConnClosed() override;
 
   const std::string m_DevID;
+  TOnlineCheck m_OnlineCheck;
 };
 
 }  // namespace vantrel

@@ -233,7 +233,10 @@ TYPED_TEST(TFaultTest, MidSessionFaultsTakeTheOneLossPath) {
     seen.clear();
     TGatewayScenario sc = this->ScenarioTo(testpeer::TTcpServerMode::Echo);
     if (c.Setup) c.Setup(sc);
-    this->Connect(sc);
+    this->StartPeer(sc);
+    TypeParam::QuickReachability(*this->m_Mng);
+    this->m_Mng->InitControlConnection();
+    ASSERT_TRUE(this->m_Mng->IsReady(kWaitMs));
     auto& mng = *this->m_Mng;
     mng.Mux().Requests().SetTimeout(kRequestTimeoutMs);
     mng.RegisterOnClose(&wnd, kLost);
