@@ -16,8 +16,10 @@ void TSessionContext::BeginDestruction() {
   m_InDestruction = true;
   m_TerminateEvent.Set();
   // The tunnel's own waits (set-up, requests) end now rather than after their timeouts; it is
-  // destroyed later, once nobody uses it.
-  if (auto* tunnel = dynamic_cast<CAppMngCommon*>(Protocol().get())) tunnel->Cancel();
+  // destroyed later, once nobody uses it. Held while it is cancelled: the connect thread may
+  // free it meanwhile.
+  std::shared_ptr<CAppMng> protocol = Protocol();
+  if (auto* tunnel = dynamic_cast<CAppMngCommon*>(protocol.get())) tunnel->Cancel();
 }
 
 void TSessionContext::SetTimeoutAlerts(int prmLifetimeAlert, int prmIdleAlert) {

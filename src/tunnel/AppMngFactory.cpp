@@ -10,13 +10,13 @@ std::unique_ptr<CAppMng> CreateAppMng(int prmPlatformType, const TAppMngParams& 
     auto mng = std::make_unique<CAppMngMorv>(prmParams.SP, prmParams.SPPort, prmParams.SPCookie,
                                              prmParams.SessID, prmParams.ModID, prmParams.DevID,
                                              prmParams.Options);
-    mng->SetDialogs(prmParams.Dialogs);
+    mng->Link().SetDialogs(prmParams.Dialogs);
     return mng;
   }
   // Every other platform type speaks the legacy-header protocol, which has none of the options.
   auto mng = std::make_unique<CAppMngPelx>(prmParams.SP, prmParams.SPPort, prmParams.SPCookie,
                                            prmParams.SessID, prmParams.ModID);
-  mng->SetDialogs(prmParams.Dialogs);
+  mng->Link().SetDialogs(prmParams.Dialogs);
   return mng;
 }
 

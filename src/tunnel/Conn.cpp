@@ -59,10 +59,7 @@ void CConn::RunThd() {
 }
 
 void CConn::Relay(const char* prmOpenFailedLog, const char* prmReadErrorLog) {
-  if (!m_CSock) {
-    m_Terminated = true;
-    return;
-  }
+  if (!m_CSock) return;
   try {
     if (!m_AppMng->SendOpenConn(m_ID, m_DestIP, m_DestPort)) {
       if (prmOpenFailedLog != nullptr) {
@@ -70,7 +67,6 @@ void CConn::Relay(const char* prmOpenFailedLog, const char* prmReadErrorLog) {
         m_Terminate = true;
       }
       CloseSock();
-      m_Terminated = true;
       return;
     }
     m_AppMng->IncConnCount();
@@ -80,7 +76,6 @@ void CConn::Relay(const char* prmOpenFailedLog, const char* prmReadErrorLog) {
   } catch (const std::exception& e) {
     WriteDebugLog(std::string("ConnThd Exception (") + e.what() + ")");
   }
-  m_Terminated = true;
   // What the gateway sent before the relay ended still reaches the application (one that only
   // closed its sending side may still read it); an application that is gone fails at once.
   if (!m_Destroying) DrainOutput(0, true);

@@ -48,7 +48,6 @@ class CConn {
   int GetID() const { return m_ID; }
   // Window told when the object goes; its thread must keep handling messages while it waits.
   HWND GetNotifyDest() const { return m_NotifyDest; }
-  IConnHost* GetAppMng() const { return m_AppMng; }
   // The gateway's close request: the relay stops, tells the gateway and ends.
   void CloseConn();
   // The owner is taking the connection down (table cleared or manager destroyed).
@@ -60,8 +59,6 @@ class CConn {
   void RegisterSendCallback(TConnSendCallback prmCallback) {
     m_SendCallback = std::move(prmCallback);
   }
-  bool Reopen() { return m_AppMng->SendOpenConn(m_ID, m_DestIP, m_DestPort); }
-  bool IsTerminated() const { return m_Terminated; }
   // Asked to stop (by the gateway or the owner); waits on its behalf end early.
   bool IsStopRequested() const { return m_Terminate; }
 
@@ -92,7 +89,6 @@ class CConn {
   std::string m_DestIP;
   int m_DestPort;
   std::atomic<bool> m_Terminate{false};
-  std::atomic<bool> m_Terminated{false};
   // Set when the owner takes the connection down: the relay then leaves freeing to the owner.
   std::atomic<bool> m_Destroying{false};
   uint32_t m_NotifyMsg;

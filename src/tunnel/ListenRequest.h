@@ -20,7 +20,7 @@ struct TListenRequest {
   // (message 0: none).
   HWND NotifyDest = nullptr;
   uint32_t NotifyMsg = 0;
-  // The caller's identifier for the listener; stored only.
+  // The caller's identifier for the listener; no effect.
   int ID = 0;
   // Marks the listener; no further effect.
   bool CloseAfterEmpty = false;

@@ -24,12 +24,10 @@ CListener::CListener(IConnHost* prmAppMng, TListenRequest prmRequest, int& prmBi
       m_DestIP(std::move(prmRequest.DestIP)),
       m_DestPort(prmRequest.DestPort),
       m_NotifyMsg(prmRequest.NotifyMsg),
-      m_NotifyID(prmRequest.ID),
       m_SecurityRDPID(prmRequest.SecurityRDPID),
       m_bSSO(prmRequest.SSO),
       m_Enablecredssp(prmRequest.SSP),
       m_NotifyDest(prmRequest.NotifyDest),
-      m_CloseAfterEmpty(prmRequest.CloseAfterEmpty),
       m_SendCallback(std::move(prmRequest.SendCallback)) {
   WriteDebugLog("CListener - SecurityRDPID " + std::to_string(m_SecurityRDPID) + ", SSO " +
                 std::to_string(m_bSSO) + ", CredSSP " + std::to_string(m_Enablecredssp));
@@ -72,7 +70,6 @@ void CListener::Start() {
 void CListener::ListenThd() {
   RunGuarded("_ListenThd", [this] { AcceptLoop(); });
   WriteDebugLog("ListenThd - End");
-  m_Terminated = true;
 }
 
 TUniqueFd CListener::AcceptCon() {

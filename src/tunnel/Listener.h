@@ -32,15 +32,6 @@ class CListener {
   void Start();
   void ListenThd();
 
-  IConnHost* GetAppMng() const { return m_AppMng; }
-  const std::string& GetDestIP() const { return m_DestIP; }
-  int GetDestPort() const { return m_DestPort; }
-  int GetAppPort() const { return m_AppPort; }
-  bool IsCloseAfterEmpty() const { return m_CloseAfterEmpty; }
-  // The caller's identifier for this listener; stored only.
-  int GetNotifyID() const { return m_NotifyID; }
-  bool IsTerminated() const { return m_Terminated; }
-
  private:
   // An accepted socket, or none when the listener is stopped or accepting failed.
   TUniqueFd AcceptCon();
@@ -59,14 +50,11 @@ class CListener {
   int m_DestPort;
   std::atomic<bool> m_Terminate{false};
   int m_TimesLisConn = 0;
-  std::atomic<bool> m_Terminated{false};
   uint32_t m_NotifyMsg;
-  int m_NotifyID;
   int m_SecurityRDPID;
   bool m_bSSO;
   bool m_Enablecredssp;
   HWND m_NotifyDest;
-  bool m_CloseAfterEmpty;
   TConnSendCallback m_SendCallback;
   TEvent m_StopEvent{true};
   TSpareFd m_Reserve;

@@ -14,8 +14,8 @@ namespace vantrel {
 
 CAppMngPelx::CAppMngPelx(std::string prmSP, int prmSPPort, std::string prmSPCookie,
                          std::string prmSessCookie, std::string prmModuleID)
-    : CAppMngCommon(std::move(prmSP), prmSPPort, std::move(prmSPCookie), std::move(prmSessCookie),
-                    std::move(prmModuleID)) {}
+    : CAppMngCommon(*this, std::move(prmSP), prmSPPort, std::move(prmSPCookie),
+                    std::move(prmSessCookie), std::move(prmModuleID), nullptr) {}
 
 CAppMngPelx::~CAppMngPelx() {
   Shutdown();
@@ -25,10 +25,10 @@ std::string CAppMngPelx::TunnelRequest() const {
   return BuildLegacyTunnelRequest(m_SPCookie);
 }
 
-bool CAppMngPelx::CheckReply() {
+bool CAppMngPelx::CheckReply(ITunnelChannel& prmChannel) {
   char reply[kReplyBufSize] = {};
   int got = 0;
-  ReadReply(reply, sizeof reply, false, &got);
+  prmChannel.ReadReply(reply, sizeof reply, false, got);
   return IsLegacyReplyOk(std::string_view(reply, static_cast<size_t>(got)));
 }
 
@@ -43,7 +43,7 @@ void CAppMngPelx::SendInitMsg() {
   h.ActionCode = mcInit;
   h.Len = static_cast<int32_t>(text.size());
   // Not reported: a tunnel that cannot carry it will not come up either.
-  SendMsg(h, text.data(), text.size(), "SendCtrlMsg Exception (");
+  Mux().SendMsg(h, text.data(), text.size(), "SendCtrlMsg Exception (");
 }
 
 void CAppMngPelx::SendModuleID() {
@@ -56,7 +56,7 @@ void CAppMngPelx::SendModuleID() {
   TLegacyAppHeader h;
   h.ActionCode = mcModuleID;
   h.Len = static_cast<int32_t>(id.size());
-  SendMsg(h, id.data(), id.size(), "SendModuleID Exception (");
+  Mux().SendMsg(h, id.data(), id.size(), "SendModuleID Exception (");
 }
 
 int CAppMngPelx::HeaderSize() const {
@@ -82,7 +82,7 @@ TLegacyAppHeader CAppMngPelx::DecodeHdr(const uint8_t* prmHdr) const {
 
 void CAppMngPelx::OnIdleSecond(int& prmIdleCount) {
   if (prmIdleCount < m_KeepAliveSecs) return;
-  SendHeaderOnly(mcKeepAlive, "SendKeepAlive Exception (");
+  Mux().SendHeaderOnly(mcKeepAlive, "SendKeepAlive Exception (");
   prmIdleCount = 0;
 }
 
@@ -94,7 +94,8 @@ IControlDispatch::TPayload CAppMngPelx::OnHeader(const TLegacyAppHeader& prmHdr)
       return TPayload::Data;
     case mcTimers:
       // Len is the lifetime here; nothing follows the header.
-      AnswerTimers(LegacyIdleTime(prmHdr), static_cast<uint32_t>(prmHdr.Len));
+      Mux().Requests().Answer(TRequestTable::rkTimers,
+                              {LegacyIdleTime(prmHdr), static_cast<uint32_t>(prmHdr.Len), {}});
       return TPayload::None;
     default:
       return TPayload::Read;
@@ -105,9 +106,9 @@ void CAppMngPelx::OnMessage(const TLegacyAppHeader& prmHdr, const uint8_t* prmPa
                             size_t prmLen) {
   if (prmHdr.ActionCode == mcTunnelUp) {
     SendModuleID();
-    SetState(TTunnelState::Up);
+    Link().SetState(TTunnelState::Up);
   } else {
-    OnSharedMessage(prmHdr, prmPayload, prmLen);
+    Mux().OnSharedMessage(prmHdr, prmPayload, prmLen);
   }
 }
 
@@ -117,13 +118,13 @@ bool CAppMngPelx::SendOpenConn(int prmID, const std::string& prmDestIP, int prmD
   std::vector<uint8_t> payload = EncodeLegacyOpen(addr, static_cast<uint16_t>(prmDestPort));
   TLegacyAppHeader h{mcOpen, 0, 0, static_cast<uint16_t>(prmID),
                      static_cast<int32_t>(payload.size())};
-  return SendMsg(h, payload.data(), payload.size(), "SendOpenConn Exception (");
+  return Mux().SendMsg(h, payload.data(), payload.size(), "SendOpenConn Exception (");
 }
 
 std::shared_ptr<CConn> CAppMngPelx::NewConn(TUniqueFd prmCSock, const std::string& prmDestIP,
                                             int prmDestPort, HWND prmNotifyDest,
                                             uint32_t prmNotifyMsg) {
-  return std::make_shared<CPelxConn>(this, std::move(prmCSock), prmDestIP, prmDestPort,
+  return std::make_shared<CPelxConn>(&Mux(), std::move(prmCSock), prmDestIP, prmDestPort,
                                      prmNotifyDest, prmNotifyMsg);
 }
 

@@ -3,35 +3,25 @@
 namespace vantrel {
 
 const char* TunnelStateName(TTunnelState prmState) {
-  switch (prmState) {
-    case TTunnelState::Created:
-      return "Created";
-    case TTunnelState::Connecting:
-      return "Connecting";
-    case TTunnelState::Opened:
-      return "Opened";
-    case TTunnelState::Up:
-      return "Up";
-    case TTunnelState::Lost:
-      return "Lost";
-    case TTunnelState::Halted:
-      return "Halted";
-    case TTunnelState::Stopping:
-      return "Stopping";
-    case TTunnelState::Stopped:
-      return "Stopped";
-  }
-  return "?";
+  static const char* const kNames[] = {"Created",    "Proxying", "Connecting", "Securing",
+                                       "Requesting", "Opened",   "Up",         "Lost",
+                                       "Halted",     "Stopping", "Stopped"};
+  const auto i = static_cast<unsigned>(prmState);
+  return i < sizeof kNames / sizeof kNames[0] ? kNames[i] : "?";
 }
 
 bool IsTunnelTransitionAllowed(TTunnelState prmFrom, TTunnelState prmTo) {
   using S = TTunnelState;
   switch (prmTo) {
     case S::Created:  // a set-up that failed
-    case S::Opened:
-      return prmFrom == S::Connecting;
+      return IsTunnelSettingUp(prmFrom);
+    case S::Proxying:
     case S::Connecting:
-      return prmFrom == S::Created;
+    case S::Securing:
+    case S::Requesting:
+    case S::Opened:
+      return (prmFrom == S::Created || IsTunnelSettingUp(prmFrom)) && prmFrom < prmTo &&
+             (prmFrom != S::Created || prmTo <= S::Connecting);
     case S::Up:
       return prmFrom == S::Opened;
     case S::Lost:

@@ -1,12 +1,16 @@
-// The lifecycle of a tunnel manager's control connection as one value. The manager changes it in
-// one place (CAppMngCommon::SetState), which logs each change and derives its events from it.
+// The lifecycle of a tunnel's link to the gateway as one value: the set-up stages in their
+// order, then up, lost and closed. The link changes it in one place (CTunnelLink::SetState),
+// which logs each change and derives its events from it.
 #pragma once
 
 namespace vantrel {
 
 enum class TTunnelState {
   Created,     // no control connection (also after a failed set-up)
-  Connecting,  // InitControlConnection is setting the connection up
+  Proxying,    // finding the way through a proxy: discovery and CONNECT attempts
+  Connecting,  // the TCP connection to the gateway itself
+  Securing,    // the TLS handshake
+  Requesting,  // the tunnel request, its reply and the init message
   Opened,      // tunnel opened, init message sent, control thread running
   Up,          // the gateway declared the tunnel up: IsReady and IsConnected are true
   Lost,        // the gateway closed the control connection; the window is being told
@@ -17,9 +21,16 @@ enum class TTunnelState {
 
 const char* TunnelStateName(TTunnelState prmState);
 
-// Whether prmTo may follow prmFrom. A repeated state is no change; nothing leaves Stopping but
-// Stopped, so a late message from the gateway cannot revive a manager that is going away.
+// Whether prmTo may follow prmFrom. The set-up stages only move forward (a stage with nothing to
+// do is skipped: no proxy, or a proxy that already carries the connection) and fall back to
+// Created when one fails. A repeated state is no change; nothing leaves Stopping but Stopped, so
+// a late message from the gateway cannot revive a manager that is going away.
 bool IsTunnelTransitionAllowed(TTunnelState prmFrom, TTunnelState prmTo);
+
+// InitControlConnection is in progress.
+inline bool IsTunnelSettingUp(TTunnelState prmState) {
+  return prmState >= TTunnelState::Proxying && prmState <= TTunnelState::Requesting;
+}
 
 // The control connection carries messages: requests may wait for answers.
 inline bool IsTunnelLive(TTunnelState prmState) {

@@ -123,7 +123,8 @@ TYPED_TEST(TFaultTest, StartupStallsEndOnCancelAndClosesFailPromptly) {
     } else {
       deaf = std::make_unique<TDeafGateway>(c.Gateway == TGw::Closing);
       this->m_Mng = TypeParam::Make("127.0.0.1", deaf->Port());
-      if (c.Gateway == TGw::DeafProxy) this->m_Mng->SetProxy("127.0.0.1", deaf->Port());
+      if (c.Gateway == TGw::DeafProxy)
+        this->m_Mng->Link().Proxies().SetProxy("127.0.0.1", deaf->Port());
     }
     auto& mng = *this->m_Mng;
     auto setup = std::async(std::launch::async, [&] {
@@ -232,9 +233,12 @@ TYPED_TEST(TFaultTest, MidSessionFaultsTakeTheOneLossPath) {
     seen.clear();
     TGatewayScenario sc = this->ScenarioTo(testpeer::TTcpServerMode::Echo);
     if (c.Setup) c.Setup(sc);
-    this->Connect(sc);
+    this->StartPeer(sc);
+    TypeParam::QuickReachability(*this->m_Mng);
+    this->m_Mng->InitControlConnection();
+    ASSERT_TRUE(this->m_Mng->IsReady(kWaitMs));
     auto& mng = *this->m_Mng;
-    mng.SetRequestTimeout(kRequestTimeoutMs);
+    mng.Mux().Requests().SetTimeout(kRequestTimeoutMs);
     mng.RegisterOnClose(&wnd, kLost);
     const std::vector<uint32_t> notices = TypeParam::LossNotices(mng, kLost, kReconnect);
     port = this->Listen();

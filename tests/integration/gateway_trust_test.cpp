@@ -326,7 +326,7 @@ TYPED_TEST(TTunnelTest, TheGatewayIsTrustedOnlyAsTheTrustStoreTheUserOrAPinSays)
     this->m_Mng = TypeParam::Make(c.Host, this->m_Port);
     TScriptedDialogs dialogs;
     if (c.Answer) dialogs.PushResult(*c.Answer);
-    this->m_Mng->SetDialogs(&dialogs);
+    this->m_Mng->Link().SetDialogs(&dialogs);
 
     std::string error = InitError(*this->m_Mng);
     auto shown = dialogs.Shown();
@@ -360,7 +360,7 @@ TYPED_TEST(TTunnelTest, TheGatewayIsTrustedOnlyAsTheTrustStoreTheUserOrAPinSays)
       this->m_Mng.reset();
       this->m_Mng = TypeParam::Make(c.Host, this->m_Port);
       TScriptedDialogs again;
-      this->m_Mng->SetDialogs(&again);
+      this->m_Mng->Link().SetDialogs(&again);
       EXPECT_EQ(InitError(*this->m_Mng), "");
       EXPECT_TRUE(again.Shown().empty());
       struct stat st {};

@@ -51,7 +51,7 @@ TYPED_TEST(ProxyPacSessionTest, ReachesReadyThroughScriptedProxy) {
   const bool first = TypeParam::kProtocol == testpeer::TProtocol::First;
   TScriptedDialogs dialogs;
   if (!first) dialogs.PushLogin("alice", "right-pass");
-  this->m_Mng->SetDialogs(&dialogs);
+  this->m_Mng->Link().SetDialogs(&dialogs);
   this->m_Mng->InitControlConnection();
   EXPECT_TRUE(this->m_Mng->IsReady(kWaitMs));
   this->m_Mng.reset();

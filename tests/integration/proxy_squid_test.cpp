@@ -125,8 +125,8 @@ TYPED_TEST(ProxySquidSessionTest, ReachesReady) {
   this->StartPeer();
   TScriptedDialogs dialogs;
   dialogs.PushLogin("alice", "right-pass");
-  this->m_Mng->SetProxy("127.0.0.1", squid.Port());
-  this->m_Mng->SetDialogs(&dialogs);
+  this->m_Mng->Link().Proxies().SetProxy("127.0.0.1", squid.Port());
+  this->m_Mng->Link().SetDialogs(&dialogs);
   this->m_Mng->InitControlConnection();
   EXPECT_TRUE(this->m_Mng->IsReady(kWaitMs));
   EXPECT_EQ(dialogs.Shown().size(), 1u);

@@ -152,9 +152,9 @@ TYPED_TEST(ClientCertTest, SessionsWithTheUsersCertificate) {
       // Credentials another test saved would answer the proxy instead of the login dialog.
       std::filesystem::remove_all(std::string(getenv("TMPDIR")) + "/VPN-" +
                                   std::to_string(getuid()));
-      this->m_Mng->SetProxy("127.0.0.1", squid->Port());
+      this->m_Mng->Link().Proxies().SetProxy("127.0.0.1", squid->Port());
     }
-    this->m_Mng->SetDialogs(&dialogs);
+    this->m_Mng->Link().SetDialogs(&dialogs);
     std::string error;
     try {
       this->m_Mng->InitControlConnection();

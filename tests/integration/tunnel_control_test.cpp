@@ -35,7 +35,7 @@ TYPED_TEST(TTunnelTest, ConnectionFailuresAreReported) {
   TGatewayScenario sc;
   sc.HttpReplyDelayMs = -1;
   this->StartPeer(sc);
-  this->m_Mng->SetReplyTimeout(300);
+  this->m_Mng->Link().SetReplyTimeout(300);
   EXPECT_EQ(InitError(*this->m_Mng), "Failed to establish control connection");
   this->m_Mng.reset();
   // The port stays the same while nobody listens on it any more.
@@ -62,8 +62,8 @@ TYPED_TEST(TTunnelTest, OnlyOneManagerAtATime) {
 TYPED_TEST(TTunnelTest, UnreachableManualProxyFallsBackToDirect) {
   this->StartPeer();
   int proxyCalls = 0;
-  this->m_Mng->SetProxy("127.0.0.1", 1);
-  this->m_Mng->SetProxyConnector(
+  this->m_Mng->Link().Proxies().SetProxy("127.0.0.1", 1);
+  this->m_Mng->Link().Proxies().SetConnector(
       [&](const std::string& prmProxy, int prmPort, const std::string& prmDest, int prmDestPort) {
         ++proxyCalls;
         EXPECT_EQ(prmProxy, "127.0.0.1");
@@ -217,7 +217,12 @@ TYPED_TEST(TTunnelTest, OpenRequestWithoutAnswerReturnsTrue) {
   TGatewayScenario sc;
   sc.SilentCodes = {mcOpen};
   this->Connect(sc);
-  EXPECT_TRUE(this->m_Mng->SendOpenConn(3, TypeParam::kDestIP, 3389));
+  // The wait for an answer that never comes passes at once: each reading of the clock is a
+  // second later than the one before.
+  auto now = std::chrono::steady_clock::now();
+  this->m_Mng->Mux().Requests().SetClock(
+      [now]() mutable { return now += std::chrono::seconds(1); });
+  EXPECT_TRUE(this->m_Mng->Mux().SendOpenConn(3, TypeParam::kDestIP, 3389));
   auto open = this->m_Peer->WaitForMessage(mcOpen, kWaitMs);
   ASSERT_TRUE(open);
   EXPECT_EQ(open->Id(), 3);

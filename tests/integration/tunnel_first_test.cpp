@@ -20,7 +20,7 @@ TEST_F(TFirstTunnelTest, OpensTheTunnelWithTheExactRequestAndInitMessage) {
   ASSERT_TRUE(init);
   EXPECT_EQ(init->Header, TBytes({15, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
   EXPECT_TRUE(m_Mng->IsConnected());
-  EXPECT_EQ(m_Mng->GetSPCookie(), "sid=abc");
+  EXPECT_EQ(m_Mng->GetSessCookie(), "sid=abc");
   EXPECT_TRUE(m_Peer->Errors().empty());
 }
 

@@ -217,6 +217,13 @@ struct TFirstProtocol {
     prmMng.SetReConnectMSGID(prmReconnect);
     return {prmLost, prmReconnect};
   }
+  // The reachability check after a loss pauses briefly between its probes.
+  static void QuickReachability(TMng& prmMng) {
+    TOnlineCheck check;
+    check.Attempts = TMng::kOnlineAttempts;
+    check.PauseMs = 20;
+    prmMng.SetOnlineCheck(check);
+  }
 };
 
 struct TLegacyProtocol {
@@ -250,6 +257,7 @@ struct TLegacyProtocol {
   static std::vector<TAcceptCase> AcceptCases() { return {{true, false, 2}, {false, true, 1}}; }
   static constexpr bool kSignalsApplicationClose = false;
   static std::vector<uint32_t> LossNotices(TMng&, uint32_t prmLost, uint32_t) { return {prmLost}; }
+  static void QuickReachability(TMng&) {}  // no check after a loss
 };
 
 template <typename TProto>

@@ -140,8 +140,8 @@ TYPED_TEST(TTunnelTest, GatewayCloseClosesTheApplicationIsAnsweredAndFreesTheIde
   TypeParam::ExpectConnEnd(*closeMsg);
   EXPECT_EQ(closeMsg->Fields.Len, 0u);
   EXPECT_TRUE(log.WaitFor("AppMng.CloseConn - ID " + std::to_string(id) + " freed", kWaitMs));
-  EXPECT_EQ(this->m_Mng->GetConn(id), nullptr);
-  EXPECT_EQ(this->m_Mng->GetConnsCount(), 0);
+  EXPECT_EQ(this->m_Mng->Mux().GetConn(id), nullptr);
+  EXPECT_EQ(this->m_Mng->Mux().GetConnsCount(), 0);
   close(s);
 }
 
@@ -159,13 +159,13 @@ TYPED_TEST(TTunnelTest, ApplicationCloseFreesTheIdentifierAndNotifiesTheWindow) 
   auto open = peer.WaitForMessage(mcOpen, kWaitMs);
   ASSERT_TRUE(open);
   const int id = open->Id();
-  EXPECT_TRUE(Eventually([&] { return mng.GetConnsCount() == 1; }));
+  EXPECT_TRUE(Eventually([&] { return mng.Mux().GetConnsCount() == 1; }));
   close(s);
   for (int i = 0; i < 400 && seen.empty(); ++i) wnd.WaitMessage(50);
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0], std::make_pair(uint32_t{WM_USER + 40}, intptr_t{id}));
-  EXPECT_EQ(mng.GetConn(id), nullptr);
-  EXPECT_EQ(mng.GetConnsCount(), 0);
+  EXPECT_EQ(mng.Mux().GetConn(id), nullptr);
+  EXPECT_EQ(mng.Mux().GetConnsCount(), 0);
   if (TypeParam::kSignalsApplicationClose) {
     auto closeMsg = peer.WaitForMessage(mcClose, kWaitMs);
     ASSERT_TRUE(closeMsg);
@@ -192,7 +192,7 @@ TYPED_TEST(TTunnelTest, CloseClientConnsEndsConnectionsButKeepsListeners) {
   int port = this->Listen();
   std::vector<int> socks;
   for (int i = 0; i < 3; ++i) socks.push_back(ConnectLocal(port));
-  ASSERT_TRUE(Eventually([&] { return mng.GetConnsCount() == 3; }));
+  ASSERT_TRUE(Eventually([&] { return mng.Mux().GetConnsCount() == 3; }));
   mng.CloseClientConns();
   for (int s : socks) {
     char c;
@@ -200,8 +200,8 @@ TYPED_TEST(TTunnelTest, CloseClientConnsEndsConnectionsButKeepsListeners) {
     close(s);
   }
   EXPECT_TRUE(Eventually([&] { return this->m_Peer->ReceivedMessages(mcClose).size() == 3; }));
-  EXPECT_EQ(mng.GetConnsCount(), 0);
-  for (int id = 1; id < kMaxConns; ++id) EXPECT_EQ(mng.GetConn(id), nullptr);
+  EXPECT_EQ(mng.Mux().GetConnsCount(), 0);
+  for (int id = 1; id < kMaxConns; ++id) EXPECT_EQ(mng.Mux().GetConn(id), nullptr);
   // The listener still accepts and relays.
   int s = ConnectLocal(port);
   ASSERT_TRUE(SendAll(s, {'p', 'i', 'n', 'g'}));

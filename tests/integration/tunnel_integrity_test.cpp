@@ -99,7 +99,7 @@ TYPED_TEST(TTunnelTest, HundredConcurrentConnectionsArriveByteIdentical) {
   }
   EXPECT_TRUE(this->m_Peer->Errors().empty()) << this->m_Peer->Errors()[0];
   // The applications closed their sides: every identifier came free again.
-  EXPECT_TRUE(Eventually([&] { return this->m_Mng->GetConnsCount() == 0; }));
+  EXPECT_TRUE(Eventually([&] { return this->m_Mng->Mux().GetConnsCount() == 0; }));
 }
 
 }  // namespace

@@ -29,5 +29,30 @@ TEST(TunnelState, OnlyTheLifecycleOrderIsAllowed) {
   }
 }
 
+TEST(TunnelState, SetUpStagesOnlyMoveForward) {
+  const S setup[] = {S::Proxying, S::Connecting, S::Securing, S::Requesting, S::Opened};
+  // A set-up starts with the proxies or the direct connection; each stage may skip those with
+  // nothing to do, never go back, and falls back to Created when it fails.
+  const std::pair<S, S> allowed[] = {
+      {S::Created, S::Proxying},    {S::Created, S::Connecting},    {S::Proxying, S::Connecting},
+      {S::Proxying, S::Securing},   {S::Proxying, S::Requesting},   {S::Proxying, S::Opened},
+      {S::Connecting, S::Securing}, {S::Connecting, S::Requesting}, {S::Connecting, S::Opened},
+      {S::Securing, S::Requesting}, {S::Securing, S::Opened},       {S::Requesting, S::Opened}};
+  for (S from : {S::Created, S::Proxying, S::Connecting, S::Securing, S::Requesting, S::Opened,
+                 S::Up, S::Lost}) {
+    for (S to : setup) {
+      bool expected = false;
+      for (auto [f, t] : allowed) expected = expected || (f == from && t == to);
+      EXPECT_EQ(IsTunnelTransitionAllowed(from, to), expected)
+          << TunnelStateName(from) << " -> " << TunnelStateName(to);
+    }
+  }
+  for (S stage : {S::Proxying, S::Securing, S::Requesting}) {
+    EXPECT_TRUE(IsTunnelTransitionAllowed(stage, S::Created)) << TunnelStateName(stage);
+    EXPECT_TRUE(IsTunnelTransitionAllowed(stage, S::Stopping)) << TunnelStateName(stage);
+    EXPECT_FALSE(IsTunnelTransitionAllowed(stage, S::Up)) << TunnelStateName(stage);
+  }
+}
+
 }  // namespace
 }  // namespace vantrel
