@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "diag/Exceptions.h"
+#include "diag/WriteAll.h"
 #include "host/vantreltcs/PageFraming.h"
 #include "host/vantreltcs/StartParams.h"
 
@@ -125,14 +126,7 @@ bool ReadFirstFrame(int prmFd, int prmStopFd, int prmTimeoutMs, std::string& prm
 bool WriteFrameNow(int prmFd, const std::string& prmMessage) {
   std::string frame;
   if (!EncodeNativeFrame(prmMessage, frame)) return false;
-  size_t done = 0;
-  while (done < frame.size()) {
-    const ssize_t n = write(prmFd, frame.data() + done, frame.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
+  return WriteAll(prmFd, frame);
 }
 
 }  // namespace vantrel::host
