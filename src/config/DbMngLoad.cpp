@@ -4,6 +4,7 @@
 #include "config/DbMng.h"
 #include "diag/DebugLog.h"
 #include "diag/TextCodecs.h"
+#include "diag/Utf16Text.h"
 
 namespace vantrel {
 
@@ -52,24 +53,6 @@ bool NextCodePoint(std::string_view prmText, size_t& prmPos, char32_t& prmCp) {
   }
   prmPos += len;
   return true;
-}
-
-void AppendUtf8(std::string& prmOut, char32_t prmCp) {
-  if (prmCp < 0x80) {
-    prmOut += static_cast<char>(prmCp);
-  } else if (prmCp < 0x800) {
-    prmOut += static_cast<char>(0xC0 | (prmCp >> 6));
-    prmOut += static_cast<char>(0x80 | (prmCp & 0x3F));
-  } else if (prmCp < 0x10000) {
-    prmOut += static_cast<char>(0xE0 | (prmCp >> 12));
-    prmOut += static_cast<char>(0x80 | ((prmCp >> 6) & 0x3F));
-    prmOut += static_cast<char>(0x80 | (prmCp & 0x3F));
-  } else {
-    prmOut += static_cast<char>(0xF0 | (prmCp >> 18));
-    prmOut += static_cast<char>(0x80 | ((prmCp >> 12) & 0x3F));
-    prmOut += static_cast<char>(0x80 | ((prmCp >> 6) & 0x3F));
-    prmOut += static_cast<char>(0x80 | (prmCp & 0x3F));
-  }
 }
 
 // The portal sends each character shifted one code up, except "-", ".", "[" and "]". Shifting

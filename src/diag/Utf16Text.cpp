@@ -45,23 +45,27 @@ std::string Utf16ToUtf8(std::u16string_view prmText) {
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
       cp = 0xFFFD;
     }
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+    AppendUtf8(out, cp);
   }
   return out;
+}
+
+void AppendUtf8(std::string& prmOut, char32_t prmCp) {
+  if (prmCp < 0x80) {
+    prmOut += static_cast<char>(prmCp);
+  } else if (prmCp < 0x800) {
+    prmOut += static_cast<char>(0xC0 | (prmCp >> 6));
+    prmOut += static_cast<char>(0x80 | (prmCp & 0x3F));
+  } else if (prmCp < 0x10000) {
+    prmOut += static_cast<char>(0xE0 | (prmCp >> 12));
+    prmOut += static_cast<char>(0x80 | ((prmCp >> 6) & 0x3F));
+    prmOut += static_cast<char>(0x80 | (prmCp & 0x3F));
+  } else {
+    prmOut += static_cast<char>(0xF0 | (prmCp >> 18));
+    prmOut += static_cast<char>(0x80 | ((prmCp >> 12) & 0x3F));
+    prmOut += static_cast<char>(0x80 | ((prmCp >> 6) & 0x3F));
+    prmOut += static_cast<char>(0x80 | (prmCp & 0x3F));
+  }
 }
 
 }  // namespace vantrel
