@@ -16,6 +16,7 @@
 #include "platform/Dialogs.h"
 #include "platform/PrivateFiles.h"
 #include "platform/ProcessSpawn.h"
+#include "support/ScriptedDialogs.h"
 #include "support/TestEnv.h"
 
 namespace vantrel {

@@ -21,6 +21,7 @@
 #include "platform/Dialogs.h"
 #include "platform/ProcessSpawn.h"
 #include "support/LogCapture.h"
+#include "support/ScriptedDialogs.h"
 #include "support/TestEnv.h"
 #include "testpeer/GatewayPeer.h"
 #include "testpeer/TcpTestServer.h"

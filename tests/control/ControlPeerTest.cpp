@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include "ControlTestKit.h"
+#include "support/ScriptedDialogs.h"
 #include "testpeer/AvailabilityCommand.h"
 #include "testpeer/AvailabilityServer.h"
 #include "testpeer/GatewayPeer.h"

@@ -14,6 +14,7 @@
 
 #include "control/VantrelTCSImpl.h"
 #include "session/SessionTestKit.h"
+#include "support/ScriptedDialogs.h"
 
 namespace vantrel::test::control {
 

@@ -17,6 +17,7 @@
 #include "diag/Exceptions.h"
 #include "platform/Dialogs.h"
 #include "platform/Settings.h"
+#include "support/ScriptedDialogs.h"
 #include "support/TestEnv.h"
 #include "testpeer/PeerTls.h"
 #include "tls/ServerTrust.h"

@@ -7,6 +7,7 @@
 
 #include "platform/Dialogs.h"
 #include "proxy/ProxyUtils.h"
+#include "support/ScriptedDialogs.h"
 #include "support/TestEnv.h"
 #include "testpeer/ProxyPeerSquid.h"
 #include "tunnel_fixture.h"

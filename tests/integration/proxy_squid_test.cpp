@@ -9,6 +9,7 @@
 
 #include "platform/Dialogs.h"
 #include "proxy/ProxyConnect.h"
+#include "support/ScriptedDialogs.h"
 #include "testpeer/ProxyPeerSquid.h"
 #include "tunnel_fixture.h"
 

@@ -17,6 +17,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Window.h"
 #include "session/VantrelTCSMng.h"
+#include "support/ScriptedDialogs.h"
 #include "testpeer/AvailabilityCommand.h"
 #include "testpeer/AvailabilityServer.h"
 #include "testpeer/GatewayPeer.h"

@@ -13,6 +13,7 @@
 #include "diag/Exceptions.h"
 #include "platform/CertStore.h"
 #include "platform/Dialogs.h"
+#include "support/ScriptedDialogs.h"
 #include "support/TestCerts.h"
 #include "support/TestEnv.h"
 #include "testpeer/ProxyPeerSquid.h"

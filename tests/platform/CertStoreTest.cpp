@@ -11,6 +11,7 @@
 #include "platform/CertStore.h"
 #include "platform/Dialogs.h"
 #include "support/LogCapture.h"
+#include "support/ScriptedDialogs.h"
 #include "support/TestCerts.h"
 #include "support/TestEnv.h"
 

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "support/LogCapture.h"
+#include "support/ScriptedDialogs.h"
 
 namespace vantrel {
 namespace {

@@ -7,6 +7,7 @@
 
 #include "platform/Settings.h"
 #include "support/LogCapture.h"
+#include "support/ScriptedDialogs.h"
 #include "support/TestEnv.h"
 
 namespace vantrel {

@@ -12,6 +12,7 @@
 #include "proxy/MIdAuthenticationNTLM.h"
 #include "proxy/ProxyConnect.h"
 #include "proxy/ProxyUtils.h"
+#include "support/ScriptedDialogs.h"
 #include "support/TestEnv.h"
 #include "testpeer/ProxyPeerSquid.h"
 #include "testpeer/TcpTestServer.h"

@@ -17,6 +17,7 @@
 #include "proxy/ProxyTransport.h"
 #include "proxy/ProxyUtils.h"
 #include "support/LogCapture.h"
+#include "support/ScriptedDialogs.h"
 #include "testpeer/PeerSocket.h"
 #include "testpeer/ProxyPeer.h"
 

@@ -8,6 +8,7 @@
 #include "platform/Dialogs.h"
 #include "proxy/ProxyAttempt.h"
 #include "support/LogCapture.h"
+#include "support/ScriptedDialogs.h"
 #include "testpeer/ProxyPeer.h"
 
 namespace vantrel {

@@ -7,6 +7,7 @@
 #include "proxy/DProxyCred.h"
 #include "proxy/MIdAuthentication.h"
 #include "proxy/MIdAuthenticationNTLM.h"
+#include "support/ScriptedDialogs.h"
 
 namespace vantrel {
 namespace {

@@ -21,6 +21,7 @@
 #include "platform/Event.h"
 #include "platform/RdpClient.h"
 #include "session/VantrelTCSMng.h"
+#include "support/ScriptedDialogs.h"
 
 namespace vantrel::test::mng {
 

@@ -2,6 +2,7 @@
 #include "SessionTestKit.h"
 #include "diag/TextCodecs.h"
 #include "platform/Probes.h"
+#include "support/ScriptedDialogs.h"
 #include "verify/LegacyPolicy.h"
 #include "verify/PolicyMask.h"
 

@@ -8,6 +8,7 @@
 #include "platform/Event.h"
 #include "platform/Window.h"
 #include "session/WindowDialogs.h"
+#include "support/ScriptedDialogs.h"
 
 namespace vantrel::test {
 namespace {

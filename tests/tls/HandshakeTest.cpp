@@ -7,6 +7,7 @@
 
 #include "diag/Exceptions.h"
 #include "platform/Dialogs.h"
+#include "support/ScriptedDialogs.h"
 #include "tls/CertChooser.h"
 #include "tls/TlsTestServer.h"
 #include "tls/sspi.h"

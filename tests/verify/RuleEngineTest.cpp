@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Dialogs.h"
+#include "support/ScriptedDialogs.h"
 #include "verify/Handlers.h"
 #include "verify/RuleEngine.h"
 #include "verify/VerifyTestKit.h"
