@@ -120,22 +120,15 @@ TKnownGateways::TKnownGateways(std::string prmPath)
 
 bool TKnownGateways::Load(std::vector<TPinnedGateway>& prmOut, std::string& prmError) const {
   prmOut.clear();
-  std::string content;
-  if (!ReadUserStore(m_Path, kMaxFileSize, content, prmError)) return false;
-  std::istringstream in(content);
-  int lineNo = 0;
-  for (std::string line; std::getline(in, line);) {
-    ++lineNo;
-    if (Fields(line).empty() || line[line.find_first_not_of(" \t")] == '#') continue;
+  auto line = [&](const std::string& prmLine) {
     TPinnedGateway pin;
-    if (!ParseLine(line, pin)) {
-      prmError = m_Path + " is corrupt at line " + std::to_string(lineNo);
-      prmOut.clear();
-      return false;
-    }
+    if (!ParseLine(prmLine, pin)) return false;
     prmOut.push_back(std::move(pin));
-  }
-  return true;
+    return true;
+  };
+  if (ReadUserStoreLines(m_Path, kMaxFileSize, line, prmError)) return true;
+  prmOut.clear();
+  return false;
 }
 
 const TPinnedGateway* TKnownGateways::Find(const std::vector<TPinnedGateway>& prmPins,

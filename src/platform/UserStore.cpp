@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <sstream>
 
 #include "diag/UniqueFd.h"
 #include "platform/KnownHosts.h"
@@ -88,6 +89,25 @@ bool ReadUserStore(const std::string& prmPath, size_t prmMaxBytes, std::string& 
     prmContent.clear();
     prmError = prmPath + " is too large or unreadable";
     return false;
+  }
+  return true;
+}
+
+bool ReadUserStoreLines(const std::string& prmPath, size_t prmMaxBytes,
+                        const std::function<bool(const std::string&)>& prmLine,
+                        std::string& prmError) {
+  std::string content;
+  if (!ReadUserStore(prmPath, prmMaxBytes, content, prmError)) return false;
+  std::istringstream in(content);
+  int lineNo = 0;
+  for (std::string line; std::getline(in, line);) {
+    ++lineNo;
+    const size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos || line[first] == '#') continue;
+    if (!prmLine(line)) {
+      prmError = prmPath + " is corrupt at line " + std::to_string(lineNo);
+      return false;
+    }
   }
   return true;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,13 @@ namespace vantrel {
 // larger than prmMaxBytes, or cannot be read.
 bool ReadUserStore(const std::string& prmPath, size_t prmMaxBytes, std::string& prmContent,
                    std::string& prmError);
+
+// Reads the store as ReadUserStore does and hands each line that is neither blank nor a '#'
+// comment to prmLine. A line prmLine refuses makes the whole store corrupt: false, with the file
+// and the line's number in prmError.
+bool ReadUserStoreLines(const std::string& prmPath, size_t prmMaxBytes,
+                        const std::function<bool(const std::string&)>& prmLine,
+                        std::string& prmError);
 
 // Replaces prmPath with prmContent, mode 0600, creating its folder (0700) when missing. False
 // with the reason.

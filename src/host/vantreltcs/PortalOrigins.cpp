@@ -109,23 +109,16 @@ TPortalStore::TPortalStore(std::string prmPath)
 
 bool TPortalStore::Load(std::vector<std::string>& prmOut, std::string& prmError) const {
   prmOut.clear();
-  std::string content;
-  if (!ReadUserStore(m_Path, kMaxStoreSize, content, prmError)) return false;
-  std::istringstream in(content);
-  int lineNo = 0;
-  for (std::string line; std::getline(in, line);) {
-    ++lineNo;
-    std::vector<std::string> words = Words(line);
-    if (words.empty() || words[0][0] == '#') continue;
-    // Written by this program in exactly this form; anything else was not.
-    if (words.size() != 1 || NormalizeOrigin(words[0]) != words[0]) {
-      prmOut.clear();
-      prmError = m_Path + " is corrupt at line " + std::to_string(lineNo);
-      return false;
-    }
+  // Written by this program in exactly this form; anything else was not.
+  auto line = [&](const std::string& prmLine) {
+    std::vector<std::string> words = Words(prmLine);
+    if (words.size() != 1 || NormalizeOrigin(words[0]) != words[0]) return false;
     prmOut.push_back(words[0]);
-  }
-  return true;
+    return true;
+  };
+  if (ReadUserStoreLines(m_Path, kMaxStoreSize, line, prmError)) return true;
+  prmOut.clear();
+  return false;
 }
 
 bool TPortalStore::Remember(const std::string& prmOrigin, std::string& prmError) const {
