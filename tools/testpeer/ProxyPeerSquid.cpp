@@ -87,12 +87,16 @@ TProxyPeerSquid::TProxyPeerSquid(const std::string& prmName, const std::string& 
       << auth << "acl auth proxy_auth REQUIRED\nhttp_access allow auth\nhttp_access deny all\n";
   const std::string conf = m_Dir + "/squid.conf";
   const std::string outLog = m_Dir + "/out.log";
+  // Squid names its shared-memory segments after its service name; peers started side by side by
+  // parallel tests must not meet on the default one.
+  const std::string service = "vantrel" + m_Dir.substr(m_Dir.size() - 6);
   m_Pid = fork();
   if (m_Pid == 0) {
     const int out = open(outLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(out, 1);
     dup2(out, 2);
-    execl(kSquid, kSquid, "-N", "-f", conf.c_str(), static_cast<char*>(nullptr));
+    execl(kSquid, kSquid, "-N", "-n", service.c_str(), "-f", conf.c_str(),
+          static_cast<char*>(nullptr));
     _exit(127);
   }
 }
