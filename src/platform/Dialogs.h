@@ -81,30 +81,38 @@ struct TServerCertInfo {
 
 enum class TServerCertAnswer { Refuse, AcceptOnce, AcceptAndRemember };
 
+// The dialogs every implementation answers, declared once for the interface and its
+// implementers (VANTREL_IDIALOGS_OVERRIDES), so a signature changes in one place:
+// - MessageBox: modal message box; returns the result of the button pressed.
+// - AskButtons: information dialog with two buttons captioned prmFirst and prmSecond: IDYES for
+//   the first, IDNO for the second, IDCANCEL when it was closed otherwise.
+// - Login: login/credentials dialog: IDOK with the entered texts in prmPrompt, or IDCANCEL
+//   (prmPrompt unchanged).
+// - SelectCertificate: certificate list: the chosen row's index (OK, or a double-click on the
+//   row), -1 when cancelled, kCertNotSelected for OK without a selection.
+// - ConfirmServerCert: the gateway's certificate could not be verified: go on this once, go on
+//   and remember its key for this gateway, or refuse (also when the dialog is closed).
+// - AskSecret: one hidden entry (a passphrase or a PIN): IDOK with the text in prmSecret, or
+//   IDCANCEL (prmSecret unchanged). The caller wipes the text after use; nothing keeps or logs it.
+#define VANTREL_IDIALOGS_MEMBERS(PREFIX, SUFFIX)                                           \
+  PREFIX int MessageBox(const std::string& prmText, const std::string& prmCaption,         \
+                        uint32_t prmFlags) SUFFIX;                                         \
+  PREFIX int AskButtons(const std::string& prmText, const std::string& prmCaption,         \
+                        const std::string& prmFirst, const std::string& prmSecond) SUFFIX; \
+  PREFIX int Login(TLoginPrompt& prmPrompt) SUFFIX;                                        \
+  PREFIX int SelectCertificate(const std::vector<TCertRow>& prmRows) SUFFIX;               \
+  PREFIX TServerCertAnswer ConfirmServerCert(const TServerCertInfo& prmInfo) SUFFIX;       \
+  PREFIX int AskSecret(const std::string& prmText, const std::string& prmCaption,          \
+                       std::string& prmSecret) SUFFIX
+
+// In an implementer's class body: the overrides of every dialog.
+#define VANTREL_IDIALOGS_OVERRIDES VANTREL_IDIALOGS_MEMBERS(, override)
+
 class IDialogs {
  public:
   virtual ~IDialogs() = default;
 
-  // Modal message box; returns the result of the button pressed.
-  virtual int MessageBox(const std::string& prmText, const std::string& prmCaption,
-                         uint32_t prmFlags) = 0;
-  // Information dialog with two buttons captioned prmFirst and prmSecond: IDYES for the first,
-  // IDNO for the second, IDCANCEL when it was closed otherwise.
-  virtual int AskButtons(const std::string& prmText, const std::string& prmCaption,
-                         const std::string& prmFirst, const std::string& prmSecond) = 0;
-  // Login/credentials dialog: IDOK with the entered texts in prmPrompt, or IDCANCEL (prmPrompt
-  // unchanged).
-  virtual int Login(TLoginPrompt& prmPrompt) = 0;
-  // Certificate list: the chosen row's index (OK, or a double-click on the row), -1 when
-  // cancelled, kCertNotSelected for OK without a selection.
-  virtual int SelectCertificate(const std::vector<TCertRow>& prmRows) = 0;
-  // The gateway's certificate could not be verified: go on this once, go on and remember its
-  // key for this gateway, or refuse (also when the dialog is closed).
-  virtual TServerCertAnswer ConfirmServerCert(const TServerCertInfo& prmInfo) = 0;
-  // One hidden entry (a passphrase or a PIN): IDOK with the text in prmSecret, or IDCANCEL
-  // (prmSecret unchanged). The caller wipes the text after use; nothing keeps or logs it.
-  virtual int AskSecret(const std::string& prmText, const std::string& prmCaption,
-                        std::string& prmSecret) = 0;
+  VANTREL_IDIALOGS_MEMBERS(virtual, = 0);
 
   // Yes/No question with the question icon; true for Yes.
   bool Confirm(const std::string& prmText, const std::string& prmCaption) {
@@ -118,15 +126,7 @@ class IDialogs {
 // an unverified gateway certificate is refused, since nobody can judge it.
 class TLoggingDialogs : public IDialogs {
  public:
-  int MessageBox(const std::string& prmText, const std::string& prmCaption,
-                 uint32_t prmFlags) override;
-  int AskButtons(const std::string& prmText, const std::string& prmCaption,
-                 const std::string& prmFirst, const std::string& prmSecond) override;
-  int Login(TLoginPrompt& prmPrompt) override;
-  int SelectCertificate(const std::vector<TCertRow>& prmRows) override;
-  TServerCertAnswer ConfirmServerCert(const TServerCertInfo& prmInfo) override;
-  int AskSecret(const std::string& prmText, const std::string& prmCaption,
-                std::string& prmSecret) override;
+  VANTREL_IDIALOGS_OVERRIDES;
 };
 
 }  // namespace vantrel

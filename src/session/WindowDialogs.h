@@ -27,19 +27,9 @@ class TWindowDialogs final : public IDialogs {
   // Window thread, for WM_SessionDialog: shows the request, unless it was given up meanwhile.
   void HandleRequest(intptr_t prmRequestNo);
 
-  int MessageBox(const std::string& prmText, const std::string& prmCaption,
-                 uint32_t prmFlags) override;
-  int AskButtons(const std::string& prmText, const std::string& prmCaption,
-                 const std::string& prmFirst, const std::string& prmSecond) override;
-  // IDCANCEL when cancelled; prmPrompt then unchanged.
-  int Login(TLoginPrompt& prmPrompt) override;
-  // -1 when cancelled.
-  int SelectCertificate(const std::vector<TCertRow>& prmRows) override;
-  // Refuse when cancelled.
-  TServerCertAnswer ConfirmServerCert(const TServerCertInfo& prmInfo) override;
-  // IDCANCEL when cancelled; prmSecret then unchanged.
-  int AskSecret(const std::string& prmText, const std::string& prmCaption,
-                std::string& prmSecret) override;
+  // A cancelled dialog answers as closed: IDCANCEL (Login and AskSecret leave their entry
+  // unchanged), -1 from SelectCertificate, Refuse from ConfirmServerCert.
+  VANTREL_IDIALOGS_OVERRIDES;
 
  private:
   struct TRequest {

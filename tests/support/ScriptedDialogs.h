@@ -46,15 +46,7 @@ class TScriptedDialogs : public IDialogs {
   std::vector<TShown> Shown() const;
   size_t Pending() const;
 
-  int MessageBox(const std::string& prmText, const std::string& prmCaption,
-                 uint32_t prmFlags) override;
-  int AskButtons(const std::string& prmText, const std::string& prmCaption,
-                 const std::string& prmFirst, const std::string& prmSecond) override;
-  int Login(TLoginPrompt& prmPrompt) override;
-  int SelectCertificate(const std::vector<TCertRow>& prmRows) override;
-  TServerCertAnswer ConfirmServerCert(const TServerCertInfo& prmInfo) override;
-  int AskSecret(const std::string& prmText, const std::string& prmCaption,
-                std::string& prmSecret) override;
+  VANTREL_IDIALOGS_OVERRIDES;
 
  private:
   // Takes the next answer, or nothing queued -> false.

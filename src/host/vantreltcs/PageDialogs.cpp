@@ -110,6 +110,8 @@ int TPageDialogs::SelectCertificate(const std::vector<TCertRow>& prmRows) {
   return index;
 }
 
+// {"dialog":"servercert",...}: the page answers "once" or "remember" to go on; any other answer,
+// or none, refuses.
 TServerCertAnswer TPageDialogs::ConfirmServerCert(const TServerCertInfo& prmInfo) {
   auto reply = Ask({{"dialog", "servercert"},
                     {"host", prmInfo.Host},

@@ -17,17 +17,7 @@ class TPageDialogs final : public IDialogs {
   // The control creates its window after its dialogs; the host passes it on here.
   void SetWindow(HWND prmWindow) { m_Window = prmWindow; }
 
-  int MessageBox(const std::string& prmText, const std::string& prmCaption,
-                 uint32_t prmFlags) override;
-  int AskButtons(const std::string& prmText, const std::string& prmCaption,
-                 const std::string& prmFirst, const std::string& prmSecond) override;
-  int Login(TLoginPrompt& prmPrompt) override;
-  int SelectCertificate(const std::vector<TCertRow>& prmRows) override;
-  // {"dialog":"servercert",...}: the page answers "once" or "remember" to go on; any other
-  // answer, or none, refuses.
-  TServerCertAnswer ConfirmServerCert(const TServerCertInfo& prmInfo) override;
-  int AskSecret(const std::string& prmText, const std::string& prmCaption,
-                std::string& prmSecret) override;
+  VANTREL_IDIALOGS_OVERRIDES;
 
  private:
   std::optional<TDialogReply> Ask(TJson prmDialog);

@@ -46,15 +46,7 @@ class TTerminalUI final : public IDialogs {
   // Window thread: runs the commands typed since the last call, unless a prompt waits for them.
   void RunCommands(const TDispatchTable& prmTable);
 
-  int MessageBox(const std::string& prmText, const std::string& prmCaption,
-                 uint32_t prmFlags) override;
-  int AskButtons(const std::string& prmText, const std::string& prmCaption,
-                 const std::string& prmFirst, const std::string& prmSecond) override;
-  int Login(TLoginPrompt& prmPrompt) override;
-  int SelectCertificate(const std::vector<TCertRow>& prmRows) override;
-  TServerCertAnswer ConfirmServerCert(const TServerCertInfo& prmInfo) override;
-  int AskSecret(const std::string& prmText, const std::string& prmCaption,
-                std::string& prmSecret) override;
+  VANTREL_IDIALOGS_OVERRIDES;
 
  private:
   void Print(const std::string& prmText);
