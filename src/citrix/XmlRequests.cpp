@@ -1,14 +1,17 @@
 #include "citrix/XmlRequests.h"
 
+#include <functional>
+
 namespace vantrel {
 
 namespace {
 
-// The document and its request element.
-TXmlDoc NewRequest(const char* prmVersion, const char* prmRequest, TXmlNode& prmElement) {
+// The document with its one request element, which prmFill completes.
+TXmlDoc NewRequest(const char* prmVersion, const char* prmRequest,
+                   const std::function<void(const TXmlNode&)>& prmFill) {
   TXmlDoc doc = TXmlDoc::Create("NFuseProtocol");
   doc.Root().SetAttr("version", prmVersion);
-  prmElement = doc.Root().AddChild(prmRequest);
+  prmFill(doc.Root().AddChild(prmRequest));
   return doc;
 }
 
@@ -38,65 +41,61 @@ void AddAppName(const TXmlNode& prmParent, const std::string& prmName, const cha
   prmParent.AddChild("ServerAddress").SetAttr("addresstype", prmAddressType);
 }
 
+// The application list; with prmIcons, each application's 32x32 icon at 32 bits per pixel.
+TXmlDoc AppDataRequest(const char* prmVersion, const std::string& prmDetails,
+                       const TCitrixCreds& prmCreds, bool prmIcons) {
+  return NewRequest(prmVersion, "RequestAppData", [&](const TXmlNode& prmRequest) {
+    AddFolderScope(prmRequest);
+    AddTextChild(prmRequest, "DesiredDetails", prmDetails);
+    if (prmIcons) {
+      TXmlNode iconData = prmRequest.AddChild("DesiredIconData");
+      iconData.SetAttrInt("Size", 32);
+      iconData.SetAttrInt("bpp", 32);
+    }
+    AddTextChild(prmRequest, "ServerType", "all");
+    AddTextChild(prmRequest, "ClientType", "ica30");
+    AddCredentials(prmRequest, prmCreds, false);
+  });
+}
+
 }  // namespace
 
 TXmlDoc BuildCapabilitiesRequest() {
-  TXmlNode request;
-  return NewRequest("4.6", "RequestCapabilities", request);
+  return NewRequest("4.6", "RequestCapabilities", [](const TXmlNode&) {});
 }
 
 TXmlDoc BuildAppDataRequest(const std::string& prmDetails, const TCitrixCreds& prmCreds) {
-  TXmlNode request;
-  TXmlDoc doc = NewRequest("1.2", "RequestAppData", request);
-  AddFolderScope(request);
-  AddTextChild(request, "DesiredDetails", prmDetails);
-  AddTextChild(request, "ServerType", "all");
-  AddTextChild(request, "ClientType", "ica30");
-  AddCredentials(request, prmCreds, false);
-  return doc;
+  return AppDataRequest("1.2", prmDetails, prmCreds, false);
 }
 
 TXmlDoc BuildAppIconsRequest(const TCitrixCreds& prmCreds) {
-  TXmlNode request;
-  TXmlDoc doc = NewRequest("4.6", "RequestAppData", request);
-  AddFolderScope(request);
-  AddTextChild(request, "DesiredDetails", "icon");
-  TXmlNode iconData = request.AddChild("DesiredIconData");
-  iconData.SetAttrInt("Size", 32);
-  iconData.SetAttrInt("bpp", 32);
-  AddTextChild(request, "ServerType", "all");
-  AddTextChild(request, "ClientType", "ica30");
-  AddCredentials(request, prmCreds, false);
-  return doc;
+  return AppDataRequest("4.6", "icon", prmCreds, true);
 }
 
 TXmlDoc BuildAppAddressRequest(const std::string& prmLocation, const TCitrixCreds& prmCreds) {
-  TXmlNode request;
-  TXmlDoc doc = NewRequest("1.2", "RequestAddress", request);
-  AddAppName(request, prmLocation, "dot-port");
-  request.AddChild("Flags");
-  AddCredentials(request, prmCreds, false);
-  return doc;
+  return NewRequest("1.2", "RequestAddress", [&](const TXmlNode& prmRequest) {
+    AddAppName(prmRequest, prmLocation, "dot-port");
+    prmRequest.AddChild("Flags");
+    AddCredentials(prmRequest, prmCreds, false);
+  });
 }
 
 TXmlDoc BuildDesktopAddressRequest(const std::string& prmDesktopID, const TCitrixCreds& prmCreds) {
-  TXmlNode request;
-  TXmlDoc doc = NewRequest("4.6", "RequestAddress", request);
-  AddAppName(request, prmDesktopID, "dns-port");
-  AddCredentials(request, prmCreds, false);
-  AddTextChild(request, "ClientType", "ica30");
-  request.AddChild("DeviceId");
-  return doc;
+  return NewRequest("4.6", "RequestAddress", [&](const TXmlNode& prmRequest) {
+    AddAppName(prmRequest, prmDesktopID, "dns-port");
+    AddCredentials(prmRequest, prmCreds, false);
+    AddTextChild(prmRequest, "ClientType", "ica30");
+    prmRequest.AddChild("DeviceId");
+  });
 }
 
 TXmlDoc BuildTicketRequest(const std::string& prmTicketTag, const TCitrixCreds& prmCreds) {
-  TXmlNode request;
-  TXmlDoc doc = NewRequest("1.2", "RequestTicket", request);
-  AddCredentials(request, prmCreds, true);
-  AddTextChild(request, "TicketType", "CtxLogon");
-  AddTextChild(request, "TicketTag", prmTicketTag);
-  request.AddChild("TimetoLive").SetText(std::to_string(200));
-  return doc;
+  return NewRequest("1.2", "RequestTicket", [&](const TXmlNode& prmRequest) {
+    AddCredentials(prmRequest, prmCreds, true);
+    AddTextChild(prmRequest, "TicketType", "CtxLogon");
+    AddTextChild(prmRequest, "TicketTag", prmTicketTag);
+    prmRequest.AddChild("TimetoLive").SetText(std::to_string(200));
+  });
 }
 
 }  // namespace vantrel
