@@ -88,20 +88,19 @@ void TVantrelTCSForm::cbxConnTypeChange() {
 }
 
 void TVantrelTCSForm::ShowProgress(const std::string& prmText) {
-  Download = {};
-  imAlert.Visible = false;
-  imProg.Visible = true;
-  lblInfo.Caption = prmText;
-  lblInfo.Red = false;
-  lblInfo.Visible = true;
+  ShowStatus(prmText, false);
 }
 
 void TVantrelTCSForm::ShowAlert(const std::string& prmText) {
+  ShowStatus(prmText, true);
+}
+
+void TVantrelTCSForm::ShowStatus(const std::string& prmText, bool prmAlert) {
   Download = {};
-  imProg.Visible = false;
-  imAlert.Visible = true;
+  imProg.Visible = !prmAlert;
+  imAlert.Visible = prmAlert;
   lblInfo.Caption = prmText;
-  lblInfo.Red = true;
+  lblInfo.Red = prmAlert;
   lblInfo.Visible = true;
 }
 

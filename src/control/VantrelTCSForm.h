@@ -86,6 +86,9 @@ class TVantrelTCSForm {
   TCheckBox cbBitmapCache, cbDesktopWallpaper, cbFullWindowDrag, cbMenuAnim, cbThemes;
   TButton btRecommend;
   TCheckBox cbConnectToConsole;
+
+ private:
+  void ShowStatus(const std::string& prmText, bool prmAlert);
 };
 
 }  // namespace vantrel
