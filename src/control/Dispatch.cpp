@@ -1,5 +1,6 @@
 #include "control/Dispatch.h"
 
+#include <array>
 #include <exception>
 
 #include "diag/Exceptions.h"
@@ -8,6 +9,13 @@
 namespace vantrel {
 
 namespace {
+
+// The text of an enumerator, by its value; "?" for a value outside the enumeration.
+template <typename TEnum, size_t N>
+const char* EnumText(TEnum prmValue, const std::array<const char*, N>& prmNames) {
+  const auto index = static_cast<size_t>(prmValue);
+  return index < N ? prmNames[index] : "?";
+}
 
 [[noreturn]] void Mismatch(TVarType prmWanted, TVarType prmGot) {
   throw EBaseException::CreateFmt("Type mismatch: %s expected, %s given", VarTypeName(prmWanted),
@@ -28,31 +36,14 @@ TDispResult Failed(HRESULT prmCode, std::string prmError) {
 }  // namespace
 
 const char* VarTypeName(TVarType prmType) {
-  switch (prmType) {
-    case TVarType::Empty:
-      return "empty";
-    case TVarType::I4:
-      return "I4";
-    case TVarType::BStr:
-      return "BSTR";
-    case TVarType::Object:
-      return "object";
-  }
-  return "?";
+  static constexpr std::array<const char*, 4> kNames = {"empty", "I4", "BSTR", "object"};
+  return EnumText(prmType, kNames);
 }
 
 const char* DispKindName(TDispKind prmKind) {
-  switch (prmKind) {
-    case TDispKind::Method:
-      return "method";
-    case TDispKind::PropertyGet:
-      return "property get";
-    case TDispKind::PropertyPut:
-      return "property put";
-    case TDispKind::PropertyPutRef:
-      return "property put by reference";
-  }
-  return "?";
+  static constexpr std::array<const char*, 4> kNames = {"method", "property get", "property put",
+                                                        "property put by reference"};
+  return EnumText(prmKind, kNames);
 }
 
 int32_t Variant::AsI4() const {
