@@ -14,6 +14,7 @@
 
 #include "diag/DebugLog.h"
 #include "diag/UniqueFd.h"
+#include "diag/WriteAll.h"
 #include "platform/Settings.h"
 
 namespace vantrel {
@@ -69,17 +70,6 @@ bool ReadKey(const std::string& prmPath, TKey& prmKey) {
   return ok && ReadAll(fd.Get(), prmKey.Bytes.data(), kKeyLen);
 }
 
-bool WriteAll(int prmFd, const unsigned char* prmBuf, size_t prmLen) {
-  size_t done = 0;
-  while (done < prmLen) {
-    ssize_t n = write(prmFd, prmBuf + done, prmLen - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // A new key is written whole under a private name and then linked into place, so a concurrent
 // reader never sees half a key and two creators agree on one key (the loser reads the winner's).
 bool CreateKey(const std::string& prmPath, TKey& prmKey) {
@@ -89,7 +79,8 @@ bool CreateKey(const std::string& prmPath, TKey& prmKey) {
   const std::string tmp = prmPath + ".new." + std::to_string(getpid());
   TUniqueFd fd(open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!fd) return false;
-  bool ok = WriteAll(fd.Get(), prmKey.Bytes.data(), kKeyLen) && fsync(fd.Get()) == 0;
+  bool ok = WriteAll(fd.Get(), {reinterpret_cast<const char*>(prmKey.Bytes.data()), kKeyLen}) &&
+            fsync(fd.Get()) == 0;
   fd.Reset();
   ok = ok && link(tmp.c_str(), prmPath.c_str()) == 0;
   unlink(tmp.c_str());

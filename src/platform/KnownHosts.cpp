@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "diag/UniqueFd.h"
+#include "diag/WriteAll.h"
 
 namespace vantrel {
 
@@ -49,18 +50,6 @@ bool ReadAll(int prmFd, std::string& prmOut) {
     }
     prmOut.append(buf, static_cast<size_t>(n));
   }
-}
-
-bool WriteAll(int prmFd, std::string_view prmData) {
-  while (!prmData.empty()) {
-    ssize_t n = write(prmFd, prmData.data(), prmData.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    prmData.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
 }
 
 }  // namespace
