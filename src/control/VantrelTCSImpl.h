@@ -119,6 +119,9 @@ class TVantrelTCSX {
   void WMHostStateNotify(uintptr_t prmWParam, intptr_t prmLParam);
   void WMReportError(uintptr_t prmWParam, intptr_t prmLParam);
   void WMReady() {}
+  // In custom-portal mode the page shows the reports itself: prmFire raises the event on the
+  // page's sink (when one listens) and the form is left alone. False otherwise.
+  bool ToPage(const std::function<void(IVantrelTCSXEvents&)>& prmFire);
   // --- VantrelTCSImplMembers.cpp ---
   void BuildDispatch();
   void BuildFormMembers();

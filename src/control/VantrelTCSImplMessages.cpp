@@ -7,18 +7,23 @@
 
 namespace vantrel {
 
+bool TVantrelTCSX::ToPage(const std::function<void(IVantrelTCSXEvents&)>& prmFire) {
+  if (!m_CustomPortal) return false;
+  if (FEvents != nullptr) prmFire(*FEvents);
+  return true;
+}
+
 void TVantrelTCSX::WMTCSStateNotify(uintptr_t prmWParam, intptr_t prmLParam) {
   std::unique_ptr<TTCSStatusInfo> info = m_UI->TakeStatusInfo(prmLParam);
   if (info == nullptr) {
     WriteDebugLog("TVantrelTCSX.WMTCSStateNotify - no status record");
     return;
   }
-  if (m_CustomPortal) {
-    if (FEvents != nullptr)
-      FEvents->OnTCSStatusChanged(info->ID, info->LParam, info->SParam.value_or(""));
-    return;
-  }
   const std::string text = info->SParam.value_or("");
+  if (ToPage([&](IVantrelTCSXEvents& prmSink) {
+        prmSink.OnTCSStatusChanged(info->ID, info->LParam, text);
+      }))
+    return;
   switch (static_cast<int>(prmWParam)) {
     case TCS_STATUS_CONNECTING:
       m_Form.ShowProgress("Connecting...");
@@ -61,10 +66,7 @@ void TVantrelTCSX::WMTCSStateNotify(uintptr_t prmWParam, intptr_t prmLParam) {
 void TVantrelTCSX::WMTimeoutAlert(uintptr_t prmWParam, intptr_t prmLParam) {
   const int kind = static_cast<int>(prmWParam);
   const int seconds = static_cast<int>(prmLParam);
-  if (m_CustomPortal) {
-    if (FEvents != nullptr) FEvents->OnTimeoutAlert(kind, seconds);
-    return;
-  }
+  if (ToPage([&](IVantrelTCSXEvents& prmSink) { prmSink.OnTimeoutAlert(kind, seconds); })) return;
   switch (kind) {
     case TCS_ALERT_CLEAR:
       m_Form.ClearStatus();
@@ -89,10 +91,8 @@ void TVantrelTCSX::WMTimeoutAlert(uintptr_t prmWParam, intptr_t prmLParam) {
 void TVantrelTCSX::WMHostStateNotify(uintptr_t prmWParam, intptr_t prmLParam) {
   const int index = static_cast<int>(prmWParam);
   const int status = static_cast<int>(prmLParam);
-  if (m_CustomPortal) {
-    if (FEvents != nullptr) FEvents->OnHostStatusChanged(index, status);
+  if (ToPage([&](IVantrelTCSXEvents& prmSink) { prmSink.OnHostStatusChanged(index, status); }))
     return;
-  }
   // The manager's list, which is the one the index was posted for.
   const auto& hosts = m_TCSMng->GetHosts();
   THost* host =
@@ -138,10 +138,7 @@ void TVantrelTCSX::WMReportError(uintptr_t, intptr_t prmLParam) {
   std::unique_ptr<TTCSErrorInfo> info = m_UI->TakeErrorInfo(prmLParam);
   if (info == nullptr) return;
   const std::string extra = info->Extra.value_or("");
-  if (m_CustomPortal) {
-    if (FEvents != nullptr) FEvents->OnError(info->ErrorID, extra);
-    return;
-  }
+  if (ToPage([&](IVantrelTCSXEvents& prmSink) { prmSink.OnError(info->ErrorID, extra); })) return;
   m_Dialogs.MessageBox(ErrorText(info->ErrorID, extra), m_Form.Caption, MB_OK | MB_ICONERROR);
 }
 
