@@ -38,17 +38,22 @@ TWindow::~TWindow() {
   // Posted records that were never handled are dropped; their senders are already released.
 }
 
-bool TWindow::Post(uint32_t prmMsg, uintptr_t prmWParam, intptr_t prmLParam) {
+std::shared_ptr<TWindow::TMsg> TWindow::Enqueue(uint32_t prmMsg, uintptr_t prmWParam,
+                                                intptr_t prmLParam, bool prmSent) {
   auto m = std::make_shared<TMsg>();
   m->Msg = prmMsg;
   m->WParam = prmWParam;
   m->LParam = prmLParam;
-  m->Sent = false;
+  m->Sent = prmSent;
   std::lock_guard<std::mutex> g(m_Lock);
-  if (m_Destroying) return false;
-  m_Queue.push_back(std::move(m));
+  if (m_Destroying) return nullptr;
+  m_Queue.push_back(m);
   m_Pending.Set();
-  return true;
+  return m;
+}
+
+bool TWindow::Post(uint32_t prmMsg, uintptr_t prmWParam, intptr_t prmLParam) {
+  return Enqueue(prmMsg, prmWParam, prmLParam, false) != nullptr;
 }
 
 intptr_t TWindow::Send(uint32_t prmMsg, uintptr_t prmWParam, intptr_t prmLParam) {
@@ -56,17 +61,8 @@ intptr_t TWindow::Send(uint32_t prmMsg, uintptr_t prmWParam, intptr_t prmLParam)
     if (IsDestroying()) return 0;
     return m_Handler ? m_Handler(prmMsg, prmWParam, prmLParam) : 0;
   }
-  auto m = std::make_shared<TMsg>();
-  m->Msg = prmMsg;
-  m->WParam = prmWParam;
-  m->LParam = prmLParam;
-  m->Sent = true;
-  {
-    std::lock_guard<std::mutex> g(m_Lock);
-    if (m_Destroying) return 0;
-    m_Queue.push_back(m);
-    m_Pending.Set();
-  }
+  std::shared_ptr<TMsg> m = Enqueue(prmMsg, prmWParam, prmLParam, true);
+  if (m == nullptr) return 0;
   std::unique_lock<std::mutex> g(m->Lock);
   m->Cv.wait(g, [&] { return m->Done || m->Cancelled; });
   return m->Done ? m->Result : 0;

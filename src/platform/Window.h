@@ -53,6 +53,10 @@ class TWindow {
 
  private:
   struct TMsg;
+  // Queues the message; null when the window is being destroyed.
+  std::shared_ptr<TMsg> Enqueue(uint32_t prmMsg, uintptr_t prmWParam, intptr_t prmLParam,
+                                bool prmSent);
+
   TMsgHandler m_Handler;
   std::thread::id m_Owner;
   mutable std::mutex m_Lock;
