@@ -88,36 +88,33 @@ class CLVActionEndRule : public CLVActionBase {
   int Execute(const TVerifyContext&, TRuleParams&, TXmlNode) const override { return CLV_END_RULE; }
 };
 
-class CLVActionWSC : public CLVActionBase {
+// Sends one of the endpoint's inventories to the gateway's log, one message a line; with
+// kDebugToo each line goes to the debug log as well. Nothing is probed without a gateway.
+template <std::vector<std::string> (*kInventory)(IProbes&), bool kDebugToo>
+class CLVActionSendInventory : public CLVActionBase {
  public:
-  std::string GetTag() const override { return "winsclog"; }
   int Execute(const TVerifyContext& prmCtx, TRuleParams&, TXmlNode) const override {
-    if (prmCtx.Protocol) SendAll(prmCtx, WinscLogLines(ProbesOf(prmCtx)), true);
+    if (prmCtx.Protocol) SendAll(prmCtx, kInventory(ProbesOf(prmCtx)), kDebugToo);
     return CLV_GO_ON;
   }
 };
 
-class CLVActionAuditLog : public CLVActionBase {
+class CLVActionWSC : public CLVActionSendInventory<WinscLogLines, true> {
+ public:
+  std::string GetTag() const override { return "winsclog"; }
+};
+
+class CLVActionAuditLog : public CLVActionSendInventory<AuditList, false> {
  public:
   std::string GetTag() const override { return "extaudit"; }
-  int Execute(const TVerifyContext& prmCtx, TRuleParams&, TXmlNode) const override {
-    if (prmCtx.Protocol) SendAll(prmCtx, AuditList(ProbesOf(prmCtx)), false);
-    return CLV_GO_ON;
-  }
 };
 
 }  // namespace
 
 std::vector<const CLVActionBase*> BuiltinActions() {
-  static const CLVActionLog log;
-  static const CLVActionTermSess termsess;
-  static const CLVActionAlertUser alertuser;
-  static const CLVActionPromptUser promptuser;
-  static const CLVActionSetParam setparam;
-  static const CLVActionEndRule endrule;
-  static const CLVActionWSC winsclog;
-  static const CLVActionAuditLog extaudit;
-  return {&log, &termsess, &alertuser, &promptuser, &setparam, &endrule, &winsclog, &extaudit};
+  return HandlerSingletons<CLVActionBase, CLVActionLog, CLVActionTermSess, CLVActionAlertUser,
+                           CLVActionPromptUser, CLVActionSetParam, CLVActionEndRule, CLVActionWSC,
+                           CLVActionAuditLog>();
 }
 
 }  // namespace vantrel

@@ -27,8 +27,30 @@ bool ReadWlan(IProbes& prmProbes, TWlanState& prmState) {
   return true;
 }
 
-bool Health(IProbes& prmProbes, int prmProvider, int& prmHealth) {
-  return prmProbes.GetSecurityProviderHealth(prmProvider, prmHealth);
+// A security-centre check passes when prmFound, or else when the provider reports good health.
+bool Healthy(IProbes& prmProbes, int prmProvider, bool prmFound) {
+  int health = prmFound ? WSC_HEALTH_GOOD : WSC_HEALTH_POOR;
+  if (!prmFound) prmProbes.GetSecurityProviderHealth(prmProvider, health);
+  return health == WSC_HEALTH_GOOD;
+}
+
+// What one check adds: Pass when it passed (nothing when null); else Fail, and Why is sent to the
+// gateway's log at Level.
+struct TCheckTexts {
+  const char* Pass;
+  const char* Fail;
+  int Level;
+  const char* Why;
+};
+
+void AddCheck(const TVerifyContext& prmCtx, TResults& prmResults, bool prmPassed,
+              const TCheckTexts& prmTexts) {
+  if (prmPassed) {
+    if (prmTexts.Pass != nullptr) prmResults.push_back(prmTexts.Pass);
+    return;
+  }
+  SendGateway(prmCtx, prmTexts.Level, prmTexts.Why);
+  prmResults.push_back(prmTexts.Fail);
 }
 
 class CLVEvalOSType : public CLVEvalBase {
@@ -140,26 +162,20 @@ class CLVEvalWSCFW : public CLVEvalBase {
   TResults Eval(const TVerifyContext& prmCtx, TRuleParams&, TXmlNode) const override {
     IProbes& probes = ProbesOf(prmCtx);
     auto platform = probes.PlatformFirewall();
-    bool platformOn = platform && platform->Enabled;
+    const bool platformOn = platform && platform->Enabled;
     TResults results;
-    int n = CountBothNamespaces(probes, WSC_FIREWALL);
-    if (n == 0 && platformOn) n = 1;
-    if (n < 1) {
-      results.push_back("Not FWInstalled");
-      SendGateway(prmCtx, CLV_LOG_INFORMATION, "Firewall policy failure - no firewall detected");
-    } else {
-      results.push_back("FWInstalled");
-    }
-    int health = AnyInstanceTrue(probes, WSC_FIREWALL, "enabled") || platformOn ? WSC_HEALTH_GOOD
-                                                                                : WSC_HEALTH_POOR;
-    if (health != WSC_HEALTH_GOOD) Health(probes, WSC_PROVIDER_FIREWALL, health);
-    if (health != WSC_HEALTH_GOOD) {
-      results.push_back("Not Enabled");
-      SendGateway(prmCtx, CLV_LOG_INFORMATION,
-                  "Firewall policy failure - no enabled firewall detected");
-    } else {
-      results.push_back("Enabled");
-    }
+    AddCheck(prmCtx, results, CountBothNamespaces(probes, WSC_FIREWALL) > 0 || platformOn,
+             {.Pass = "FWInstalled",
+              .Fail = "Not FWInstalled",
+              .Level = CLV_LOG_INFORMATION,
+              .Why = "Firewall policy failure - no firewall detected"});
+    AddCheck(prmCtx, results,
+             Healthy(probes, WSC_PROVIDER_FIREWALL,
+                     AnyInstanceTrue(probes, WSC_FIREWALL, "enabled") || platformOn),
+             {.Pass = "Enabled",
+              .Fail = "Not Enabled",
+              .Level = CLV_LOG_INFORMATION,
+              .Why = "Firewall policy failure - no enabled firewall detected"});
     return results;
   }
 };
@@ -170,26 +186,21 @@ class CLVEvalWSCAV : public CLVEvalBase {
   TResults Eval(const TVerifyContext& prmCtx, TRuleParams&, TXmlNode) const override {
     IProbes& probes = ProbesOf(prmCtx);
     TResults results;
-    int health = WSC_HEALTH_POOR;
-    if (CountBothNamespaces(probes, WSC_ANTIVIRUS) > 0) {
-      health = WSC_HEALTH_GOOD;
-      results.push_back("AVInstalled");
-    }
-    if (health != WSC_HEALTH_GOOD) Health(probes, WSC_PROVIDER_ANTIVIRUS, health);
-    if (health != WSC_HEALTH_GOOD) {
-      SendGateway(prmCtx, CLV_LOG_WARNING, "Anti-Virus policy failure, no anti-virus detected");
-      results.push_back("Not AVInstalled");
-    }
-    health = AnyInstanceTrue(probes, WSC_ANTIVIRUS, "productUptoDate") ? WSC_HEALTH_GOOD
-                                                                       : WSC_HEALTH_POOR;
-    if (health != WSC_HEALTH_GOOD) Health(probes, WSC_PROVIDER_ANTIVIRUS, health);
-    if (health != WSC_HEALTH_GOOD) {
-      SendGateway(prmCtx, CLV_LOG_WARNING,
-                  "Anti-Virus policy failure, no up-to-date anti-virus detected");
-      results.push_back("Not Up-To-Date");
-    } else {
-      results.push_back("Up-To-Date");
-    }
+    // Without a listed product, a healthy provider adds neither text.
+    const bool listed = CountBothNamespaces(probes, WSC_ANTIVIRUS) > 0;
+    if (listed) results.push_back("AVInstalled");
+    AddCheck(prmCtx, results, Healthy(probes, WSC_PROVIDER_ANTIVIRUS, listed),
+             {.Pass = nullptr,
+              .Fail = "Not AVInstalled",
+              .Level = CLV_LOG_WARNING,
+              .Why = "Anti-Virus policy failure, no anti-virus detected"});
+    AddCheck(prmCtx, results,
+             Healthy(probes, WSC_PROVIDER_ANTIVIRUS,
+                     AnyInstanceTrue(probes, WSC_ANTIVIRUS, "productUptoDate")),
+             {.Pass = "Up-To-Date",
+              .Fail = "Not Up-To-Date",
+              .Level = CLV_LOG_WARNING,
+              .Why = "Anti-Virus policy failure, no up-to-date anti-virus detected"});
     return results;
   }
 };
@@ -197,14 +208,8 @@ class CLVEvalWSCAV : public CLVEvalBase {
 }  // namespace
 
 std::vector<const CLVEvalBase*> BuiltinEvaluators() {
-  static const CLVEvalOSType ostype;
-  static const CLVEvalNetType networktype;
-  static const CLVEvalWiFiSSID wifissid;
-  static const CLVEvalParam param;
-  static const CLVEvalWSC winsc;
-  static const CLVEvalWSCFW firewall;
-  static const CLVEvalWSCAV antivirus;
-  return {&ostype, &networktype, &wifissid, &param, &winsc, &firewall, &antivirus};
+  return HandlerSingletons<CLVEvalBase, CLVEvalOSType, CLVEvalNetType, CLVEvalWiFiSSID,
+                           CLVEvalParam, CLVEvalWSC, CLVEvalWSCFW, CLVEvalWSCAV>();
 }
 
 }  // namespace vantrel

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "diag/Xml.h"
@@ -51,5 +52,14 @@ void RegisterBuiltinHandlers();
 // The built-in handler singletons, in registration order.
 std::vector<const CLVEvalBase*> BuiltinEvaluators();
 std::vector<const CLVActionBase*> BuiltinActions();
+
+// One instance of each of the (stateless) handler classes, made on first use, in the order given.
+template <typename TBase, typename... THandlers>
+std::vector<const TBase*> HandlerSingletons() {
+  static const std::tuple<THandlers...> kHandlers;
+  return std::apply(
+      [](const THandlers&... prmHandlers) { return std::vector<const TBase*>{&prmHandlers...}; },
+      kHandlers);
+}
 
 }  // namespace vantrel
