@@ -72,7 +72,7 @@ std::string LogonTicket(const TCitrixLaunchEnv& prmEnv, CAppMng& prmAppMng,
                         const std::string& prmDomain) {
   std::string ticket;
   if (prmEnv.Service.GetLogonTicket(&prmAppMng, prmServer, prmUser, prmTag, prmDomain, prmPassword,
-                                    ticket) != CTX_OK) {
+                                    ticket) != kCitrixOK) {
     WriteDebugLog("LaunchApp - Failed to get Logon Ticket");
     ticket.clear();
   }
@@ -160,7 +160,7 @@ bool FindAppServer(TXenApp& prmApp, CAppMng& prmAppMng, const std::string& prmUs
     const int code = prmEnv.Service.GetAppAddress(&prmAppMng, servers[i], prmApp.GetLocation(),
                                                   prmDomain, prmPassword, prmUser, prmServerAddress,
                                                   prmCGPAddress, tag1, tag2);
-    if (code == CTX_OK) {
+    if (code == kCitrixOK) {
       WriteDebugLog("LaunchApp - Server found " + prmServerAddress + ", " + prmCGPAddress);
       prmServer = servers[i];
       prmTicketTag = tag1 + ":" + tag2;
@@ -227,7 +227,7 @@ void DoLaunchXenDesktop(const std::string& prmDesktopID, const std::string& prmC
                         const std::string& prmDomain, const TCitrixLaunchEnv& prmEnv) {
   TDesktopAddress reply;
   if (prmEnv.Service.RequestDesktopAddress(&prmAppMng, prmController, prmDesktopID, prmUser,
-                                           prmPassword, prmDomain, reply) != CTX_OK)
+                                           prmPassword, prmDomain, reply) != kCitrixOK)
     return;
   std::string ticket;
   if (reply.TicketTag)

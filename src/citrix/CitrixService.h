@@ -14,17 +14,6 @@ namespace vantrel {
 
 class CAppMng;
 
-// The service's result codes; the launches need these.
-constexpr uint8_t CTX_OK = kCitrixOK;
-constexpr uint8_t CTX_NO_REPLY = kCitrixNoReply;
-constexpr uint8_t CTX_FAILED_CREDENTIALS = 2;
-constexpr uint8_t CTX_NO_SERVER = kCitrixNoServer;
-constexpr uint8_t CTX_MUST_CHANGE_CREDENTIALS = 4;
-constexpr uint8_t CTX_EXPIRED_CREDENTIALS = 5;
-constexpr uint8_t CTX_ACCOUNT_LOCKED_OUT = 6;
-constexpr uint8_t CTX_INVALID_LOGON_HOURS = 7;
-constexpr uint8_t CTX_ACCOUNT_DISABLED = 8;
-
 // The elements of a successful desktop address reply the launch reads; unset when absent.
 struct TDesktopAddress {
   std::optional<std::string> ServerAddress{};

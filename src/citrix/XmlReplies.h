@@ -15,6 +15,7 @@ namespace vantrel {
 using TCitrixResult = uint8_t;
 constexpr TCitrixResult kCitrixOK = 0;
 constexpr TCitrixResult kCitrixNoReply = 1;
+constexpr TCitrixResult kCitrixFailedCredentials = 2;
 constexpr TCitrixResult kCitrixNoServer = 3;
 
 // True when the reply holds an "ErrorId" element anywhere.

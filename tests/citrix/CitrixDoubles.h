@@ -50,13 +50,13 @@ class TRecordingTunnel : public TNullTunnel {
 class TScriptedService : public ICitrixService {
  public:
   struct TAppAnswer {
-    uint8_t Code = CTX_OK;
+    uint8_t Code = kCitrixOK;
     std::string ServerAddress, CGPAddress, Tag1, Tag2;
   };
-  std::map<std::string, TAppAnswer> AppAnswers;  // by server; missing: CTX_NO_REPLY
-  uint8_t TicketCode = CTX_OK;
+  std::map<std::string, TAppAnswer> AppAnswers;  // by server; missing: kCitrixNoReply
+  uint8_t TicketCode = kCitrixOK;
   std::string Ticket = "TKT";
-  uint8_t DesktopCode = CTX_OK;
+  uint8_t DesktopCode = kCitrixOK;
   TDesktopAddress Desktop;
   std::vector<std::string> TicketRequests;  // server + " " + tag
 
@@ -65,7 +65,7 @@ class TScriptedService : public ICitrixService {
                         std::string& prmServerAddress, std::string& prmCGPAddress,
                         std::string& prmTag1, std::string& prmTag2) override {
     auto it = AppAnswers.find(prmServer);
-    if (it == AppAnswers.end()) return CTX_NO_REPLY;
+    if (it == AppAnswers.end()) return kCitrixNoReply;
     prmServerAddress = it->second.ServerAddress;
     prmCGPAddress = it->second.CGPAddress;
     prmTag1 = it->second.Tag1;

@@ -146,19 +146,19 @@ TEST_F(CitrixExchange, TheLaunchesServiceAnswersFromTheExchange) {
   std::string server, cgp, tag1, tag2;
   EXPECT_EQ(service.GetAppAddress(&Tunnel, "10.0.0.5", "Word", "CORP", "secret", "anna", server,
                                   cgp, tag1, tag2),
-            CTX_OK);
+            kCitrixOK);
   EXPECT_EQ(std::vector<std::string>({server, cgp, tag1, tag2}),
             (std::vector<std::string>{"10.1.1.1:1494", "*:2598", "IMAHostId", "42"}));
   TDesktopAddress desktop;
   EXPECT_EQ(service.RequestDesktopAddress(&Tunnel, "10.0.0.6", "Desk1", "anna", "secret", "CORP",
                                           desktop),
-            CTX_OK);
+            kCitrixOK);
   EXPECT_EQ(desktop.ServerAddress, std::optional<std::string>("10.1.1.2:1500"));
   EXPECT_FALSE(desktop.TicketTag.has_value());
   TDesktopAddress refused;
   EXPECT_NE(service.RequestDesktopAddress(&Tunnel, "10.0.0.6", "Desk1", "anna", "secret", "CORP",
                                           refused),
-            CTX_OK);
+            kCitrixOK);
   EXPECT_FALSE(refused.ServerAddress.has_value());
 }
 

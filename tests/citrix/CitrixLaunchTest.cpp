@@ -52,7 +52,7 @@ class CitrixLaunchTest : public ::testing::Test {
     App.SetFarm(Farm.get());
     App.SetName("Word");
     App.SetSeqNo("Word 2");
-    Service.AppAnswers["xa2"] = {CTX_OK, "10.0.0.9:1494", "*:2598", "A1", "B2:C3"};
+    Service.AppAnswers["xa2"] = {kCitrixOK, "10.0.0.9:1494", "*:2598", "A1", "B2:C3"};
   }
   void SetClientVersion(const std::string& prmVersion) {
     std::ofstream(Root + "/client/pkginf/Ver.core.x86_64") << prmVersion << "\n";
@@ -108,7 +108,7 @@ TEST_F(CitrixLaunchTest, ApplicationGoesThroughCGPAndDirectListenersWithTheTicke
 
 TEST_F(CitrixLaunchTest, OlderClientsWithoutTicketGoDirect) {
   SetClientVersion("7.0");
-  Service.TicketCode = CTX_NO_REPLY;
+  Service.TicketCode = kCitrixNoReply;
   Launch();
   ASSERT_EQ(Tunnel.Listens.size(), 1u);
   EXPECT_EQ(Tunnel.Listens[0].Dest, "10.0.0.9:1494");
@@ -128,15 +128,15 @@ TEST_F(CitrixLaunchTest, FailuresEndTheLaunchWithTheirBox) {
     bool Client;
     const char* Box;  // "" : none
   } cases[] = {
-      {"bad credentials", CTX_FAILED_CREDENTIALS, "", false, true,
+      {"bad credentials", kCitrixFailedCredentials, "", false, true,
        "No server was found to run the application\n\rBad credentials"},
       {"unknown code", 9, "", false, true,
        "No server was found to run the application\n\rUnknown error"},
-      {"no listener", CTX_OK, "10.0.0.9:1494", true, true,
+      {"no listener", kCitrixOK, "10.0.0.9:1494", true, true,
        "Failed to start application, could not open a connection to server *:2598"},
-      {"no client", CTX_OK, "10.0.0.9:1494", false, false,
+      {"no client", kCitrixOK, "10.0.0.9:1494", false, false,
        "Failed to start local client, please check the path specified"},
-      {"server 0.0.0.0", CTX_OK, "", false, true, ""},
+      {"server 0.0.0.0", kCitrixOK, "", false, true, ""},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -175,7 +175,7 @@ TEST_F(CitrixLaunchTest, DesktopResolvesItsServerAndPassesTheWholeTag) {
   // Without a server address, or with a refused request, nothing opens and nothing shows.
   Service.Desktop.ServerAddress.reset();
   LaunchXenDesktop("Win10", "", "ddc", Tunnel, Store, DPP, "jo", "s3cret", "CORP", Env);
-  Service.DesktopCode = CTX_NO_REPLY;
+  Service.DesktopCode = kCitrixNoReply;
   Service.Desktop.ServerAddress = "10.0.0.12";
   LaunchXenDesktop("Win10", "", "ddc", Tunnel, Store, DPP, "jo", "s3cret", "CORP", Env);
   EXPECT_EQ(Tunnel.Listens.size(), 1u);

@@ -74,7 +74,7 @@ TEST(CitrixTunnelTest, OnlyTheFirstCGPPieceGetsTheIcaPort) {
   app.SetName("Word");
   app.SetSeqNo("Word");
   TScriptedService service;
-  service.AppAnswers["xa1"] = {CTX_OK, "10.0.0.9:1494", "*:2598", "", "T"};
+  service.AppAnswers["xa1"] = {kCitrixOK, "10.0.0.9:1494", "*:2598", "", "T"};
   TScriptedDialogs dialogs;
   TCitrixLaunchEnv env{service, dialogs, [](pid_t prmPid) {
                          int code = 0;
