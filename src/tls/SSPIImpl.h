@@ -97,6 +97,8 @@ struct CSSPI::TImpl {
   // Receive side: one receiving thread at a time, no lock needed.
   std::vector<uint8_t> m_RecvBuf;  // empty until the handshake succeeded
   size_t m_RecvBufSize = 0;
+  bool m_SocketDrained = false;
+  bool m_PeerClosed = false;
   // Drops prmCount bytes from the front of the receive buffer.
   void DropReceived(size_t prmCount);
   TRecvQueue m_RecvdBufs;
