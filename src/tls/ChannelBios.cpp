@@ -17,10 +17,12 @@ int Create(BIO* prmBio) {
   return 1;
 }
 
-// A method made once and kept for the life of the process, as OpenSSL's own methods are.
-BIO_METHOD* NewMethod(const char* prmName) {
+BIO_METHOD* NewMethod(const char* prmName, long (*prmCtrl)(BIO*, int, long, void*)) {
   BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, prmName);
-  if (m) BIO_meth_set_create(m, Create);
+  if (m) {
+    BIO_meth_set_create(m, Create);
+    BIO_meth_set_ctrl(m, prmCtrl);
+  }
   return m;
 }
 
@@ -43,13 +45,23 @@ int Write(BIO* prmBio, const char* prmData, size_t prmLen, size_t* prmWritten) {
   return 1;
 }
 
-long OutputCtrl(BIO* prmBio, int prmCmd, long, void*) {
+size_t Pending(const std::vector<uint8_t>& prmStore) {
+  return prmStore.size();
+}
+
+size_t Pending(const TInputWindow& prmWindow) {
+  return prmWindow.Pending();
+}
+
+// Flush succeeds and the pending count is what the target holds; nothing else is supported.
+template <typename T>
+long Ctrl(BIO* prmBio, int prmCmd, long, void*) {
   switch (prmCmd) {
     case BIO_CTRL_FLUSH:
       return 1;
     case BIO_CTRL_PENDING:
     case BIO_CTRL_WPENDING:
-      return static_cast<long>(Target<std::vector<uint8_t>>(prmBio).size());
+      return static_cast<long>(Pending(Target<T>(prmBio)));
     default:
       return 0;
   }
@@ -63,15 +75,21 @@ int Read(BIO* prmBio, char* prmOut, size_t prmLen, size_t* prmRead) {
   return 0;
 }
 
-long InputCtrl(BIO* prmBio, int prmCmd, long, void*) {
-  switch (prmCmd) {
-    case BIO_CTRL_FLUSH:
-      return 1;
-    case BIO_CTRL_PENDING:
-      return static_cast<long>(Target<TInputWindow>(prmBio).Pending());
-    default:
-      return 0;
-  }
+struct TMethods {
+  BIO_METHOD* Output;
+  BIO_METHOD* Input;
+};
+
+// Made once and kept for the life of the process, as OpenSSL's own methods are.
+const TMethods& Methods() {
+  static const TMethods methods = [] {
+    TMethods m{NewMethod("channel output", Ctrl<std::vector<uint8_t>>),
+               NewMethod("channel input", Ctrl<TInputWindow>)};
+    if (m.Output) BIO_meth_set_write_ex(m.Output, Write);
+    if (m.Input) BIO_meth_set_read_ex(m.Input, Read);
+    return m;
+  }();
+  return methods;
 }
 
 }  // namespace
@@ -103,27 +121,11 @@ size_t TInputWindow::Take(uint8_t* prmOut, size_t prmLen) {
 }
 
 BIO* NewOutputBio(std::vector<uint8_t>* prmStore) {
-  static BIO_METHOD* method = [] {
-    BIO_METHOD* m = NewMethod("channel output");
-    if (m) {
-      BIO_meth_set_write_ex(m, Write);
-      BIO_meth_set_ctrl(m, OutputCtrl);
-    }
-    return m;
-  }();
-  return NewBio(method, prmStore);
+  return NewBio(Methods().Output, prmStore);
 }
 
 BIO* NewInputBio(TInputWindow* prmWindow) {
-  static BIO_METHOD* method = [] {
-    BIO_METHOD* m = NewMethod("channel input");
-    if (m) {
-      BIO_meth_set_read_ex(m, Read);
-      BIO_meth_set_ctrl(m, InputCtrl);
-    }
-    return m;
-  }();
-  return NewBio(method, prmWindow);
+  return NewBio(Methods().Input, prmWindow);
 }
 
 }  // namespace vantrel
