@@ -164,8 +164,8 @@ bool CSSPI::PerformHandshake(int prmSock, const std::string& prmDest, int prmDev
   g_StreamSizes = sizes;
   // Bytes that followed the last handshake record are the first of the receive buffer; a larger
   // remainder than the usual buffer grows it rather than being cut. Room for several full
-  // records: a bulk reader gets them with one system call.
-  constexpr size_t kRecvBufSize = 64 * 1024;
+  // records: a bulk reader gets what a busy socket holds with few system calls.
+  constexpr size_t kRecvBufSize = 256 * 1024;
   size_t size = std::max<size_t>(
       {sizes.cbHeader + sizes.cbTrailer + sizes.cbMaximumMessage, kRecvBufSize, held});
   try {

@@ -42,15 +42,21 @@ TSecStatus CSSPI::TImpl::ProcessRecord(const uint8_t* prmData, size_t prmLen, si
       TRecordCheck rec = CheckRecord(prmData, prmLen);
       if (rec.State == TRecordState::Invalid) return SEC_E_ILLEGAL_MESSAGE;
       if (rec.State == TRecordState::Incomplete) return SEC_E_INCOMPLETE_MESSAGE;
-      if (BIO_write(SSL_get_rbio(m_Ctx.get()), prmData, int(rec.Len)) != int(rec.Len))
-        return SEC_E_INTERNAL_ERROR;
+      // OpenSSL reads the record where it lies; what it leaves is copied aside below, before
+      // the receive buffer moves.
+      m_Input.Show(prmData, rec.Len);
       prmConsumed = rec.Len;
     }
+    struct TKeepRest {
+      TInputWindow& Input;
+      ~TKeepRest() { Input.Keep(); }
+    } keepRest{m_Input};
     bool wasInInit = SSL_in_init(m_Ctx.get());
     uint8_t plain[SSL3_RT_MAX_PLAIN_LENGTH];
     size_t direct = 0;
+    // A read that gives data leaves the error queue as it was: clearing it once is enough.
+    ERR_clear_error();
     for (;;) {
-      ERR_clear_error();
       // Straight to the caller while nothing older waits in the queue: order stays as it came.
       const bool toCaller = prmDirect && direct < prmRoom && m_RecvdBufs.Size() == 0;
       uint8_t* to = toCaller ? prmDirect + direct : plain;

@@ -1,7 +1,7 @@
 // Inside of CSSPI, shared by the files that implement it (context set-up, handshake, records).
-// OpenSSL works on memory BIOs: the channel itself moves bytes between the socket and OpenSSL,
-// one whole TLS record at a time, so the receive buffer and the plaintext queue behave exactly
-// as the channel's contract describes.
+// OpenSSL works on the channel's BIOs: the channel itself moves bytes between the socket and
+// OpenSSL, one whole TLS record at a time, so the receive buffer and the plaintext queue behave
+// exactly as the channel's contract describes.
 #pragma once
 
 #include <openssl/ssl.h>
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tls/CertChooser.h"
+#include "tls/ChannelBios.h"
 #include "tls/RecvQueue.h"
 #include "tls/SecStatus.h"
 #include "tls/TlsHandle.h"
@@ -79,7 +80,9 @@ struct CSSPI::TImpl {
   mutable std::mutex m_SslCS;
   std::condition_variable m_HandshakeCV;  // senders wait here while a renegotiation runs
   TSslCtxPtr m_Cred;
-  TSslPtr m_Ctx;  // owns the input memory BIO and the output BIO
+  // What the input BIO gives OpenSSL: the record being processed, in the receive buffer.
+  TInputWindow m_Input;
+  TSslPtr m_Ctx;  // owns the input BIO and the output BIO
   // Offered to the gateway by the certificate callback once the user chose it.
   TClientCertificate m_PendingCert;
 
@@ -97,6 +100,8 @@ struct CSSPI::TImpl {
   // Receive side: one receiving thread at a time, no lock needed.
   std::vector<uint8_t> m_RecvBuf;  // empty until the handshake succeeded
   size_t m_RecvBufSize = 0;
+  bool m_SocketDrained = false;
+  bool m_PeerClosed = false;
   // Drops prmCount bytes from the front of the receive buffer.
   void DropReceived(size_t prmCount);
   TRecvQueue m_RecvdBufs;

@@ -10,7 +10,7 @@
 
 #include "diag/DebugLog.h"
 #include "diag/NetAddress.h"
-#include "tls/OutputBio.h"
+#include "tls/ChannelBios.h"
 #include "tls/SSPIImpl.h"
 #include "tls/ServerTrust.h"
 
@@ -74,15 +74,14 @@ bool CSSPI::TImpl::StartContext(const std::string& prmDest) {
   SSL* s = ctx.get();
   if (!s) return false;
   m_Cipher.clear();
-  BIO* rbio = BIO_new(BIO_s_mem());
+  m_Input = TInputWindow();
+  BIO* rbio = NewInputBio(&m_Input);
   BIO* wbio = NewOutputBio(&m_Cipher);
   if (!rbio || !wbio) {
     BIO_free(rbio);
     BIO_free(wbio);
     return false;
   }
-  // An empty input BIO means "more bytes needed", never end of stream.
-  BIO_set_mem_eof_return(rbio, -1);
   SSL_set_bio(s, rbio, wbio);
   SSL_set_app_data(s, this);
   SSL_set_connect_state(s);

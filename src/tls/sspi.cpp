@@ -133,6 +133,14 @@ bool CSSPI::HasBufferedData() const {
          CheckRecord(d.m_RecvBuf.data(), d.m_RecvBufSize).State != TRecordState::Incomplete;
 }
 
+bool CSSPI::SocketDrained() const {
+  return m_Impl->m_SocketDrained;
+}
+
+bool CSSPI::PeerClosed() const {
+  return m_Impl->m_PeerClosed;
+}
+
 bool CSSPI::TImpl::Recv(int prmSock, uint8_t* prmBuf, int prmLen, int& prmRecvd,
                         bool prmOneRecord) {
   prmRecvd = 0;
@@ -152,6 +160,7 @@ bool CSSPI::TImpl::Recv(int prmSock, uint8_t* prmBuf, int prmLen, int& prmRecvd,
     ~TFront() { Drop(); }
   } front{*this};
   TSecStatus status = SEC_E_OK;
+  bool drained = false;
   for (;;) {
     if (got == want) return true;
     if (m_RecvBufSize == front.Done || status == SEC_E_INCOMPLETE_MESSAGE) {
@@ -159,15 +168,24 @@ bool CSSPI::TImpl::Recv(int prmSock, uint8_t* prmBuf, int prmLen, int& prmRecvd,
       if (m_RecvBufSize == m_RecvBuf.size())
         throw EBaseException::CreateFmt("Recv : Error %x while decrypting data",
                                         SEC_E_ILLEGAL_MESSAGE);
-      ssize_t n =
-          recv(prmSock, m_RecvBuf.data() + m_RecvBufSize, m_RecvBuf.size() - m_RecvBufSize, 0);
+      // A read that left room took everything the socket had: another one now would only find
+      // it empty. Only a caller with nothing yet tries again (and may block for it).
+      if (drained && got > 0) return true;
+      const size_t room = m_RecvBuf.size() - m_RecvBufSize;
+      ssize_t n = recv(prmSock, m_RecvBuf.data() + m_RecvBufSize, room, 0);
       if (n < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
         if (errno == EINTR) continue;
+        m_SocketDrained = true;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
         throw EBaseException::CreateFmt(
             "CSSPI.RecvSec : Error %x while reading data from the gateway", errno);
       }
-      if (n == 0) return true;
+      drained = size_t(n) < room;
+      m_SocketDrained = drained;
+      if (n == 0) {
+        m_PeerClosed = true;
+        return true;
+      }
       m_RecvBufSize += size_t(n);
     }
     size_t consumed = 0;

@@ -86,6 +86,11 @@ class CSSPI {
   // or a whole record held. A reader that waits on the socket checks this first. Receiving
   // thread only.
   bool HasBufferedData() const;
+  // How the last receive left the socket, so a reader knows whether to wait on it before reading
+  // again: drained (the socket had nothing more to give at that moment) and closed by the peer
+  // (for good). Receiving thread only.
+  bool SocketDrained() const;
+  bool PeerClosed() const;
 
  private:
   struct TImpl;

@@ -88,18 +88,24 @@ void CConn::Relay(const char* prmOpenFailedLog, const char* prmReadErrorLog) {
 void CConn::ReadLoop(const char* prmReadErrorLog) {
   TDataBuf one;
   TDataBatch batch(m_AppMng->HeaderSize());
+  // Set after a read that filled the whole batch: the application is likely ahead, and the next
+  // read goes first, without a wait, unless there is output to write or a stop to notice.
+  bool full = false;
   for (;;) {
     const bool queued = m_HasOutput;
-    pollfd fds[3] = {{m_CSock.Get(), static_cast<short>(POLLIN | (queued ? POLLOUT : 0)), 0},
-                     {m_StopEvent.Fd(), POLLIN, 0},
-                     {m_OutQueued.Fd(), POLLIN, 0}};
-    int r = poll(fds, 3, -1);
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) throw EBaseException::CreateFmt("poll failed %d", errno);
-    if ((fds[1].revents & POLLIN) || m_Terminate) return;
-    if (fds[2].revents & POLLIN) m_OutQueued.TryConsume();
-    if (fds[0].revents & (POLLOUT | POLLERR)) FlushQueued();
-    if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+    if (m_Terminate) return;
+    if (!full || queued) {
+      pollfd fds[3] = {{m_CSock.Get(), static_cast<short>(POLLIN | (queued ? POLLOUT : 0)), 0},
+                       {m_StopEvent.Fd(), POLLIN, 0},
+                       {m_OutQueued.Fd(), POLLIN, 0}};
+      int r = poll(fds, 3, -1);
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) throw EBaseException::CreateFmt("poll failed %d", errno);
+      if ((fds[1].revents & POLLIN) || m_Terminate) return;
+      if (fds[2].revents & POLLIN) m_OutQueued.TryConsume();
+      if (fds[0].revents & (POLLOUT | POLLERR)) FlushQueued();
+      if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+    }
     // A send callback sees the application's bytes one message at a time, as it always has;
     // otherwise everything the application has (up to a batch) goes out in one call.
     const bool filtered = static_cast<bool>(m_SendCallback);
@@ -108,6 +114,7 @@ void CConn::ReadLoop(const char* prmReadErrorLog) {
     msg.msg_iov = filtered ? &single : const_cast<iovec*>(batch.Slots());
     msg.msg_iovlen = filtered ? 1 : batch.SlotCount();
     ssize_t n = recvmsg(m_CSock.Get(), &msg, MSG_DONTWAIT);
+    full = !filtered && n == static_cast<ssize_t>(batch.SlotCount() * kMaxPayload);
     if (n < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
       WriteDebugLog(prmReadErrorLog + std::to_string(errno) + ")");

@@ -8,8 +8,8 @@
 namespace vantrel {
 
 namespace {
-// Parts handed to one sendmsg: far below IOV_MAX, and a queue of full chunks fills it quickly.
-constexpr size_t kMaxParts = 64;
+// Parts handed to one sendmsg: below IOV_MAX, and as many as the parser's longest run has.
+constexpr size_t kMaxParts = 256;
 }  // namespace
 
 ssize_t TConnOutput::Send(int prmFd, const iovec* prmParts, size_t prmCount) {

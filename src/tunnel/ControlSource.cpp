@@ -25,7 +25,10 @@ int CTlsControlSource::Read(uint8_t* prmBuf, int prmLen) {
   int got = 0;
   m_SSPI.RecvSec(m_Sock, prmBuf, prmLen, got);
   if (got > 0) return got;
-  // The channel reports "nothing now" and "peer closed" alike; the socket tells them apart.
+  // The channel reports "nothing now" and "peer closed" alike; its last receive tells them
+  // apart, or else the socket.
+  if (m_SSPI.PeerClosed()) return kClosed;
+  if (m_SSPI.SocketDrained()) return 0;
   char c;
   ssize_t r = recv(m_Sock, &c, 1, MSG_PEEK | MSG_DONTWAIT);
   if (r == 0) return kClosed;
@@ -33,9 +36,14 @@ int CTlsControlSource::Read(uint8_t* prmBuf, int prmLen) {
   return 0;
 }
 
+bool CTlsControlSource::MayHaveMore() const {
+  return !m_SSPI.SocketDrained() || m_SSPI.HasBufferedData();
+}
+
 IControlSource::TWait CTlsControlSource::Wait(int prmTimeoutMs) {
-  if (m_Stop.IsSet()) return TWait::Stopped;
-  if (m_SSPI.QueuedPlaintext() > 0) return TWait::Ready;
+  // Whole records held count too: the socket will not signal them again. Otherwise the stop is
+  // one more descriptor of the same poll, not a check of its own.
+  if (m_SSPI.HasBufferedData()) return m_Stop.IsSet() ? TWait::Stopped : TWait::Ready;
   for (;;) {
     pollfd fds[2] = {{m_Sock, POLLIN | POLLRDHUP, 0}, {m_Stop.Fd(), POLLIN, 0}};
     int r = poll(fds, 2, prmTimeoutMs);

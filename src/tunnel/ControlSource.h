@@ -20,6 +20,8 @@ class IControlSource {
   virtual int Read(uint8_t* prmBuf, int prmLen) = 0;
   // Waits up to prmTimeoutMs until there may be something to read (or the peer closed).
   virtual TWait Wait(int prmTimeoutMs) = 0;
+  // After a read that gave bytes: whether another read might give more without waiting first.
+  virtual bool MayHaveMore() const { return true; }
 };
 
 // After this many reads in a row that raised, the connection counts as lost: a persistent
@@ -39,6 +41,7 @@ class CTlsControlSource : public IControlSource {
 
   int Read(uint8_t* prmBuf, int prmLen) override;
   TWait Wait(int prmTimeoutMs) override;
+  bool MayHaveMore() const override;
 
  private:
   CSSPI& m_SSPI;

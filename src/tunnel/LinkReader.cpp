@@ -9,8 +9,9 @@ namespace vantrel {
 
 namespace {
 constexpr int kControlWaitMs = 1000;
-// What the control thread takes from the channel at once.
-constexpr size_t kControlReadSize = 64 * 1024;
+// What the control thread takes from the channel at once: as much as the channel's receive
+// buffer holds, so one read of the socket becomes one run for the application.
+constexpr size_t kControlReadSize = 256 * 1024;
 }  // namespace
 
 void CLinkReader::Start(TLinkHandlers prmHandlers) {
@@ -65,7 +66,9 @@ void CLinkReader::Loop() {
       return;
     }
     if (n > 0) m_Handlers.Received(buf.data(), static_cast<size_t>(n));
-    drain = n > 0;
+    // Read again at once only while the socket may still hold bytes: once a read drained it,
+    // the next one would find nothing and the wait comes first.
+    drain = n > 0 && source.MayHaveMore();
   }
 }
 

@@ -111,7 +111,7 @@ int CTunnelMux::AllowedAccepts(bool prmSSO, bool prmSSP) const {
 }
 
 int CTunnelMux::CreateConn(std::shared_ptr<CConn> prmConn) {
-  JoinRelays(true);
+  WaitRelays(false);
   // Everything that can run short (descriptors, memory) is taken before the connection is
   // registered: a registered connection with no relay would hold its client until the end.
   auto done = std::make_shared<TEvent>(true);
@@ -130,9 +130,8 @@ int CTunnelMux::CreateConn(std::shared_ptr<CConn> prmConn) {
   // besides the table, so the connection is never destroyed here, under the lock, with its
   // notification.
   CConn* conn = prmConn.get();
-  std::thread relay;
   try {
-    relay = std::thread([conn = std::move(prmConn), done]() mutable {
+    m_Pool.Run([conn = std::move(prmConn), done]() mutable {
       conn->RunThd();
       conn.reset();
       done->Set();
@@ -143,16 +142,16 @@ int CTunnelMux::CreateConn(std::shared_ptr<CConn> prmConn) {
     m_Conns.Remove(id, conn);
     throw;
   }
-  m_Relays.push_back(TRelay{std::move(relay), done, wnd});
+  m_Relays.push_back(TRelay{done, wnd});
   return id;
 }
 
-void CTunnelMux::JoinRelays(bool prmOnlyFinished) {
+void CTunnelMux::WaitRelays(bool prmAll) {
   std::vector<TRelay> relays;
   {
     std::lock_guard g(m_ConnsCS);
     for (auto it = m_Relays.begin(); it != m_Relays.end();) {
-      if (!prmOnlyFinished || it->Done->IsSet()) {
+      if (prmAll || it->Done->IsSet()) {
         relays.push_back(std::move(*it));
         it = m_Relays.erase(it);
       } else {
@@ -160,10 +159,7 @@ void CTunnelMux::JoinRelays(bool prmOnlyFinished) {
       }
     }
   }
-  for (auto& r : relays) {
-    WaitOnWindow(*r.Done, r.Wnd);
-    r.Thd.join();
-  }
+  for (auto& r : relays) WaitOnWindow(*r.Done, r.Wnd);
 }
 
 void CTunnelMux::StopConns() {
@@ -173,7 +169,8 @@ void CTunnelMux::StopConns() {
     conns = m_Conns.TakeAll();
   }
   for (auto& c : conns) c->Stop();
-  JoinRelays(false);
+  WaitRelays(true);
+  m_Pool.Stop();
   // Destroyed here, on this thread, now that no relay holds them.
   conns.clear();
 }

@@ -2,11 +2,15 @@
 // identifiers, the local listeners, the relay threads, the requests waiting for answers, and the
 // framing of every message written to the gateway (the protocol's header, then the link).
 //
-// Locks, two of them, never held together and never across a wait or a message to the gateway:
+// Locks, three of them, never held across a wait or a message to the gateway:
 // - m_ConnsCS guards m_Conns, m_ConnsCount, m_Listeners and m_Relays (registration, freeing,
 //   listener creation and the relays' bookkeeping). Under it only a connection's own lock may be
-//   taken (a connection whose relay could not start is destroyed there);
-// - the request table's own lock (RequestTable.h) guards the requests and their answers.
+//   taken (a connection whose relay could not start is destroyed there), and the relay pool's
+//   lock (a relay is handed to a thread there);
+// - the relay pool's own lock (RelayPool.h) guards its idle threads and the tasks handed to them;
+//   nothing is taken under it;
+// - the request table's own lock (RequestTable.h) guards the requests and their answers; it is
+//   never held together with another.
 // The link's state is read under m_ConnsCS without a lock; the link never calls back into the
 // multiplexer.
 #pragma once
@@ -16,13 +20,13 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tunnel/ConnHost.h"
 #include "tunnel/ConnTable.h"
 #include "tunnel/ListenRequest.h"
 #include "tunnel/Listener.h"
+#include "tunnel/RelayPool.h"
 #include "tunnel/RequestTable.h"
 #include "tunnel/TunnelLink.h"
 #include "tunnel/TunnelProtocol.h"
@@ -68,7 +72,7 @@ class CTunnelMux : public IConnHost, public IDataRunSink {
   bool Listen(TListenRequest prmRequest, int& prmLocalPort);
   // Closes every listener: a client connecting afterwards is refused at once.
   void StopListeners();
-  // Stops every registered connection and joins the relay threads.
+  // Stops every registered connection, waits for their relays and joins the relay threads.
   void StopConns();
   // The window told of losses; a relay's connection notifies it when it has none of its own.
   void SetLossWindow(HWND prmWnd) { m_LossWnd = prmWnd; }
@@ -77,12 +81,13 @@ class CTunnelMux : public IConnHost, public IDataRunSink {
   std::shared_ptr<CConn> GetConn(int prmID) const;
 
  private:
+  // A relay running on the pool: done once it has let go of its connection.
   struct TRelay {
-    std::thread Thd;
     std::shared_ptr<TEvent> Done;
     HWND Wnd;
   };
-  void JoinRelays(bool prmOnlyFinished);
+  // Forgets the relays that are done; with prmAll waits for every relay first.
+  void WaitRelays(bool prmAll);
 
   CTunnelLink& m_Link;
   IMuxProtocol& m_Protocol;
@@ -93,6 +98,8 @@ class CTunnelMux : public IConnHost, public IDataRunSink {
   int m_ConnsCount = 0;
   std::vector<TRelay> m_Relays;
   std::vector<std::unique_ptr<CListener>> m_Listeners;
+  // Last: its threads are joined before anything a relay might have used goes.
+  TRelayPool m_Pool;
 };
 
 }  // namespace vantrel

@@ -165,6 +165,32 @@ TEST(ChannelData, PeerCloseReturnsWhatItHad) {
   EXPECT_EQ(f.Recv(100), "");
 }
 
+// A reader decides from the last receive whether to wait on the socket before reading again.
+TEST(ChannelData, TellsHowTheLastReceiveLeftTheSocket) {
+  std::promise<void> close;
+  TChannelFixture f(
+      [&](TServerConn& c) {
+        c.WriteCoalesced({"some", "bytes"});
+        close.get_future().wait_for(std::chrono::seconds(20));
+      },
+      true);
+  ASSERT_TRUE(f.handshakeOk);
+  std::string got;
+  while (got.size() < 9) {
+    ASSERT_TRUE(WaitReadable(f.Sock));
+    got += f.Recv(100);
+  }
+  EXPECT_EQ(got, "somebytes");
+  EXPECT_TRUE(f.Chan.SocketDrained());
+  EXPECT_FALSE(f.Chan.PeerClosed());
+  close.set_value();
+  while (!f.Chan.PeerClosed()) {
+    ASSERT_TRUE(WaitReadable(f.Sock));
+    EXPECT_EQ(f.Recv(100), "");
+  }
+  EXPECT_TRUE(f.Chan.SocketDrained());
+}
+
 TEST(ChannelData, SendCutsIntoRecords) {
   std::vector<int> records;
   std::string data;

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "tls/ChannelBios.h"
 #include "tls/RecvQueue.h"
 #include "tls/TlsRecord.h"
 
@@ -68,6 +69,30 @@ TEST(RecvQueue, RequestsSpanChunksAndChunksServeSeveralRequests) {
   EXPECT_EQ(out[0], 'j');
   EXPECT_EQ(q.GetRecvdData(out, 16), 0u);
   EXPECT_EQ(q.Size(), 0u);
+}
+
+// OpenSSL reads the input BIO in pieces of its own choosing; whatever it leaves of a window must
+// come back first, in order, after the window's buffer was reused.
+TEST(InputWindow, GivesKeptBytesBeforeTheNextWindowAfterTheBufferChanged) {
+  std::vector<uint8_t> buf = {1, 2, 3, 4, 5, 6};
+  TInputWindow w;
+  uint8_t out[8] = {};
+  EXPECT_EQ(w.Take(out, sizeof out), 0u);
+  w.Show(buf.data(), buf.size());
+  EXPECT_EQ(w.Take(out, 2), 2u);
+  EXPECT_EQ(w.Pending(), 4u);
+  w.Keep();
+  buf.assign({9, 9, 9, 9, 9, 9});  // the receive buffer moves on
+  EXPECT_EQ(w.Pending(), 4u);
+  w.Show(buf.data(), 2);
+  EXPECT_EQ(w.Pending(), 6u);
+  // A read never mixes kept bytes with the window's: both ways give the same stream.
+  std::vector<uint8_t> got;
+  for (size_t n; (n = w.Take(out, 3)) > 0;) got.insert(got.end(), out, out + n);
+  EXPECT_EQ(got, (std::vector<uint8_t>{3, 4, 5, 6, 9, 9}));
+  EXPECT_EQ(w.Pending(), 0u);
+  w.Keep();  // nothing left: nothing kept
+  EXPECT_EQ(w.Take(out, sizeof out), 0u);
 }
 
 }  // namespace
