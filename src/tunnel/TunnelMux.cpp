@@ -114,7 +114,7 @@ int CTunnelMux::CreateConn(std::shared_ptr<CConn> prmConn) {
   WaitRelays(false);
   // Everything that can run short (descriptors, memory) is taken before the connection is
   // registered: a registered connection with no relay would hold its client until the end.
-  auto done = std::make_shared<TEvent>(true);
+  auto done = std::make_shared<TRelayEnd>();
   std::lock_guard g(m_ConnsCS);
   // A connection the tunnel can no longer carry is refused (its socket closes with it) rather
   // than left waiting for an open that never comes.
@@ -134,7 +134,8 @@ int CTunnelMux::CreateConn(std::shared_ptr<CConn> prmConn) {
     m_Pool.Run([conn = std::move(prmConn), done]() mutable {
       conn->RunThd();
       conn.reset();
-      done->Set();
+      done->Ended = true;
+      done->Event.Set();
     });
   } catch (...) {
     // Unnumbered first, so the table's reference goes without notifying anyone.
@@ -151,7 +152,7 @@ void CTunnelMux::WaitRelays(bool prmAll) {
   {
     std::lock_guard g(m_ConnsCS);
     for (auto it = m_Relays.begin(); it != m_Relays.end();) {
-      if (prmAll || it->Done->IsSet()) {
+      if (prmAll || it->Done->Ended) {
         relays.push_back(std::move(*it));
         it = m_Relays.erase(it);
       } else {
@@ -159,7 +160,7 @@ void CTunnelMux::WaitRelays(bool prmAll) {
       }
     }
   }
-  for (auto& r : relays) WaitOnWindow(*r.Done, r.Wnd);
+  for (auto& r : relays) WaitOnWindow(r.Done->Event, r.Wnd);
 }
 
 void CTunnelMux::StopConns() {

@@ -17,6 +17,7 @@
 
 #include <sys/uio.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -82,8 +83,14 @@ class CTunnelMux : public IConnHost, public IDataRunSink {
 
  private:
   // A relay running on the pool: done once it has let go of its connection.
+  // A relay's end: the event for whoever waits for it, and a flag the bookkeeping of every new
+  // connection reads without a system call per live relay.
+  struct TRelayEnd {
+    TEvent Event{true};
+    std::atomic<bool> Ended{false};
+  };
   struct TRelay {
-    std::shared_ptr<TEvent> Done;
+    std::shared_ptr<TRelayEnd> Done;
     HWND Wnd;
   };
   // Forgets the relays that are done; with prmAll waits for every relay first.
