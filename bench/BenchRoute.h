@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "diag/Exceptions.h"
+#include "testpeer/PeerSocket.h"
 
 extern char** environ;
 
@@ -50,15 +51,7 @@ inline int ConnectTo(int prmPort) {
 }
 
 inline int FreePort() {
-  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  close(s);
-  return ntohs(a.sin_port);
+  return testpeer::FreeLoopbackPort();
 }
 
 // User and system CPU time of a process so far (its threads included).
