@@ -47,6 +47,10 @@ std::u16string U16(const std::string& prmAscii) {
 class ProxyLibrary : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The cases change the environment while the library runs. With the default settings
+    // backend, GIO's D-Bus threads outlive each call and read the environment concurrently; the
+    // in-memory backend starts none, and GNOME's proxy settings read the same defaults from it.
+    setenv("GSETTINGS_BACKEND", "memory", 1);
     std::filesystem::remove_all(ProxyIniPath().substr(0, ProxyIniPath().rfind('/')));
     unsetenv("http_proxy");
     unsetenv("https_proxy");
