@@ -36,18 +36,7 @@ enum TPath { pDirect, pSsh, pFirst, pLegacy };
 constexpr int kWaitMs = 300000;
 
 inline int ConnectTo(int prmPort) {
-  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(prmPort));
-  inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
-  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(s);
-    return -1;
-  }
-  int one = 1;
-  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  return s;
+  return testpeer::ConnectLoopback(static_cast<uint16_t>(prmPort), true);
 }
 
 inline int FreePort() {

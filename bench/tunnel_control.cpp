@@ -17,6 +17,7 @@
 #include "BenchTrust.h"
 #include "platform/Event.h"
 #include "testpeer/GatewayPeer.h"
+#include "testpeer/PeerSocket.h"
 #include "testpeer/PeerTls.h"
 #include "testpeer/TcpTestServer.h"
 #include "tls/sspi.h"
@@ -26,18 +27,7 @@ namespace vantrel {
 namespace {
 
 int ConnectLocal(uint16_t prmPort) {
-  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int one = 1;
-  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(prmPort);
-  inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
-  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(s);
-    return -1;
-  }
-  return s;
+  return testpeer::ConnectLoopback(prmPort, true);
 }
 
 // A TLS echo server for one connection at a time, on its own thread.

@@ -23,6 +23,7 @@
 #include "diag/Exceptions.h"
 #include "proxy/ProxyUtils.h"
 #include "testpeer/GatewayPeer.h"
+#include "testpeer/PeerSocket.h"
 #include "testpeer/TcpTestServer.h"
 #include "tunnel/TCSProtocolMorv.h"
 #include "tunnel/TCSProtocolPelx.h"
@@ -33,16 +34,7 @@ constexpr int kWaitMs = 20000;
 
 // A blocking TCP connection to a local listener; -1 when refused.
 inline int ConnectLocal(int prmPort) {
-  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(prmPort));
-  inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
-  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(s);
-    return -1;
-  }
-  return s;
+  return testpeer::ConnectLoopback(static_cast<uint16_t>(prmPort));
 }
 
 // A loopback port whose connections complete in the backlog but are never served: a gateway

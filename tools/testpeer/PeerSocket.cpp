@@ -87,4 +87,18 @@ uint16_t FreeLoopbackPort() {
   return ntohs(a.sin_port);
 }
 
+int ConnectLoopback(uint16_t prmPort, bool prmNoDelay) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a = MakeAddr(0x7f000001, prmPort);
+  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    if (fd >= 0) ::close(fd);
+    return -1;
+  }
+  if (prmNoDelay) {
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  }
+  return fd;
+}
+
 }  // namespace vantrel::testpeer

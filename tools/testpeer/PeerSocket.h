@@ -21,6 +21,10 @@ int StartConnect(uint32_t prmAddr, uint16_t prmPort, bool& prmInProgress);
 // told its port up front, or as a port nobody listens on.
 uint16_t FreeLoopbackPort();
 
+// A blocking connection to 127.0.0.1:prmPort for a client that writes and reads in turn, with
+// send delay off on request; -1 when it failed.
+int ConnectLoopback(uint16_t prmPort, bool prmNoDelay = false);
+
 // The pending error of a connecting socket (0 when it connected).
 int PendingError(int prmFd);
 

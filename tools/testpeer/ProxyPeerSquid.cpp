@@ -44,17 +44,6 @@ std::string RunText(const char* prmCommand) {
   return Trim(out);
 }
 
-int ConnectLoopback(uint16_t prmPort) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(prmPort);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
-  close(fd);
-  return -1;
-}
-
 bool Within(int prmMs, const std::function<bool()>& prmDone) {
   for (int waited = 0; !prmDone(); waited += 20) {
     if (waited >= prmMs) return false;
